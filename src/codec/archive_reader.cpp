@@ -1,0 +1,3 @@
+#include "codec/archive_reader.h"
+
+ArchiveReader archive_reader;

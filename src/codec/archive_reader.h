@@ -1,0 +1,46 @@
+// The one process-wide record of the archive reader: the installer's own file, the
+// input buffer and bit cursor, chunk bookkeeping, the history window of the current
+// stream, the output CRC and filter state, and the directory pointers.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/fs.h"
+
+struct ArchiveReader {
+  // Installer file.
+  FileHandle archive_file;
+  uint32_t file_position;  // the reader's copy of the OS file pointer
+  uint32_t archive_base;   // file offset of the appended archive
+
+  // Input side (chunk input).
+  uint8_t* input_buffer;  // format::kInputBufferSize bytes
+  const uint8_t* cursor;  // byte holding the next unread bit
+  uint32_t bit_offset;    // bits of *cursor already consumed, 0..7
+  const uint8_t* input_end;  // a symbol may start only while cursor < input_end
+  uint32_t chunk_unread;     // bytes of the current chunk not yet read from the file
+  uint32_t resume_position;  // file offset behind the last byte loaded for the stream
+
+  // Block stream.
+  int32_t stream_start;  // file offset of the stream's first chunk; -1 = none
+  uint8_t* history;
+  uint32_t history_capacity;
+  uint32_t block_offset;
+  uint32_t block_start;
+  uint32_t block_size;
+  uint8_t last_block;
+  uint8_t block_pending;
+  uint8_t stream_started;
+
+  // Output.
+  uint32_t running_crc;
+  uint32_t filter_width;
+  uint32_t crc_table[256];
+
+  // Directory.
+  uint32_t directory_position;
+  uint8_t* entry_read_pointer;
+  uint8_t* entry_end_pointer;
+};
+
+extern ArchiveReader archive_reader;

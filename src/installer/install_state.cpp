@@ -1,0 +1,3 @@
+#include "installer/install_state.h"
+
+InstallState install_state;

@@ -1,0 +1,19 @@
+// Process-wide installer settings shared by the dialogs, the extraction driver and
+// the decoding loops. One thread: the flags are plain bytes.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int kPathBufferSize = 261;  // 260 characters and a terminator
+inline constexpr int kWorkPathSize = 260;
+
+struct InstallState {
+  char install_folder[kPathBufferSize];
+  uint8_t cancel_requested;
+  uint8_t overwrite_all;
+  int8_t os_major_version;
+  void* instance_handle;
+  char module_name[kWorkPathSize];
+};
+
+extern InstallState install_state;

@@ -1,0 +1,254 @@
+// File and memory primitives over POSIX. Paths arrive in Windows form and are mapped
+// (path_map.h); errno values are turned into the Windows error numbers the messages use.
+// Windows semantics kept here: a read-only attribute refuses writing and deleting, a
+// folder cannot be opened as a file, and the hidden and system bits and the creation
+// time are kept in extended attributes of the file.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform/fs.h"
+#include "platform/posix/os_error.h"
+#include "platform/posix/path_map.h"
+
+namespace {
+
+constexpr char kAttributeXattr[] = "user.zarpex.attributes";
+constexpr char kCreationXattr[] = "user.zarpex.creation";
+
+// Maps a path, or records 161 (bad path name) when it cannot be mapped.
+bool map_or_fail(const char* path, char* out, size_t size) {
+  if (map_to_posix(path, out, size)) return true;
+  last_os_error = kErrorBadPathname;
+  return false;
+}
+
+void record_errno(const char* posix_path) { last_os_error = windows_error_from_errno(errno, posix_path); }
+
+bool is_read_only(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
+
+// Seconds since the epoch of a DOS local date and time.
+time_t dos_to_time(uint16_t date, uint16_t time) {
+  struct tm tm {};
+  tm.tm_year = ((date >> 9) & 0x7F) + 80;
+  tm.tm_mon = ((date >> 5) & 0x0F) - 1;
+  tm.tm_mday = date & 0x1F;
+  tm.tm_hour = (time >> 11) & 0x1F;
+  tm.tm_min = (time >> 5) & 0x3F;
+  tm.tm_sec = (time & 0x1F) * 2;
+  tm.tm_isdst = -1;
+  return mktime(&tm);
+}
+
+}  // namespace
+
+void* mem_alloc(uint32_t size) { return std::malloc(size != 0 ? size : 1); }
+
+void* mem_resize(void* block, uint32_t size) { return std::realloc(block, size != 0 ? size : 1); }
+
+void mem_free(void* block) { std::free(block); }
+
+FileHandle fs_create_output(const char* path, uint32_t /*attributes*/) {
+  last_os_error = 0;
+  char posix[4096];
+  if (!map_or_fail(path, posix, sizeof posix)) return kNoFile;
+  struct stat st;
+  if (stat(posix, &st) == 0 && (S_ISDIR(st.st_mode) || is_read_only(st))) {
+    last_os_error = kErrorAccessDenied;
+    return kNoFile;
+  }
+  const int fd = open(posix, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    record_errno(posix);
+    return kNoFile;
+  }
+  // A re-created file starts without the attributes of the one it replaces.
+  fremovexattr(fd, kAttributeXattr);
+  fremovexattr(fd, kCreationXattr);
+  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return fd;
+}
+
+FileHandle fs_open_existing(const char* path, uint32_t access) {
+  last_os_error = 0;
+  char posix[4096];
+  if (!map_or_fail(path, posix, sizeof posix)) return kNoFile;
+  const bool write = (access & kGenericWrite) != 0;
+  const bool read = (access & kGenericRead) != 0;
+  const int mode = (read && write) ? O_RDWR : (write ? O_WRONLY : O_RDONLY);
+  const int fd = open(posix, mode | O_CLOEXEC);
+  if (fd < 0) {
+    record_errno(posix);
+    return kNoFile;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (write && is_read_only(st))) {
+    close(fd);
+    last_os_error = kErrorAccessDenied;
+    return kNoFile;
+  }
+  posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+  return fd;
+}
+
+int fs_close(FileHandle file) {
+  if (close(static_cast<int>(file)) == 0) return 1;
+  if (last_os_error == 0) last_os_error = windows_error_from_errno(errno, nullptr);
+  return 0;
+}
+
+int32_t fs_read(FileHandle file, void* buffer, uint32_t count) {
+  last_os_error = 0;
+  uint32_t done = 0;
+  while (done < count) {
+    const ssize_t n = read(static_cast<int>(file), static_cast<char*>(buffer) + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      record_errno(nullptr);
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<uint32_t>(n);
+  }
+  return static_cast<int32_t>(done);
+}
+
+int32_t fs_write(FileHandle file, const void* buffer, uint32_t count) {
+  last_os_error = 0;
+  uint32_t done = 0;
+  while (done < count) {
+    const ssize_t n =
+        write(static_cast<int>(file), static_cast<const char*>(buffer) + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      record_errno(nullptr);
+      if (last_os_error == kErrorHandleDiskFull) last_os_error = kErrorDiskFull;
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<uint32_t>(n);
+  }
+  if (done < count) {  // a short write always counts as a full disk
+    last_os_error = kErrorDiskFull;
+    return -1;
+  }
+  return static_cast<int32_t>(done);
+}
+
+uint32_t fs_seek(FileHandle file, int32_t distance, uint32_t method) {
+  last_os_error = 0;
+  const int whence = method == kFileBegin ? SEEK_SET : (method == kFileCurrent ? SEEK_CUR : SEEK_END);
+  const off_t position = lseek(static_cast<int>(file), distance, whence);
+  if (position < 0) {
+    record_errno(nullptr);
+    return kSeekFailed;
+  }
+  return static_cast<uint32_t>(position);
+}
+
+int fs_set_times(FileHandle file, uint16_t creation_date, uint16_t creation_time,
+                 uint16_t write_date, uint16_t write_time) {
+  last_os_error = 0;
+  const int fd = static_cast<int>(file);
+  if (creation_date != 0) {
+    // POSIX cannot set a birth time; keep it where fs_get_times readers find it.
+    char text[32];
+    const int n = std::snprintf(text, sizeof text, "%lld",
+                                static_cast<long long>(dos_to_time(creation_date, creation_time)));
+    fsetxattr(fd, kCreationXattr, text, static_cast<size_t>(n), 0);
+  }
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;  // last access is never set
+  times[1].tv_sec = write_date != 0 ? dos_to_time(write_date, write_time) : 0;
+  times[1].tv_nsec = write_date != 0 ? 0 : UTIME_OMIT;
+  if (futimens(fd, times) != 0) {
+    record_errno(nullptr);
+    return 0;
+  }
+  return 1;
+}
+
+uint32_t fs_get_attributes(const char* path) {
+  char posix[4096];
+  if (!map_or_fail(path, posix, sizeof posix)) return kInvalidAttributes;
+  struct stat st;
+  if (stat(posix, &st) != 0) {
+    record_errno(posix);
+    return kInvalidAttributes;
+  }
+  uint32_t attributes = 0;
+  char text[16] = {};
+  const ssize_t n = getxattr(posix, kAttributeXattr, text, sizeof text - 1);
+  if (n > 0) attributes = static_cast<uint32_t>(std::strtoul(text, nullptr, 16)) & 0x06;
+  if (is_read_only(st)) attributes |= kAttributeReadOnly;
+  if (S_ISDIR(st.st_mode)) attributes |= kAttributeDirectory;
+  return attributes != 0 ? attributes : kAttributeNormal;
+}
+
+int fs_set_attributes(const char* path, uint32_t attributes) {
+  last_os_error = 0;
+  char posix[4096];
+  if (!map_or_fail(path, posix, sizeof posix)) return 0;
+  struct stat st;
+  if (stat(posix, &st) != 0) {
+    record_errno(posix);
+    return 0;
+  }
+  const mode_t writable = S_IWUSR | S_IWGRP | S_IWOTH;
+  mode_t mode = st.st_mode & 07777;
+  if (attributes & kAttributeReadOnly) {
+    mode &= ~writable;
+  } else if ((mode & S_IWUSR) == 0) {
+    mode |= S_IWUSR | ((mode & S_IRGRP) ? S_IWGRP : 0);
+  }
+  if (mode != (st.st_mode & 07777) && chmod(posix, mode) != 0) {
+    record_errno(posix);
+    return 0;
+  }
+  const uint32_t dos_bits = attributes & (kAttributeHidden | kAttributeSystem);
+  if (dos_bits != 0) {
+    char text[16];
+    const int n = std::snprintf(text, sizeof text, "%x", dos_bits);
+    setxattr(posix, kAttributeXattr, text, static_cast<size_t>(n), 0);
+  } else {
+    removexattr(posix, kAttributeXattr);
+  }
+  return 1;
+}
+
+int fs_delete(const char* path) {
+  char posix[4096];
+  if (!map_or_fail(path, posix, sizeof posix)) return 0;
+  struct stat st;
+  if (lstat(posix, &st) == 0 && (S_ISDIR(st.st_mode) || is_read_only(st))) {
+    last_os_error = kErrorAccessDenied;
+    return 0;
+  }
+  if (unlink(posix) != 0) {
+    record_errno(posix);
+    return 0;
+  }
+  return 1;
+}
+
+int fs_create_folder(const char* path) {
+  char posix[4096];
+  if (!map_or_fail(path, posix, sizeof posix)) return 0;
+  if (posix[0] == '\0') {
+    last_os_error = kErrorPathNotFound;
+    return 0;
+  }
+  if (mkdir(posix, 0777) != 0) {
+    last_os_error = errno == EEXIST ? kErrorAlreadyExists : windows_error_from_errno(errno, posix);
+    return 0;
+  }
+  return 1;
+}

@@ -1,0 +1,95 @@
+#include "platform/posix/path_map.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool is_drive_prefix(const char* p) {
+  const char c = p[0];
+  return ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && p[1] == ':';
+}
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool append(char* out, size_t out_size, size_t* used, const char* text, size_t n) {
+  if (*used + n + 1 > out_size) return false;
+  std::memcpy(out + *used, text, n);
+  *used += n;
+  out[*used] = '\0';
+  return true;
+}
+
+// The root under which drives other than Z: live.
+bool zarpex_root(char* out, size_t out_size) {
+  size_t used = 0;
+  out[0] = '\0';
+  if (const char* root = std::getenv("ZARPEX_ROOT"); root != nullptr && root[0] != '\0') {
+    return append(out, out_size, &used, root, std::strlen(root));
+  }
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] == '\0') home = "/tmp";
+  return append(out, out_size, &used, home, std::strlen(home)) &&
+         append(out, out_size, &used, "/.zarpex", 8);
+}
+
+}  // namespace
+
+bool drive_folder(char letter, char* out, size_t out_size) {
+  letter = lower(letter);
+  size_t used = 0;
+  out[0] = '\0';
+  if (letter == 'z') return append(out, out_size, &used, "", 0);  // "/" minus its slash
+  if (!zarpex_root(out, out_size)) return false;
+  used = std::strlen(out);
+  const char suffix[] = {'/', 'd', 'r', 'i', 'v', 'e', '_', letter};
+  return append(out, out_size, &used, suffix, sizeof suffix);
+}
+
+bool map_to_posix(const char* windows_path, char* out, size_t out_size) {
+  size_t used = 0;
+  if (out_size == 0) return false;
+  out[0] = '\0';
+  const char* rest = windows_path;
+  if (is_drive_prefix(windows_path)) {
+    if (!drive_folder(windows_path[0], out, out_size)) return false;
+    used = std::strlen(out);
+    rest = windows_path + 2;
+    // "C:" and "C:name" are taken relative to the drive's root.
+    if (rest[0] != '\\' && rest[0] != '/' && !append(out, out_size, &used, "/", 1)) return false;
+  }
+  for (const char* p = rest; *p != '\0'; ++p) {
+    const char c = (*p == '\\') ? '/' : *p;
+    if (!append(out, out_size, &used, &c, 1)) return false;
+  }
+  return true;
+}
+
+bool map_to_windows(const char* posix_path, char* out, size_t out_size) {
+  size_t used = 0;
+  if (out_size == 0) return false;
+  out[0] = '\0';
+  char root[4096];
+  if (posix_path[0] == '/' && zarpex_root(root, sizeof root)) {
+    const size_t n = std::strlen(root);
+    // "$ROOT/drive_x/..." is drive X:.
+    if (std::strncmp(posix_path, root, n) == 0 && std::strncmp(posix_path + n, "/drive_", 7) == 0 &&
+        posix_path[n + 7] != '\0' && (posix_path[n + 8] == '/' || posix_path[n + 8] == '\0')) {
+      char drive[2] = {static_cast<char>(posix_path[n + 7] - 'a' + 'A'), ':'};
+      if (!append(out, out_size, &used, drive, 2)) return false;
+      const char* rest = posix_path + n + 8;
+      if (*rest == '\0' && !append(out, out_size, &used, "\\", 1)) return false;
+      for (const char* p = rest; *p != '\0'; ++p) {
+        const char c = (*p == '/') ? '\\' : *p;
+        if (!append(out, out_size, &used, &c, 1)) return false;
+      }
+      return true;
+    }
+  }
+  if (posix_path[0] == '/' && !append(out, out_size, &used, "Z:", 2)) return false;
+  for (const char* p = posix_path; *p != '\0'; ++p) {
+    const char c = (*p == '/') ? '\\' : *p;
+    if (!append(out, out_size, &used, &c, 1)) return false;
+  }
+  return true;
+}

@@ -1,0 +1,20 @@
+// The main dialog's commands, shared by every front end: the front end reads its
+// controls, calls these, and shows what they leave in install_state.
+#pragma once
+
+#include <cstdint>
+
+#include "ui/ui.h"
+
+inline constexpr char kInstructionText[] =
+    "Click the Install button to install Zarpex 1.2 to the folder below.\n"
+    "If the folder does not exist, it will be created.";
+
+// Install: install_state.install_folder and overwrite_all already hold the dialog's
+// choices. Runs the extraction, reports a negative result, and returns the value the
+// dialog ends with (-1 when nothing is to be registered).
+int32_t main_dialog_install(Window dialog);
+
+// Browse: turns the chooser's folder (260-byte buffer) into the proposed install folder
+// (trailing backslashes removed, "\Zarpex" appended where it fits and is not there yet).
+void main_dialog_browse_result(char* folder);
