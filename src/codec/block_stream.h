@@ -1,0 +1,13 @@
+// Produces one entry's contents from its solid stream.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/result.h"
+#include "platform/fs.h"
+
+// Hands exactly `size` bytes of the member at stream_position to the output (kNoFile:
+// decode and count into the CRC without writing). On 0, archive_reader.running_crc
+// holds the standard CRC-32 of those bytes.
+ResultCode extract_stream(FileHandle output, uint32_t stream_offset, uint32_t stream_position,
+                          uint32_t size, uint8_t flags);
