@@ -66,9 +66,15 @@ uint32_t batch_failures() { return run.failures; }
 uint32_t batch_kept() { return run.kept; }
 bool batch_interrupted() { return run.interrupted; }
 
-int ui_message_box(Window, const char* text, const char*, uint32_t) {
+int ui_message_box(Window, const char* text, const char*, uint32_t style) {
   clear_bar();
   std::fprintf(stderr, "%s\n", text);
+  // A box that offers to go on concerns one entry, whose full path the install folder
+  // holds; name it where the text does not (the damaged-data text names no file).
+  const char* entry = install_state.install_folder;
+  if ((style & 0x0F) == kMbOkCancel && entry[0] != '\0' && std::strstr(text, entry) == nullptr) {
+    std::fprintf(stderr, "  (%s)\n", entry);
+  }
   std::fflush(stderr);
   ++run.failures;
   return kIdOk;
