@@ -377,8 +377,6 @@ def test_fresh_install(ctx):
     run_ = ctx.wine.start(p.installer, ctx.trace_file("fresh"))
     try:
         dialog = run_.new_window()
-        if ctx.args.screenshots:
-            run_.screenshot(os.path.join(ctx.args.screenshots, "main-dialog-raw.png"))
         run_.type(dialog, INSTALL_FOLDER)  # the proposed folder is selected: typing replaces it
         run_.keys(dialog, "Return")
         code, boxes, templates = run_.finish()
@@ -420,8 +418,6 @@ def test_second_run_keeps_files_answered_no(ctx):
         run_.keys(dialog, "Return")  # install to the proposed folder as it is
         for _ in range(len(p.files)):
             prompt = run_.new_window()
-            if ctx.args.screenshots and prompts == 0:
-                run_.screenshot(os.path.join(ctx.args.screenshots, "overwrite-prompt-raw.png"))
             run_.keys(prompt, "Tab", "space")  # Yes has the focus; Tab moves to No
             run_.gone(prompt)
             prompts += 1
@@ -531,6 +527,87 @@ def test_empty_archive(ctx):
     expect(MAIN_TEMPLATE not in templates, "the main dialog opened")
 
 
+def browse_test(ctx, name, typed, expected_folder, window_name, keys_in_chooser):
+    """Types a folder, browses from it, accepts the chooser and installs where it led."""
+    p = payload(ctx)
+    ctx.wine.forget_installation()
+    os.makedirs(ctx.wine.host_path(typed.rstrip("\\")), exist_ok=True)
+    run_ = ctx.wine.start(p.installer, ctx.trace_file(name))
+    try:
+        dialog = run_.new_window()
+        run_.type(dialog, typed)
+        run_.keys(dialog, "alt+b")
+        chooser = wait_named(ctx, window_name)
+        time.sleep(0.5)
+        run_.keys(chooser, *keys_in_chooser)
+        deadline = time.time() + STEP_LIMIT
+        while chooser in windows_named(ctx.wine.env, window_name) and time.time() < deadline:
+            time.sleep(0.2)
+        run_.keys(dialog, "alt+i")
+        code, boxes, templates = run_.finish()
+    finally:
+        run_.abandon()
+    expect(code == 0, "exit code %d" % code)
+    expect(boxes == [], "message boxes shown: %r" % boxes)
+    check_installed(ctx, expected_folder, p.files)
+    return templates
+
+
+def wait_named(ctx, name, limit=STEP_LIMIT):
+    deadline = time.time() + limit
+    while time.time() < deadline:
+        found = windows_named(ctx.wine.env, name)
+        if found:
+            return max(found)
+        time.sleep(0.2)
+    raise TestFailure("no window named %r within %d s" % (name, limit))
+
+
+def test_browse_with_shell_browser(ctx):
+    """Browse opens the shell browser on the typed folder; OK appends "\\Zarpex"."""
+    browse_test(ctx, "browse-shell", "C:\\Chosen", "C:\\Chosen\\Zarpex", "Browse for Folder",
+                ["Return"])
+
+
+def test_browse_with_file_dialog(ctx):
+    """Below version 4 the file dialog with template 3 picks the folder the same way."""
+    version_key = "HKCU\\Software\\Wine\\AppDefaults\\setup.exe"
+    ctx.wine.run(["reg", "add", version_key, "/v", "Version", "/d", "nt351", "/f"])
+    try:
+        templates = browse_test(ctx, "browse-file-dialog", "C:\\Older\\", "C:\\Older\\Zarpex",
+                                "Select Folder", ["Return"])
+    finally:
+        ctx.wine.reg_delete(version_key)
+    expect("DIALOG 63, 36, 171, 164" in templates, "template 3 not used: %r" % templates)
+
+
+def take_screenshots(ctx, folder):
+    """The main dialog and the overwrite prompt in Wine's virtual desktop, which draws
+    captions (there is no window manager). Run after the installer tests: the files of
+    the fresh install are still there, so Install brings up the prompt."""
+    p = payload(ctx)
+    width, height = 560, 250
+    env = dict(ctx.wine.env)
+    process = subprocess.Popen(["wine", "explorer", "/desktop=Zarpex,%dx%d" % (width, height),
+                                p.installer], env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        time.sleep(5)
+        crop = ["-crop", "%dx%d+0+0" % (width, height), "+repage"]
+        run(["xdotool", "mousemove", "300", "20", "click", "1"], env=env)  # activate
+        time.sleep(1)
+        run(["import", "-window", "root"] + crop + [os.path.join(folder, "main-dialog.png")],
+            env=env)
+        run(["xdotool", "mousemove", "510", "80", "click", "1"], env=env)  # Install
+        time.sleep(3)
+        run(["import", "-window", "root"] + crop + [os.path.join(folder, "overwrite-prompt.png")],
+            env=env)
+    finally:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.wait()
+        run(["wineserver", "-k"], limit=30, env=env)
+
+
 PLATFORM_TESTS = [test_platform_probe]
 INSTALLER_TESTS = [
     test_fresh_install,
@@ -540,6 +617,8 @@ INSTALLER_TESTS = [
     test_close_box_writes_nothing,
     test_changed_stub_shows_only_its_warning,
     test_empty_archive,
+    test_browse_with_shell_browser,
+    test_browse_with_file_dialog,
 ]
 
 
@@ -585,6 +664,8 @@ def main():
                 except Exception:  # a fault of the harness itself counts as a failure too
                     failures.append(name)
                     print("FAIL %s:\n%s" % (name, traceback.format_exc()))
+            if args.screenshots and INSTALLER_TESTS[0] in tests and arch == "x86_64":
+                take_screenshots(ctx, args.screenshots)
     finally:
         if wine is not None:
             wine.close()
