@@ -194,9 +194,6 @@ class Installer:
         run(["xdotool", "windowfocus", "--sync", str(window)], env=self.wine.env)
         run(["xdotool", "type", "--delay", "20", text], env=self.wine.env)
 
-    def screenshot(self, path):
-        run(["import", "-window", "root", path], env=self.wine.env)
-
     def finish(self, limit=RUN_LIMIT):
         """Waits for the end; returns (exit code, message box texts, dialog templates)."""
         try:
@@ -248,7 +245,12 @@ def payload_files(marker_program):
         "docs/empty.txt": b"",
         "docs/deeper/notes.txt": bytes(range(256)) * 40,
         "readonly.txt": b"do not change\r\n",
+        "docs/secret.txt": b"hidden and system\r\n",
     }
+
+
+# Attribute bits (read-only 1, hidden 2, system 4) of the payload's files; others have none.
+PAYLOAD_ATTRIBUTES = {"readonly.txt": 1, "docs/secret.txt": 6}
 
 
 def make_payload(folder, marker_program):
@@ -260,6 +262,8 @@ def make_payload(folder, marker_program):
             out.write(data)
         os.utime(path, (PAYLOAD_TIME, PAYLOAD_TIME))
     os.chmod(os.path.join(folder, "readonly.txt"), 0o444)
+    # The packer takes hidden and system from this extended attribute (hex bits).
+    os.setxattr(os.path.join(folder, "docs", "secret.txt"), "user.zarpex.attributes", b"6")
     return files
 
 
@@ -311,13 +315,15 @@ def check_installed(ctx, folder, files):
             expect(stored.read() == data, "contents differ: " + name)
     windows_names = [folder + "\\" + name.replace("/", "\\") for name in files]
     info = ctx.wine.file_info(ctx.helper("file_info.exe"), windows_names)
-    for path, found in info.items():
+    for name, path in zip(files, windows_names):
+        found = info.get(path)
         expect(found is not None, "file_info cannot see " + path)
         attributes, written = found
         expect(written == PAYLOAD_TIME_TEXT, "last-write time of %s is %s" % (path, written))
-        read_only = bool(attributes & 1)
-        expect(read_only == path.endswith("readonly.txt"),
-               "read-only attribute of %s is %s" % (path, read_only))
+        expect(attributes & 7 == PAYLOAD_ATTRIBUTES.get(name, 0),
+               "attributes of %s are %#x" % (path, attributes))
+    for sub in ("docs", "docs\\deeper"):
+        expect(os.path.isdir(ctx.wine.host_path(folder + "\\" + sub)), "folder missing: " + sub)
 
 
 def check_registered(ctx, folder):
@@ -433,8 +439,21 @@ def test_second_run_keeps_files_answered_no(ctx):
     expect(wait_marker(ctx, INSTALL_FOLDER) is not None, "the program was not started")
 
 
-def test_yes_to_all_and_read_only_file(ctx):
-    """Yes To All asks once; the read-only file cannot be replaced and says why."""
+def answer_every_box(run_, key="Return"):
+    """Answers each new window with key until the installer ends."""
+    while True:
+        try:
+            window = run_.new_window()
+        except TestFailure:
+            if run_.process.poll() is not None:
+                return
+            raise
+        run_.keys(window, key)
+        run_.gone(window)
+
+
+def test_yes_to_all_and_protected_files(ctx):
+    """Yes To All asks once; a read-only file cannot be replaced and the box says why."""
     p = payload(ctx)
     changed = ["readme.txt", "docs/guide.txt"]
     modify_installed(ctx, changed)
@@ -445,15 +464,17 @@ def test_yes_to_all_and_read_only_file(ctx):
         prompt = run_.new_window()
         run_.keys(prompt, "Tab", "Tab", "space")  # Yes To All
         run_.gone(prompt)
-        box = run_.new_window()  # "Cannot create" for the read-only file: OK goes on
-        run_.keys(box, "Return")
+        answer_every_box(run_)  # "Cannot create": OK goes on with the next file
         code, boxes, templates = run_.finish()
     finally:
         run_.abandon()
     expect(code == 0, "exit code %d" % code)
     expect(templates.count(PROMPT_TEMPLATE) == 1, "prompts after Yes To All")
-    expected_box = "Cannot create %s\\readonly.txt\nAccess denied" % INSTALL_FOLDER
-    expect(boxes == [expected_box], "message boxes: %r" % boxes)
+    # Replacing a read-only file is refused; so is replacing a hidden or system file with a
+    # normal one (CREATE_ALWAYS without those attributes).
+    expected = sorted("Cannot create %s\\%s\nAccess denied" % (INSTALL_FOLDER, name)
+                      for name in ("readonly.txt", "docs\\secret.txt"))
+    expect(sorted(boxes) == expected, "message boxes: %r" % boxes)
     for name in changed:
         expect(read_installed(ctx, name) == p.files[name], name + " was not restored")
     expect(read_installed(ctx, "readonly.txt") == p.files["readonly.txt"], "read-only file changed")
@@ -612,7 +633,7 @@ PLATFORM_TESTS = [test_platform_probe]
 INSTALLER_TESTS = [
     test_fresh_install,
     test_second_run_keeps_files_answered_no,
-    test_yes_to_all_and_read_only_file,
+    test_yes_to_all_and_protected_files,
     test_cancel_writes_nothing,
     test_close_box_writes_nothing,
     test_changed_stub_shows_only_its_warning,
