@@ -315,7 +315,7 @@ int command_list(int argc, char** argv) {
     }
   }
   walk.finish();
-  std::printf("%u files, %u folders, %llu bytes\n", files, folders,
+  std::printf("%u file(s), %u folder(s), %llu bytes\n", files, folders,
               static_cast<unsigned long long>(bytes));
   std::fflush(stdout);
   if (result < 0) {
