@@ -3,12 +3,14 @@
 enable_language(RC)
 
 # Small code, nothing the stub cannot carry: no exceptions, RTTI, unwind tables, stack
-# protector or thread-safe statics; one section per function and object for --gc-sections;
+# protector or thread-safe statics; one section per function for --gc-sections (not per
+# object: MinGW's GCC then puts zero-initialised data into file-backed .data$ sections,
+# which made the CRC slices and the process-wide records cost 9 KB of the image);
 # loops stay loops (not calls to memset, memcpy or strlen, which the stub has only as a
 # small fallback, and which its own runtime must not call from within itself).
 set(ZARPEX_STUB_FLAGS
     -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
-    -fno-stack-protector -fno-threadsafe-statics -ffunction-sections -fdata-sections
+    -fno-stack-protector -fno-threadsafe-statics -ffunction-sections
     -fno-ident -fomit-frame-pointer -fno-tree-loop-distribute-patterns)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   # Windows keeps the i686 stack 4-byte aligned; the stub needs no more (no SSE).

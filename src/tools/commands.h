@@ -1,15 +1,9 @@
-// The zpx commands. Each takes the arguments that follow the command word and returns
-// the process's exit status: 0 when nothing failed, 1 when an entry failed or the file
-// is damaged, 2 for a usage error.
+// The zpx commands, one function each, called with the arguments after the command name
+// (argv[0] is the command name itself). Each returns the process exit code.
 #pragma once
 
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
-
-// zpx list FILE: names, sizes, times, attributes and flags of every entry.
-int command_list(int argc, char** argv);
-// zpx test FILE: decodes every file and checks its CRC-32, writing nothing.
-int command_test(int argc, char** argv);
-// zpx extract FILE [-d DIR] [--overwrite]: the installer's extraction, without asking.
-int command_extract(int argc, char** argv);
+int zpx_build(int argc, char** argv);
+int zpx_wrap(int argc, char** argv);
+int zpx_list(int argc, char** argv);
+int zpx_test(int argc, char** argv);
+int zpx_extract(int argc, char** argv);

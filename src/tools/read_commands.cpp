@@ -29,6 +29,10 @@
 
 namespace {
 
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
 constexpr char kModifiedWarning[] =
     "This installer has been modified. An error may have occurred during downloading, or "
     "your computer may have a virus. Make sure your virus scanner is the latest version, and "
@@ -278,9 +282,9 @@ bool parse_arguments(int argc, char** argv, bool extract_options, Arguments* out
 
 }  // namespace
 
-int command_list(int argc, char** argv) {
+int zpx_list(int argc, char** argv) {
   Arguments args;
-  if (!parse_arguments(argc, argv, false, &args)) return usage("list");
+  if (!parse_arguments(argc - 1, argv + 1, false, &args)) return usage("list");
   Source source;
   if (!open_source(args.file, &source)) return kExitFailed;
   describe(source);
@@ -315,7 +319,7 @@ int command_list(int argc, char** argv) {
     }
   }
   walk.finish();
-  std::printf("%u files, %u folders, %llu bytes\n", files, folders,
+  std::printf("%u file(s), %u folder(s), %llu bytes\n", files, folders,
               static_cast<unsigned long long>(bytes));
   std::fflush(stdout);
   if (result < 0) {
@@ -325,9 +329,9 @@ int command_list(int argc, char** argv) {
   return kExitOk;
 }
 
-int command_test(int argc, char** argv) {
+int zpx_test(int argc, char** argv) {
   Arguments args;
-  if (!parse_arguments(argc, argv, false, &args)) return usage("test");
+  if (!parse_arguments(argc - 1, argv + 1, false, &args)) return usage("test");
   Source source;
   if (!open_source(args.file, &source)) return kExitFailed;
   uint32_t failures = 0;
@@ -384,9 +388,9 @@ int command_test(int argc, char** argv) {
   return kExitFailed;
 }
 
-int command_extract(int argc, char** argv) {
+int zpx_extract(int argc, char** argv) {
   Arguments args;
-  if (!parse_arguments(argc, argv, true, &args)) return usage("extract");
+  if (!parse_arguments(argc - 1, argv + 1, true, &args)) return usage("extract");
   install_state.install_folder[0] = '\0';
   if (args.folder != nullptr &&
       !map_to_windows(args.folder, install_state.install_folder, kPathBufferSize)) {
