@@ -43,3 +43,6 @@ extern ArchiveHeader archive_header;
 
 // 0 when the stub is intact (archive_base is then set); -2, -6, or -1 after the warning.
 ResultCode check_installer_image();
+// Reads the 42 bytes at archive_base into archive_header: 0, -17 when a seek fails, -6
+// when fewer bytes are there.
+ResultCode read_archive_header();

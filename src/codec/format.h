@@ -58,8 +58,11 @@ inline constexpr uint32_t kMaxChunkLength = (1u << 20) - 1;  // header included
 inline constexpr uint32_t kPayloadBitOffset = 50;            // block data start inside the chunk
 inline constexpr uint32_t kStoredDataOffset = 7;             // stored bytes start here
 
-// Input buffer: 8 carry-over bytes, at most 61,424 loaded by one fill, 8 bytes of headroom.
-inline constexpr uint32_t kInputBufferSize = 61440;
+// Input buffer: 8 carry-over bytes, at most 61,424 loaded by one fill, 8 bytes of headroom,
+// and room for the bit readers' read-ahead behind the last loaded byte: a whole symbol
+// begun just before input_end may load words up to 9 bytes further.
+inline constexpr uint32_t kInputReadAhead = 16;
+inline constexpr uint32_t kInputBufferSize = 61440 + kInputReadAhead;
 inline constexpr uint32_t kInputCarry = 8;
 inline constexpr uint32_t kInputFillMax = 0xEFF0;  // 61,424
 inline constexpr uint32_t kLookAhead = 8;

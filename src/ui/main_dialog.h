@@ -14,6 +14,11 @@ inline constexpr char kInstructionText[] =
 // choices. Runs the extraction, reports a negative result, and returns the value the
 // dialog ends with (-1 when nothing is to be registered).
 int32_t main_dialog_install(Window dialog);
+// What main_dialog_install returns when an extraction is already running: the command
+// is refused and the dialog must not end.
+inline constexpr int32_t kInstallRefused = INT32_MIN;
+// True while main_dialog_install runs (front ends may disable their controls).
+bool main_dialog_installing();
 
 // Browse: turns the chooser's folder (260-byte buffer) into the proposed install folder
 // (trailing backslashes removed, "\Zarpex" appended where it fits and is not there yet).

@@ -20,7 +20,8 @@ bool append(char* out, size_t out_size, size_t* used, const char* text, size_t n
   return true;
 }
 
-// The root under which drives other than Z: live.
+}  // namespace
+
 bool zarpex_root(char* out, size_t out_size) {
   size_t used = 0;
   out[0] = '\0';
@@ -32,8 +33,6 @@ bool zarpex_root(char* out, size_t out_size) {
   return append(out, out_size, &used, home, std::strlen(home)) &&
          append(out, out_size, &used, "/.zarpex", 8);
 }
-
-}  // namespace
 
 bool drive_folder(char letter, char* out, size_t out_size) {
   letter = lower(letter);

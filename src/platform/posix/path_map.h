@@ -13,5 +13,7 @@
 bool map_to_posix(const char* windows_path, char* out, size_t out_size);
 // Writes the Windows form of a POSIX path; false when it does not fit.
 bool map_to_windows(const char* posix_path, char* out, size_t out_size);
+// The folder under which the drives other than Z: live ($ZARPEX_ROOT, else $HOME/.zarpex).
+bool zarpex_root(char* out, size_t out_size);
 // Folder that stands for drive `letter` (no trailing slash); false when it does not fit.
 bool drive_folder(char letter, char* out, size_t out_size);

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Prints the size and imported DLLs of the Win32 stubs, and fails when the i686 stub (the
+# product) passes 20,480 bytes, when a stub imports anything beyond the system's own
+# DLLs (no C or C++ runtime), or when the integrity record's tag is not in it exactly once.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+limit=20480
+aim=19968
+# The system's own DLLs the stub may import; a C runtime (msvcrt, ucrt) is not among them.
+allowed="kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll comdlg32.dll ole32.dll comctl32.dll"
+status=0
+
+for arch in i686 x86_64; do
+  stub="build/mingw-$arch/zarpex-setup.exe"
+  if [ ! -f "$stub" ]; then
+    if [ -f src/installer/install_sequence.cpp ]; then
+      echo "FAIL $stub is missing: build the mingw-$arch preset first" >&2
+      status=1
+    else
+      echo "$arch: stub not built yet (the core has no install sequence yet)"
+    fi
+    continue
+  fi
+  size=$(stat -c %s "$stub")
+  dlls=$("$arch-w64-mingw32-objdump" -p "$stub" | sed -n 's/^[[:space:]]*DLL Name: //p' |
+         tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
+  subsystem=$("$arch-w64-mingw32-objdump" -p "$stub" | awk '/^Subsystem/ {print $2}')
+  echo "$arch: $stub $size bytes; imports: $dlls"
+  for dll in $dlls; do
+    case " $allowed " in
+      *" $dll "*) ;;
+      *) echo "FAIL $arch stub imports $dll, which is not a system DLL" >&2; status=1 ;;
+    esac
+  done
+  if [ "$subsystem" != "00000002" ]; then
+    echo "FAIL $arch stub is not a GUI program (subsystem $subsystem)" >&2
+    status=1
+  fi
+  tags=$(python3 -c 'import sys; print(open(sys.argv[1], "rb").read().count(b"ZPX-INTEGRITY-v1"))' "$stub")
+  if [ "$tags" != 1 ]; then
+    echo "FAIL $arch stub holds the integrity tag $tags times, not once" >&2
+    status=1
+  fi
+  if [ "$arch" = i686 ]; then
+    if [ "$size" -gt "$limit" ]; then
+      echo "FAIL i686 stub is $size bytes, over the limit of $limit" >&2
+      status=1
+    elif [ "$size" -gt "$aim" ]; then
+      echo "note: i686 stub is within $limit bytes but above the aim of $aim"
+    fi
+  fi
+done
+exit $status

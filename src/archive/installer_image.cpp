@@ -1,0 +1,66 @@
+#include "archive/installer_image.h"
+
+#include "codec/archive_reader.h"
+#include "codec/crc32.h"
+#include "platform/fs.h"
+#include "ui/ui.h"
+
+// In initialised data, behind its tag, so that the packer finds and stamps it in the
+// finished stub; volatile so that the compiler never folds the zeros into the code.
+volatile IntegrityBlock integrity_block = {
+    {'Z', 'P', 'X', '-', 'I', 'N', 'T', 'E', 'G', 'R', 'I', 'T', 'Y', '-', 'v', '1'}, {0, 0, 0}};
+
+ArchiveHeader archive_header;
+
+namespace {
+
+constexpr char kModifiedText[] =
+    "This installer has been modified. An error may have occurred during downloading, or your "
+    "computer may have a virus. Make sure your virus scanner is the latest version, and check "
+    "your computer for viruses. You will need to download this installer again.";
+
+}  // namespace
+
+ResultCode check_installer_image() {
+  ArchiveReader& r = archive_reader;
+  const uint32_t stub_length = integrity_block.record.stub_length;
+  const uint32_t field = integrity_block.record.crc_field_offset;
+  const uint32_t expected = integrity_block.record.expected_crc;
+
+  uint8_t* const stub = static_cast<uint8_t*>(mem_alloc(stub_length != 0 ? stub_length : 1));
+  if (stub == nullptr) return kResultNoMemory;
+  r.file_position = fs_seek(r.archive_file, 0, kFileBegin);
+  const int32_t got = fs_read(r.archive_file, stub, stub_length);
+  if (got != static_cast<int32_t>(stub_length)) {
+    mem_free(stub);
+    return kResultShortRead;
+  }
+  r.file_position += stub_length;
+
+  // A record whose field lies outside the stub cannot describe this image.
+  bool intact = stub_length >= 4 && field <= stub_length - 4;
+  if (intact) {
+    stub[field] = stub[field + 1] = stub[field + 2] = stub[field + 3] = 0;
+    intact = crc_update(stub, stub_length, 0xFFFFFFFFu) == expected;
+  }
+  mem_free(stub);
+  if (!intact) {
+    ui_message_box(nullptr, kModifiedText, kCaption, kMbIconExclamation | kMbOk);
+    return kResultFileLayerFailure;
+  }
+  r.archive_base = stub_length;
+  return kResultOk;
+}
+
+ResultCode read_archive_header() {
+  ArchiveReader& r = archive_reader;
+  const uint32_t end = fs_seek(r.archive_file, 0, kFileEnd);
+  if (end == kSeekFailed) return kResultReadFailed;
+  r.file_position = end;
+  const uint32_t pos = fs_seek(r.archive_file, static_cast<int32_t>(r.archive_base), kFileBegin);
+  if (pos == kSeekFailed) return kResultReadFailed;
+  r.file_position = pos;
+  const int32_t got = archive_read(&archive_header, sizeof archive_header);
+  if (got != static_cast<int32_t>(sizeof archive_header)) return kResultShortRead;
+  return kResultOk;
+}

@@ -1,0 +1,10 @@
+// Parts of the block stream that tests exercise directly.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/result.h"
+
+// Makes room for block_size bytes at base in the HistoryBuffer (plus the slack every
+// allocation keeps); -2 when it cannot grow.
+ResultCode grow_history(uint32_t base);

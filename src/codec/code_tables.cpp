@@ -1,0 +1,201 @@
+#include "codec/code_tables.h"
+
+#include "codec/archive_reader.h"
+#include "codec/chunk_input.h"
+#include "codec/format.h"
+
+namespace {
+
+// Saturation bound of the run weights: any run that long passes the end of every set.
+constexpr uint32_t kMaxRunWeight = 1u << 16;
+
+uint32_t peek_bits(uint32_t count) {
+  const ArchiveReader& r = archive_reader;
+  return (load_le32(r.cursor) >> r.bit_offset) & ((1u << count) - 1);
+}
+
+void consume_bits(uint32_t count) {
+  ArchiveReader& r = archive_reader;
+  r.bit_offset += count;
+  r.cursor += r.bit_offset >> 3;
+  r.bit_offset &= 7;
+}
+
+ResultCode ensure_input() {
+  const ArchiveReader& r = archive_reader;
+  if (r.cursor < r.input_end) return kResultOk;
+  return refill_input(false);
+}
+
+uint32_t doubled(uint32_t weight) { return weight < kMaxRunWeight ? weight * 2 : weight; }
+
+}  // namespace
+
+void fixed_code_lengths(uint8_t* lengths) {
+  fill_bytes(lengths, 8, 244);
+  fill_bytes(lengths + 244, 9, 12);
+  lengths[256] = 0;
+  fill_bytes(lengths + 257, 9, 4);
+  fill_bytes(lengths + 261, 10, 5);
+  fill_bytes(lengths + 266, 11, 22);
+  fill_bytes(lengths + 288, 4, 4);
+  fill_bytes(lengths + 292, 5, 24);
+  fill_bytes(lengths + 316, 0, 14);
+  fill_bytes(lengths + 330, 3, 2);
+  fill_bytes(lengths + 332, 4, 12);
+}
+
+void canonical_codes(uint32_t* codes, const uint8_t* lengths, uint32_t count) {
+  uint32_t per_length[format::kMaxCodeLength + 1];
+  uint32_t next[format::kMaxCodeLength + 1];
+  fill_bytes(per_length, 0, sizeof per_length);
+  for (uint32_t s = 0; s < count; ++s) {
+    if (lengths[s] <= format::kMaxCodeLength) ++per_length[lengths[s]];
+  }
+  per_length[0] = 0;
+  uint32_t code = 0;
+  for (uint32_t b = 1; b <= format::kMaxCodeLength; ++b) {
+    code = (code + per_length[b - 1]) << 1;
+    next[b] = code;
+  }
+  for (uint32_t s = 0; s < count; ++s) {
+    const uint32_t len = lengths[s];
+    if (len == 0 || len > format::kMaxCodeLength) continue;
+    const uint32_t c = next[len]++;
+    uint32_t reversed = 0;
+    for (uint32_t i = 0; i < len; ++i) reversed |= ((c >> i) & 1) << (len - 1 - i);
+    codes[s] = reversed;
+  }
+}
+
+ResultCode build_decode_table(int32_t* primary, int32_t* tree, const uint32_t* codes,
+                              const uint8_t* lengths, uint32_t width, uint32_t count) {
+  const uint32_t slots = 1u << width;
+  for (uint32_t i = 0; i < slots; ++i) primary[i] = kEmptySlot;
+  if (tree != nullptr) {
+    for (uint32_t i = 0; i < 2 * count; ++i) tree[i] = kEmptySlot;
+  }
+  int32_t next_node = 1;
+  const int32_t node_limit = static_cast<int32_t>(count);
+
+  for (uint32_t p = 0; p < count; ++p) {
+    const uint32_t len = lengths[p];
+    if (len == 0 || len > format::kMaxCodeLength) continue;
+    const uint32_t c = codes[p];
+    if (len <= width) {
+      for (uint32_t i = c & ((1u << len) - 1); i < slots; i += 1u << len) primary[i] = static_cast<int32_t>(p);
+      continue;
+    }
+    if (tree == nullptr) continue;
+
+    // Walk (and extend) the path of the code's bits beyond the first width.
+    int32_t* slot = &primary[c & (slots - 1)];
+    bool in_primary = true;
+    uint32_t bits = c >> width;
+    bool collides = false;
+    for (uint32_t level = width; level < len; ++level) {
+      int32_t node;
+      const int32_t entry = *slot;
+      if (entry == kEmptySlot) {
+        if (next_node == node_limit) return kResultDamaged;
+        node = next_node++;
+        *slot = in_primary ? -node : node;
+      } else if (in_primary ? entry < 0 : entry > 0) {
+        node = in_primary ? -entry : entry;
+      } else {
+        collides = true;  // a shorter code already ends here
+        break;
+      }
+      slot = &tree[2 * node + (bits & 1)];
+      bits >>= 1;
+      in_primary = false;
+    }
+    if (!collides && *slot == kEmptySlot) *slot = -static_cast<int32_t>(p);
+  }
+  return kResultOk;
+}
+
+ResultCode read_code_lengths(uint8_t* dest, uint32_t set_length, uint32_t set_count) {
+  if (set_count == 0) {
+    fixed_code_lengths(dest);
+    return kResultOk;
+  }
+
+  // The code-length alphabet's own lengths: 5-bit fields, runs of zeros counted in a
+  // base-2 numeration with the digits 1 and 2.
+  uint8_t cl_lengths[format::kCodeLengthSymbols];
+  fill_bytes(cl_lengths, 0, sizeof cl_lengths);
+  uint32_t position = 0;
+  uint32_t weight = 1;
+  while (position < format::kCodeLengthSymbols) {
+    const ResultCode rc = ensure_input();
+    if (rc < 0) return rc;
+    const uint32_t v = peek_bits(format::kCodeLengthFieldBits);
+    consume_bits(format::kCodeLengthFieldBits);
+    if (v >= 2) {
+      if (v - 1 > format::kMaxCodeLength) return kResultDamaged;
+      cl_lengths[position++] = static_cast<uint8_t>(v - 1);
+      weight = 1;
+    } else {
+      position += weight << v;
+      weight = doubled(weight);
+    }
+  }
+
+  uint32_t cl_codes[format::kCodeLengthSymbols];
+  int32_t cl_primary[1u << kCodeLengthBits];
+  int32_t cl_tree[2 * format::kCodeLengthSymbols];
+  canonical_codes(cl_codes, cl_lengths, format::kCodeLengthSymbols);
+  build_decode_table(cl_primary, cl_tree, cl_codes, cl_lengths, kCodeLengthBits,
+                     format::kCodeLengthSymbols);
+
+  const uint32_t total = set_count * set_length;
+  uint32_t running = 0;
+  uint32_t zero_weight = 1;
+  uint32_t repeat_weight = 1;
+  position = 0;
+  // The reference of a position: the previous set's nonzero length there, else the
+  // running value.
+  auto reference = [&](uint32_t at) -> uint32_t {
+    if (at >= set_length && dest[at - set_length] != 0) return dest[at - set_length];
+    return running;
+  };
+  while (position < total) {
+    const ResultCode rc = ensure_input();
+    if (rc < 0) return rc;
+    const int32_t symbol =
+        decode_symbol(load_le32(archive_reader.cursor) >> archive_reader.bit_offset, cl_primary,
+                      cl_tree, kCodeLengthBits);
+    if (symbol == kEmptySlot) return kResultDamaged;
+    consume_bits(cl_lengths[symbol]);
+    const uint32_t s = static_cast<uint32_t>(symbol);
+    if (s <= 16) {
+      uint32_t len = reference(position) + s;
+      if (len > 16) len -= 17;
+      dest[position++] = static_cast<uint8_t>(len);
+      running = len;
+      zero_weight = 1;
+      repeat_weight = 1;
+    } else if (s <= 18) {
+      uint32_t run = zero_weight << (s - 17);
+      if (run > total - position) run = total - position;
+      fill_bytes(dest + position, 0, run);
+      position += run;
+      zero_weight = doubled(zero_weight);
+      repeat_weight = 1;
+    } else {
+      uint32_t run = repeat_weight << (s - 19);
+      if (run > total - position) run = total - position;
+      while (run-- != 0) {
+        running = reference(position);
+        dest[position++] = static_cast<uint8_t>(running);
+      }
+      repeat_weight = doubled(repeat_weight);
+      zero_weight = 1;
+    }
+  }
+  for (uint32_t i = 0; i < total; ++i) {
+    if (dest[i] > format::kMaxCodeLength) return kResultDamaged;
+  }
+  return kResultOk;
+}

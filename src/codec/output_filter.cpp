@@ -1,0 +1,75 @@
+#include "codec/output_filter.h"
+
+#include "codec/archive_reader.h"
+#include "codec/crc32.h"
+#include "codec/format.h"
+#include "installer/install_state.h"
+
+namespace {
+
+uint32_t restore_operand(uint32_t stored, uint32_t width, uint32_t offset, uint32_t file_size) {
+  if (width == 2) return (stored - offset) & 0xFFFF;
+  const int32_t v = static_cast<int32_t>(stored);
+  if (stored < file_size) return stored - offset;
+  if (v < 0 && static_cast<int64_t>(v) >= -static_cast<int64_t>(offset)) {
+    return file_size - offset - 1 - stored;
+  }
+  return stored;
+}
+
+}  // namespace
+
+ResultCode filter_output_run(FileHandle handle, const uint8_t* data, uint32_t length,
+                             uint32_t run_offset, uint32_t file_size) {
+  ArchiveReader& r = archive_reader;
+  const uint32_t width = r.filter_width;
+  // One batch tests at most this many positions; with one operand it stages at most
+  // kFilterStagingSize - 1 bytes.
+  const uint32_t batch_positions = kFilterStagingSize - 1 - width;
+  uint8_t staging[kFilterStagingSize];
+  uint32_t crc = r.running_crc;
+  uint32_t p = 0;
+  const uint32_t scan_end = length > width ? length - width : 0;
+
+  while (p < scan_end) {
+    const uint32_t batch_end = scan_end - p < batch_positions ? scan_end : p + batch_positions;
+    uint32_t n = 0;
+    while (p < batch_end) {
+      const uint8_t b = data[p++];
+      staging[n++] = b;
+      if (b != format::kCallOpcode) continue;
+      uint32_t stored = 0;
+      for (uint32_t i = 0; i < width; ++i) stored |= uint32_t(data[p + i]) << (8 * i);
+      const uint32_t restored = restore_operand(stored, width, run_offset + p, file_size);
+      for (uint32_t i = 0; i < width; ++i) staging[n++] = static_cast<uint8_t>(restored >> (8 * i));
+      p += width;
+    }
+    crc = crc_update(staging, n, crc);
+    if (install_state.cancel_requested) {
+      r.running_crc = crc;
+      return kResultCancelled;
+    }
+    if (handle != kNoFile && fs_write(handle, staging, n) != static_cast<int32_t>(n)) {
+      r.running_crc = crc;
+      return kResultWriteFailed;
+    }
+  }
+
+  // The tail: too short to hold an opcode with its whole operand.
+  const uint32_t tail = length - p;
+  if (tail != 0) {
+    crc = crc_update(data + p, tail, crc);
+    if (handle != kNoFile) {
+      if (install_state.cancel_requested) {
+        r.running_crc = crc;
+        return kResultCancelled;
+      }
+      if (fs_write(handle, data + p, tail) != static_cast<int32_t>(tail)) {
+        r.running_crc = crc;
+        return kResultWriteFailed;
+      }
+    }
+  }
+  r.running_crc = crc;
+  return kResultOk;
+}

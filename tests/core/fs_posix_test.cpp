@@ -1,0 +1,223 @@
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "codec/archive_reader.h"
+#include "platform/fs.h"
+#include "support/temp_root.h"
+
+namespace {
+
+class FileLayer : public ::testing::Test {
+ protected:
+  void SetUp() override { last_os_error = 0; }
+  void TearDown() override { last_os_error = 0; }
+  TempRoot root;
+};
+
+TEST_F(FileLayer, MissingPathsGiveMinusOneAndNotFound) {
+  struct Case {
+    const char* path;
+    uint32_t error;
+  } cases[] = {
+      {"C:\\missing.txt", kErrorFileNotFound},
+      {"C:\\no\\such\\file.txt", kErrorPathNotFound},
+  };
+  for (const Case& c : cases) {
+    last_os_error = 0;
+    EXPECT_EQ(fs_get_attributes(c.path), kInvalidAttributes) << c.path;
+    EXPECT_EQ(last_os_error, c.error) << c.path;
+    EXPECT_EQ(fs_open_existing(c.path, kGenericRead), kNoFile) << c.path;
+    EXPECT_EQ(last_os_error, c.error) << c.path;
+    last_os_error = 0;
+    EXPECT_EQ(fs_delete(c.path), 0) << c.path;
+    EXPECT_EQ(last_os_error, c.error) << c.path;
+  }
+  EXPECT_EQ(fs_create_output("C:\\no\\file.txt", kAttributeNormal), kNoFile);
+  EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorPathNotFound));
+}
+
+TEST_F(FileLayer, WriteFailuresRecordDiskFull) {
+  // ENOSPC from /dev/full.
+  const FileHandle full = fs_open_existing("Z:\\dev\\full", kGenericRead | kGenericWrite);
+  ASSERT_NE(full, kNoFile);
+  const char bytes[64] = {};
+  EXPECT_EQ(fs_write(full, bytes, sizeof bytes), -1);
+  EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorDiskFull));
+  fs_close(full);
+
+  // A write cut short by the file size limit.
+  const FileHandle out = fs_create_output("C:\\limited.bin", kAttributeNormal);
+  ASSERT_NE(out, kNoFile);
+  struct rlimit old_limit;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  struct rlimit limit = old_limit;
+  limit.rlim_cur = 40;
+  auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const int32_t written = fs_write(out, bytes, sizeof bytes);
+  const uint32_t error = last_os_error;
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(written, -1);
+  EXPECT_EQ(error, static_cast<uint32_t>(kErrorDiskFull));
+
+  // A successful write clears the error; writing nothing succeeds with 0.
+  EXPECT_EQ(fs_write(out, bytes, 0), 0);
+  EXPECT_EQ(last_os_error, 0u);
+  last_os_error = 5;
+  EXPECT_EQ(fs_write(out, bytes, 8), 8);
+  EXPECT_EQ(last_os_error, 0u);
+  EXPECT_EQ(fs_close(out), 1);
+}
+
+TEST_F(FileLayer, FailedCloseKeepsAnEarlierError) {
+  const FileHandle full = fs_open_existing("Z:\\dev\\full", kGenericRead | kGenericWrite);
+  ASSERT_NE(full, kNoFile);
+  const char byte = 0;
+  EXPECT_EQ(fs_write(full, &byte, 1), -1);
+  EXPECT_EQ(fs_close(full), 1);
+  EXPECT_EQ(fs_close(full), 0);  // no longer open
+  EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorDiskFull));
+  last_os_error = 0;
+  EXPECT_EQ(fs_close(full), 0);
+  EXPECT_NE(last_os_error, 0u);  // with nothing recorded before, the close's own error
+}
+
+TEST_F(FileLayer, WhichSuccessesClearTheError) {
+  write_file(root.posix("C:\\a.txt"), "abc");
+  // These leave an earlier error in place.
+  last_os_error = 5;
+  EXPECT_NE(fs_get_attributes("C:\\a.txt"), kInvalidAttributes);
+  EXPECT_EQ(fs_create_folder("C:\\dir"), 1);
+  EXPECT_EQ(fs_delete("C:\\a.txt"), 1);
+  EXPECT_EQ(last_os_error, 5u);
+  // These clear it.
+  const FileHandle out = fs_create_output("C:\\b.txt", kAttributeNormal);
+  ASSERT_NE(out, kNoFile);
+  EXPECT_EQ(last_os_error, 0u);
+  last_os_error = 5;
+  EXPECT_EQ(fs_seek(out, 0, kFileBegin), 0u);
+  EXPECT_EQ(last_os_error, 0u);
+  last_os_error = 5;
+  char buffer[4];
+  EXPECT_EQ(fs_read(out, buffer, sizeof buffer), 0);  // empty file: end at once
+  EXPECT_EQ(last_os_error, 0u);
+  fs_close(out);
+}
+
+TEST_F(FileLayer, FolderCreation) {
+  EXPECT_EQ(fs_create_folder("C:\\new"), 1);
+  EXPECT_TRUE(is_folder(root.posix("C:\\new")));
+  EXPECT_EQ(fs_create_folder("C:\\new"), 0);
+  EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorAlreadyExists));
+  EXPECT_EQ(fs_create_folder("C:\\missing\\new"), 0);
+  EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorPathNotFound));
+  EXPECT_EQ(fs_get_attributes("C:\\new") & kAttributeDirectory, kAttributeDirectory);
+}
+
+TEST_F(FileLayer, ArchiveReadKeepsThePositionInStep) {
+  write_file(root.posix("C:\\self.bin"), "0123456789");
+  archive_reader.archive_file = fs_open_existing("C:\\self.bin", kGenericRead);
+  ASSERT_NE(archive_reader.archive_file, kNoFile);
+  archive_reader.file_position = 0;
+  char buffer[16];
+  EXPECT_EQ(archive_read(buffer, 4), 4);
+  EXPECT_EQ(archive_reader.file_position, 4u);
+  EXPECT_EQ(archive_read(buffer, 16), 6);  // short at the end of the file
+  EXPECT_EQ(archive_reader.file_position, 10u);
+  EXPECT_EQ(archive_read(buffer, 16), 0);
+  EXPECT_EQ(archive_reader.file_position, 10u);
+  fs_close(archive_reader.archive_file);
+  EXPECT_EQ(archive_read(buffer, 4), -1);  // closed handle: fails, position kept
+  EXPECT_EQ(archive_reader.file_position, 10u);
+  archive_reader.archive_file = kNoFile;
+}
+
+TEST_F(FileLayer, ReadOnlyAttributeRefusesWritingAndDeleting) {
+  write_file(root.posix("C:\\ro.txt"), "keep");
+  ASSERT_EQ(fs_set_attributes("C:\\ro.txt", kAttributeReadOnly | kAttributeHidden), 1);
+  EXPECT_EQ(fs_get_attributes("C:\\ro.txt"), kAttributeReadOnly | kAttributeHidden);
+
+  EXPECT_EQ(fs_create_output("C:\\ro.txt", kAttributeNormal), kNoFile);
+  EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorAccessDenied));
+  EXPECT_EQ(fs_open_existing("C:\\ro.txt", kGenericRead | kGenericWrite), kNoFile);
+  EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorAccessDenied));
+  EXPECT_EQ(fs_delete("C:\\ro.txt"), 0);
+  EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorAccessDenied));
+  const FileHandle reader = fs_open_existing("C:\\ro.txt", kGenericRead);
+  EXPECT_NE(reader, kNoFile);
+  fs_close(reader);
+  EXPECT_EQ(read_file(root.posix("C:\\ro.txt")), "keep");
+
+  // Clearing the bits makes it an ordinary file again.
+  ASSERT_EQ(fs_set_attributes("C:\\ro.txt", 0), 1);
+  EXPECT_EQ(fs_get_attributes("C:\\ro.txt"), kAttributeNormal);
+  EXPECT_EQ(fs_delete("C:\\ro.txt"), 1);
+}
+
+TEST_F(FileLayer, FolderIsNotAFile) {
+  ASSERT_EQ(fs_create_folder("C:\\dir"), 1);
+  EXPECT_EQ(fs_create_output("C:\\dir", kAttributeNormal), kNoFile);
+  EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorAccessDenied));
+  EXPECT_EQ(fs_open_existing("C:\\dir", kGenericRead), kNoFile);
+  EXPECT_EQ(fs_delete("C:\\dir"), 0);
+}
+
+TEST_F(FileLayer, CreateOutputTruncatesAndDropsOldAttributes) {
+  write_file(root.posix("C:\\f.txt"), "old contents");
+  ASSERT_EQ(fs_set_attributes("C:\\f.txt", kAttributeSystem), 1);
+  const FileHandle out = fs_create_output("C:\\f.txt", kAttributeNormal);
+  ASSERT_NE(out, kNoFile);
+  EXPECT_EQ(fs_write(out, "new", 3), 3);
+  fs_close(out);
+  EXPECT_EQ(read_file(root.posix("C:\\f.txt")), "new");
+  EXPECT_EQ(fs_get_attributes("C:\\f.txt"), kAttributeNormal);
+}
+
+time_t local_time(int year, int month, int day, int hour, int minute, int second) {
+  struct tm tm {};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  return mktime(&tm);
+}
+
+TEST_F(FileLayer, TimesFromDosDateAndTime) {
+  const FileHandle out = fs_create_output("C:\\t.txt", kAttributeNormal);
+  ASSERT_NE(out, kNoFile);
+  struct stat before;
+  ASSERT_EQ(stat(root.posix("C:\\t.txt").c_str(), &before), 0);
+  // Both dates 0: nothing changes, and the call succeeds.
+  EXPECT_EQ(fs_set_times(out, 0, 0x1234, 0, 0x1234), 1);
+  struct stat after;
+  ASSERT_EQ(stat(root.posix("C:\\t.txt").c_str(), &after), 0);
+  EXPECT_EQ(after.st_mtime, before.st_mtime);
+
+  // 2000-09-06 19:07:34 written; created 2000-02-09 22:01:12.
+  EXPECT_EQ(fs_set_times(out, 0x2849, 0xB026, 0x2926, 0x98F1), 1);
+  fs_close(out);
+  ASSERT_EQ(stat(root.posix("C:\\t.txt").c_str(), &after), 0);
+  EXPECT_EQ(after.st_mtime, local_time(2000, 9, 6, 19, 7, 34));
+  char created[32] = {};
+  ASSERT_GT(getxattr(root.posix("C:\\t.txt").c_str(), "user.zarpex.creation", created,
+                     sizeof created - 1),
+            0);
+  EXPECT_EQ(std::stoll(created), static_cast<long long>(local_time(2000, 2, 9, 22, 1, 12)));
+}
+
+}  // namespace

@@ -1,0 +1,339 @@
+// The POSIX installer run end to end: an installer built by zpx from a small tree, run
+// with a scripted terminal in a scratch HOME and ZARPEX_ROOT.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <sys/xattr.h>
+#include <time.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_support.h"
+
+namespace {
+
+constexpr char kDamaged[] =
+    "Archive data is damaged, probably caused by\ncorrupt disk or download error";
+constexpr char kModified[] =
+    "This installer has been modified. An error may have occurred during downloading, or "
+    "your computer may have a virus.";
+constexpr char kQuestion[] = "already exists. Overwrite?";
+
+size_t count_of(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// 2001-02-03 04:05:06 local time: an even second, as DOS times keep them.
+time_t fixed_time() {
+  struct tm tm {};
+  tm.tm_year = 101;
+  tm.tm_mon = 1;
+  tm.tm_mday = 3;
+  tm.tm_hour = 4;
+  tm.tm_min = 5;
+  tm.tm_sec = 6;
+  tm.tm_isdst = -1;
+  return mktime(&tm);
+}
+
+void set_mtime(const std::string& path, time_t when) {
+  struct timespec times[2] = {{when, 0}, {when, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// The installed program of the tests: leaves its folder and arguments in a marker.
+constexpr char kProgram[] =
+    "#!/bin/sh\n"
+    "here=$(cd \"$(dirname \"$0\")\" && pwd)\n"
+    "echo \"ran in $here args:$*\" > \"$here/launched.txt\"\n";
+
+class InstallerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tree_ = scratch_.path() + "/payload";
+    write_file(tree_ + "/Zarpex32.exe", kProgram);
+    chmod((tree_ + "/Zarpex32.exe").c_str(), 0755);
+    write_file(tree_ + "/a.txt", "alpha\n");
+    write_file(tree_ + "/sub/b.txt", std::string(5000, 'b') + "end\n");
+    write_file(tree_ + "/sub/deep/c.bin", noise(70000, 3));
+    write_file(tree_ + "/z.txt", "last\n");
+    set_mtime(tree_ + "/a.txt", fixed_time());
+  }
+
+  // Builds the installer from the payload; stops the test when zpx cannot.
+  std::string build() {
+    const std::string out = scratch_.path() + "/setup";
+    const RunResult built = build_installer(tree_, out);
+    EXPECT_EQ(built.exit_code, 0) << built.err;
+    return out;
+  }
+
+  std::string target(const std::string& rest = "") const {
+    return scratch_.drive_c("Apps/Demo" + (rest.empty() ? "" : "/" + rest));
+  }
+
+  Scratch scratch_;
+  std::string tree_;
+};
+
+TEST_F(InstallerTest, InstallsEveryFileWithContentsTimesAndStartsTheProgram) {
+  const std::string setup = build();
+  const RunResult run = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\n");
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("=== Zarpex Installation ===\nClick the Install button to install "
+                         "Zarpex 1.2 to the folder below.\nIf the folder does not exist, it "
+                         "will be created.\nInstall to Folder: C:\\Zarpex\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("[ ] Overwrite Existing Files Without Prompting"), std::string::npos);
+  EXPECT_NE(run.out.find("Extracting sub\\deep\\c.bin"), std::string::npos) << run.out;
+
+  for (const char* name : {"Zarpex32.exe", "a.txt", "sub/b.txt", "sub/deep/c.bin", "z.txt"}) {
+    EXPECT_EQ(read_file(target(name)), read_file(tree_ + "/" + name)) << name;
+  }
+  EXPECT_EQ(mtime_of(target("a.txt")), static_cast<int64_t>(fixed_time()));
+  EXPECT_FALSE(xattr_of(target("a.txt"), "user.zarpex.creation").empty());
+}
+
+TEST_F(InstallerTest, RegistersTheInstallationAndProposesItsFolderNextTime) {
+  const std::string setup = build();
+  const RunResult first = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\n");
+  ASSERT_EQ(first.exit_code, 0);
+
+  const std::string machine = read_file(scratch_.root() + "/registry/machine/store");
+  EXPECT_NE(machine.find("App Paths\\Zarpex32.exe"), std::string::npos) << machine;
+  EXPECT_NE(machine.find("Uninstall\\Zarpex"), std::string::npos) << machine;
+  const std::string user = read_file(scratch_.root() + "/registry/user/store");
+  EXPECT_NE(user.find("Software\\Kolvane\\Zarpex"), std::string::npos) << user;
+
+  const RunResult second = run_setup(scratch_, setup, "cancel\n");
+  EXPECT_EQ(second.exit_code, 0);
+  EXPECT_NE(second.out.find("Install to Folder: C:\\Apps\\Demo\n"), std::string::npos)
+      << second.out;
+}
+
+TEST_F(InstallerTest, StartsTheInstalledProgram) {
+  const std::string setup = build();
+  ASSERT_EQ(run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\n").exit_code, 0);
+  // The program runs detached; give it a moment to leave its marker.
+  for (int i = 0; i < 100 && !exists(target("launched.txt")); ++i) usleep(20000);
+  EXPECT_NE(read_file(target("launched.txt")).find("ran in " + target()), std::string::npos);
+}
+
+TEST_F(InstallerTest, CancelOrEndOfInputBeforeInstallLeavesNothingBehind) {
+  const std::string setup = build();
+  for (const char* script : {"cancel\n", "", "folder C:\\Apps\\Demo\n"}) {
+    SCOPED_TRACE(script);
+    const RunResult run = run_setup(scratch_, setup, script);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_FALSE(exists(target()));
+    EXPECT_FALSE(exists(scratch_.drive_c("Zarpex")));
+    EXPECT_FALSE(exists(scratch_.root() + "/registry/machine/store"));
+  }
+}
+
+TEST_F(InstallerTest, CancelTypedWhileInstallingStopsBeforeTheFirstFile) {
+  const std::string setup = build();
+  const RunResult run = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\ncancel\n");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_NE(run.out.find("Cancel: the installation stops."), std::string::npos) << run.out;
+  // Folders may have been made; no file was written.
+  if (exists(target())) {
+    for (const std::string& path : list_tree(target())) {
+      EXPECT_TRUE(is_folder(target(path))) << path;
+    }
+  }
+}
+
+TEST_F(InstallerTest, CtrlCDuringExtractionNeverLeavesAPartialFile) {
+  write_file(tree_ + "/m_big.bin", noise(24 << 20, 9));
+  const std::string setup = build();
+  RunOptions options;
+  options.close_input = false;  // a person at the terminal: no end of input
+  options.interrupt_on = "Extracting m_big.bin";
+  const RunResult run = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\n", options);
+  ASSERT_TRUE(run.interrupted) << run.out;
+  EXPECT_EQ(run.exit_code, 0) << run.out;
+  EXPECT_FALSE(run.timed_out);
+  // The file being decoded is either finished whole or removed; nothing after it is made.
+  if (exists(target("m_big.bin"))) {
+    EXPECT_EQ(read_file(target("m_big.bin")), read_file(tree_ + "/m_big.bin"));
+  }
+  EXPECT_FALSE(exists(target("z.txt")));
+}
+
+struct OverwriteCase {
+  const char* name;
+  const char* answers;        // after "install"
+  bool overwrite_checked;     // the check box
+  size_t prompts;             // questions asked
+  bool a_replaced, b_replaced;
+  bool later_files_written;   // z.txt, after both existing files
+};
+
+class OverwriteTest : public InstallerTest, public ::testing::WithParamInterface<OverwriteCase> {};
+
+TEST_P(OverwriteTest, AnswersDecideWhichFilesAreReplaced) {
+  const OverwriteCase& c = GetParam();
+  const std::string setup = build();
+  write_file(target("a.txt"), "old a\n");
+  write_file(target("sub/b.txt"), "old b\n");
+  set_mtime(target("sub/b.txt"), fixed_time() - 86400);
+  std::string script = "folder C:\\Apps\\Demo\n";
+  if (c.overwrite_checked) script += "overwrite on\n";
+  script += "install\n";
+  script += c.answers;
+  const RunResult run = run_setup(scratch_, setup, script);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(count_of(run.out, kQuestion), c.prompts) << run.out;
+  EXPECT_EQ(read_file(target("a.txt")), c.a_replaced ? "alpha\n" : "old a\n");
+  EXPECT_EQ(read_file(target("sub/b.txt")) == "old b\n", !c.b_replaced);
+  if (!c.b_replaced) {
+    EXPECT_EQ(mtime_of(target("sub/b.txt")), fixed_time() - 86400);
+  }
+  EXPECT_EQ(exists(target("z.txt")), c.later_files_written);
+}
+
+// The payload's order puts a.txt before sub\b.txt before z.txt.
+INSTANTIATE_TEST_SUITE_P(
+    Answers, OverwriteTest,
+    ::testing::Values(OverwriteCase{"YesYes", "yes\nyes\n", false, 2, true, true, true},
+                      OverwriteCase{"NoNo", "no\nn\n", false, 2, false, false, true},
+                      OverwriteCase{"YesToAll", "all\n", false, 1, true, true, true},
+                      OverwriteCase{"NoThenAll", "no\nall\n", false, 2, false, true, true},
+                      OverwriteCase{"CheckBox", "", true, 0, true, true, true},
+                      OverwriteCase{"EndOfInputKeepsAndCancels", "", false, 1, false, false, false},
+                      OverwriteCase{"UnknownAnswerAsksAgain", "maybe\nyes\nno\n", false, 2, true,
+                                    false, true}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST_F(InstallerTest, ReadOnlyExistingFileAnsweredYesCannotBeCreated) {
+  const std::string setup = build();
+  write_file(target("a.txt"), "old a\n");
+  chmod(target("a.txt").c_str(), 0444);
+  const RunResult run =
+      run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\nyes\nok\n");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_NE(run.out.find("*** Zarpex Installation ***\nCannot create C:\\Apps\\Demo\\a.txt\n"
+                         "Access denied\n*** [OK] [Cancel]"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(read_file(target("a.txt")), "old a\n");
+  EXPECT_TRUE(exists(target("z.txt")));  // OK went on with the next file
+}
+
+TEST_F(InstallerTest, DamagedFileIsDeletedAndTheAnswerDecidesWhetherToGoOn) {
+  // Incompressible contents are stored as they are, so a changed byte reaches the CRC.
+  const std::string contents = noise(40000, 5);
+  write_file(tree_ + "/sub/n.bin", contents);
+  const std::string setup = build();
+  const size_t at = find_in_file(setup, contents.substr(20000, 64));
+  if (at == std::string::npos) GTEST_SKIP() << "zpx compressed the noise; no byte to change";
+  patch_file(setup, at, std::string(1, static_cast<char>(contents[20000] ^ 0x55)));
+
+  struct Case {
+    const char* answer;
+    bool later_written;
+  };
+  for (const Case& c : {Case{"ok\n", true}, Case{"cancel\n", false}}) {
+    SCOPED_TRACE(c.answer);
+    Scratch scratch;
+    const RunResult run =
+        run_setup(scratch, setup, std::string("folder C:\\Apps\\Demo\ninstall\n") + c.answer);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_NE(run.out.find(std::string("*** Zarpex Installation ***\n") + kDamaged +
+                           "\n*** [OK] [Cancel]"),
+              std::string::npos)
+        << run.out;
+    const std::string folder = scratch.drive_c("Apps/Demo");
+    EXPECT_FALSE(exists(folder + "/sub/n.bin"));
+    EXPECT_EQ(read_file(folder + "/a.txt"), "alpha\n");  // extracted before the damage
+    EXPECT_EQ(exists(folder + "/z.txt"), c.later_written);
+  }
+}
+
+TEST_F(InstallerTest, BrowseAppendsTheProductFolderToTheChosenOne) {
+  const std::string setup = build();
+  struct Case {
+    const char* command;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"browse D:\\Apps", "Install to Folder: D:\\Apps\\Zarpex\n"},
+      {"browse D:\\Apps\\\\", "Install to Folder: D:\\Apps\\Zarpex\n"},
+      {"browse D:\\Apps\\zarpex", "Install to Folder: D:\\Apps\\zarpex\n"},
+      {"browse D:\\", "Install to Folder: D:\\Zarpex\n"},
+      {"browse plain", "Install to Folder: plain\n"},
+      {"browse /opt/tools", "Install to Folder: Z:\\opt\\tools\\Zarpex\n"},
+      {"browse\nD:\\Typed", "Install to Folder: D:\\Typed\\Zarpex\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    const RunResult run = run_setup(scratch_, setup, std::string(c.command) + "\ncancel\n");
+    EXPECT_NE(run.out.find(c.shown), std::string::npos) << run.out;
+  }
+  // A cancelled chooser (an empty line) keeps what was typed.
+  const RunResult kept = run_setup(scratch_, setup, "folder C:\\Mine\nbrowse\n\ncancel\n");
+  EXPECT_EQ(count_of(kept.out, "Install to Folder: C:\\Mine\n"), 1u) << kept.out;
+  EXPECT_EQ(kept.out.find("Zarpex\n  (on"), std::string::npos) << kept.out;
+}
+
+TEST_F(InstallerTest, ChangedStubShowsOnlyTheWarning) {
+  const std::string setup = build();
+  const size_t at = find_in_file(setup, "Click the Install button");
+  ASSERT_NE(at, std::string::npos);
+  patch_file(setup, at, "K");
+  const RunResult run = run_setup(scratch_, setup, "install\n");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(count_of(run.out, kModified), 1u) << run.out;
+  EXPECT_EQ(count_of(run.out, "***\n"), 1u) << run.out;  // one box
+  EXPECT_EQ(run.out.find("Install to Folder"), std::string::npos);
+  EXPECT_FALSE(exists(scratch_.drive_c("Zarpex")));
+}
+
+TEST_F(InstallerTest, EmptyArchiveSaysSoAndOpensNoDialog) {
+  const std::string setup = build();
+  const uint32_t base = archive_offset(setup);
+  ASSERT_NE(base, 0u);
+  patch_file(setup, base + 8, std::string(4, '\0'));  // entry count
+  const RunResult run = run_setup(scratch_, setup, "install\n");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_NE(run.out.find("*** Zarpex Installation ***\nArchive contains no files\n*** [OK]\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("Install to Folder"), std::string::npos);
+  EXPECT_FALSE(exists(scratch_.drive_c("Zarpex")));
+}
+
+TEST_F(InstallerTest, TruncatedInstallerCannotReadItsHeader) {
+  const std::string setup = build();
+  const uint32_t base = archive_offset(setup);
+  ASSERT_NE(base, 0u);
+  ASSERT_EQ(truncate(setup.c_str(), base + 20), 0);
+  const RunResult run = run_setup(scratch_, setup, "install\n");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_NE(run.out.find("*** Zarpex Installation ***\nCannot read setup\n*** [OK]\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("Install to Folder"), std::string::npos);
+}
+
+TEST_F(InstallerTest, TruncatedDataReportsDamageAndRegistersNothing) {
+  write_file(tree_ + "/m_big.bin", noise(300000, 4));
+  const std::string setup = build();
+  const uint32_t base = archive_offset(setup);
+  ASSERT_NE(base, 0u);
+  // Cut the archive in the middle of its data: the directory is gone as well.
+  ASSERT_EQ(truncate(setup.c_str(), base + 100000), 0);
+  const RunResult run = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\nok\nok\n");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_NE(run.out.find(kDamaged), std::string::npos) << run.out;
+  EXPECT_FALSE(exists(scratch_.root() + "/registry/machine/store"));
+  EXPECT_FALSE(exists(target("launched.txt")));
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+// zpx list, test and extract on installers and bare archives, good and damaged.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_support.h"
+
+namespace {
+
+constexpr char kDamaged[] =
+    "Archive data is damaged, probably caused by\ncorrupt disk or download error";
+
+RunResult zpx(const std::vector<std::string>& args, const std::string& cwd = "") {
+  RunOptions options;
+  options.args = {zpx_bin()};
+  options.args.insert(options.args.end(), args.begin(), args.end());
+  options.cwd = cwd;
+  return run_program(options);
+}
+
+class ZpxReadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tree_ = scratch_.path() + "/payload";
+    write_file(tree_ + "/a.txt", "alpha\n");
+    write_file(tree_ + "/sub/b.txt", std::string(3000, 'b'));
+    write_file(tree_ + "/sub/n.bin", noise_);
+    write_file(tree_ + "/z.txt", "last\n");
+    installer_ = scratch_.path() + "/setup";
+    archive_ = scratch_.path() + "/demo.zpx";
+    const RunResult a = build_installer(tree_, installer_);
+    ASSERT_EQ(a.exit_code, 0) << a.err;
+    const RunResult b = build_archive(tree_, archive_);
+    ASSERT_EQ(b.exit_code, 0) << b.err;
+  }
+
+  // Changes one byte of n.bin's stored contents; false when it cannot be found.
+  bool damage(const std::string& file) {
+    const size_t at = find_in_file(file, noise_.substr(10000, 64));
+    if (at == std::string::npos) return false;
+    patch_file(file, at, std::string(1, static_cast<char>(noise_[10000] ^ 0x21)));
+    return true;
+  }
+
+  void expect_tree(const std::string& out) {
+    EXPECT_EQ(list_tree(out), list_tree(tree_));
+    for (const char* name : {"a.txt", "sub/b.txt", "sub/n.bin", "z.txt"}) {
+      EXPECT_EQ(read_file(out + "/" + name), read_file(tree_ + "/" + name)) << name;
+    }
+  }
+
+  Scratch scratch_;
+  std::string tree_, installer_, archive_;
+  const std::string noise_ = noise(30000, 11);
+};
+
+TEST_F(ZpxReadTest, ListShowsEveryEntryOfInstallerAndArchive) {
+  for (const std::string& file : {installer_, archive_}) {
+    SCOPED_TRACE(file);
+    const RunResult run = zpx({"list", file});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    for (const char* name : {"a.txt", "sub\\b.txt", "sub\\n.bin", "z.txt"}) {
+      EXPECT_NE(run.out.find(name), std::string::npos) << name << "\n" << run.out;
+    }
+    EXPECT_NE(run.out.find("folder"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("      30000  "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("4 file(s), 1 folder(s), 33011 bytes"), std::string::npos) << run.out;
+  }
+  EXPECT_NE(zpx({"list", installer_}).out.find(": installer, stub of"), std::string::npos);
+}
+
+TEST_F(ZpxReadTest, TestAndExtractAcceptGoodFiles) {
+  for (const std::string& file : {installer_, archive_}) {
+    SCOPED_TRACE(file);
+    const RunResult tested = zpx({"test", file});
+    EXPECT_EQ(tested.exit_code, 0) << tested.err;
+    EXPECT_NE(tested.out.find("4 files tested, no errors"), std::string::npos) << tested.out;
+
+    const std::string out = scratch_.path() + "/out-" + std::to_string(file.size());
+    const RunResult extracted = zpx({"extract", file, "-d", out});
+    EXPECT_EQ(extracted.exit_code, 0) << extracted.err;
+    expect_tree(out);
+  }
+}
+
+TEST_F(ZpxReadTest, ExtractWithoutFolderUsesTheCurrentFolder) {
+  const std::string out = scratch_.path() + "/here";
+  make_folders(out);
+  const RunResult run = zpx({"extract", archive_}, out);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  expect_tree(out);
+}
+
+TEST_F(ZpxReadTest, ExistingFilesAreKeptUnlessOverwriteIsGiven) {
+  const std::string out = scratch_.path() + "/out";
+  write_file(out + "/a.txt", "mine\n");
+  const RunResult kept = zpx({"extract", archive_, "-d", out});
+  EXPECT_EQ(kept.exit_code, 0) << kept.err;  // keeping a file by choice is no failure
+  EXPECT_EQ(read_file(out + "/a.txt"), "mine\n");
+  EXPECT_EQ(read_file(out + "/z.txt"), "last\n");
+  EXPECT_NE(kept.err.find("Kept existing file"), std::string::npos) << kept.err;
+
+  const RunResult replaced = zpx({"extract", "--overwrite", archive_, "-d", out});
+  EXPECT_EQ(replaced.exit_code, 0) << replaced.err;
+  EXPECT_EQ(read_file(out + "/a.txt"), "alpha\n");
+}
+
+TEST_F(ZpxReadTest, DamagedContentsFailTestAndExtractButSpareTheOtherFiles) {
+  for (const std::string& file : {installer_, archive_}) {
+    SCOPED_TRACE(file);
+    if (!damage(file)) GTEST_SKIP() << "zpx compressed the noise; no byte to change";
+    const RunResult tested = zpx({"test", file});
+    EXPECT_EQ(tested.exit_code, 1);
+    EXPECT_NE(tested.out.find("FAILED  sub\\n.bin"), std::string::npos) << tested.out;
+    EXPECT_NE(tested.out.find("OK      z.txt"), std::string::npos) << tested.out;
+    EXPECT_NE(tested.err.find(kDamaged), std::string::npos) << tested.err;
+
+    const std::string out = scratch_.path() + "/bad-" + std::to_string(file.size());
+    const RunResult extracted = zpx({"extract", file, "-d", out});
+    EXPECT_EQ(extracted.exit_code, 1);
+    EXPECT_NE(extracted.err.find(kDamaged), std::string::npos) << extracted.err;
+    EXPECT_NE(extracted.err.find("n.bin"), std::string::npos) << extracted.err;
+    EXPECT_FALSE(exists(out + "/sub/n.bin"));
+    EXPECT_EQ(read_file(out + "/a.txt"), "alpha\n");
+    EXPECT_EQ(read_file(out + "/z.txt"), "last\n");
+  }
+}
+
+TEST_F(ZpxReadTest, StructuralDamageFailsEveryCommand) {
+  struct Case {
+    const char* name;
+    uint32_t keep;  // bytes of the archive kept
+  };
+  const uint32_t base = archive_offset(installer_);
+  ASSERT_NE(base, 0u);
+  for (const Case& c : {Case{"header cut", 20}, Case{"directory cut", 30000}}) {
+    SCOPED_TRACE(c.name);
+    const std::string file = scratch_.path() + "/cut";
+    write_file(file, read_file(installer_).substr(0, base + c.keep));
+    for (const char* command : {"list", "test", "extract"}) {
+      SCOPED_TRACE(command);
+      std::vector<std::string> args = {command, file};
+      if (std::string(command) == "extract") {
+        args.push_back("-d");
+        args.push_back(scratch_.path() + "/cut-out");
+      }
+      const RunResult run = zpx(args);
+      EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+      EXPECT_FALSE(run.err.empty());
+    }
+  }
+}
+
+TEST_F(ZpxReadTest, ChangedStubIsReportedByTest) {
+  const size_t at = find_in_file(installer_, "Click the Install button");
+  ASSERT_NE(at, std::string::npos);
+  patch_file(installer_, at, "K");
+  const RunResult tested = zpx({"test", installer_});
+  EXPECT_EQ(tested.exit_code, 1);
+  EXPECT_NE(tested.err.find("This installer has been modified."), std::string::npos);
+  EXPECT_EQ(zpx({"list", installer_}).exit_code, 0);  // the archive itself is sound
+}
+
+TEST_F(ZpxReadTest, FilesThatAreNoArchiveFail) {
+  const std::string text = scratch_.path() + "/plain.txt";
+  write_file(text, "just text, no archive\n");
+  for (const std::string& file : {text, scratch_.path() + "/missing"}) {
+    SCOPED_TRACE(file);
+    for (const char* command : {"list", "test", "extract"}) {
+      const RunResult run = zpx({command, file});
+      EXPECT_EQ(run.exit_code, 1) << command;
+      EXPECT_FALSE(run.err.empty()) << command;
+    }
+  }
+  EXPECT_NE(zpx({"list", scratch_.path() + "/missing"}).err.find("Cannot open"),
+            std::string::npos);
+}
+
+TEST_F(ZpxReadTest, UsageErrorsExitWithTwo) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"list"},
+      {"test"},
+      {"extract"},
+      {"list", archive_, archive_},
+      {"test", "--overwrite", archive_},
+      {"extract", archive_, "-d"},
+      {"extract", archive_, "--force"},
+  };
+  for (const auto& args : cases) {
+    const RunResult run = zpx(args);
+    EXPECT_EQ(run.exit_code, 2) << args[0] << " " << args.size();
+    EXPECT_NE(run.err.find("usage"), std::string::npos) << run.err;
+  }
+}
+
+}  // namespace
