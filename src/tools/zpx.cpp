@@ -2,7 +2,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "archive/extract.h"
 #include "tools/commands.h"
+
+// Until the extraction driver is part of the core, `zpx extract` says so and fails; the
+// driver's own definition replaces this one as soon as it is linked in.
+__attribute__((weak)) ResultCode extract_all(Window) {
+  std::fputs("zpx: extraction is not available in this build (no extraction driver)\n", stderr);
+  return kResultFileLayerFailure;
+}
 
 namespace {
 
@@ -15,6 +23,9 @@ struct Command {
 const Command kCommands[] = {
     {"build", zpx_build, "build -o OUT [--stub STUB] [-1 .. -9] DIR"},
     {"wrap", zpx_wrap, "wrap --stub STUB -o OUT ARCHIVE"},
+    {"list", zpx_list, "list FILE"},
+    {"test", zpx_test, "test FILE"},
+    {"extract", zpx_extract, "extract FILE [-d DIR] [--overwrite]"},
 };
 
 void usage(FILE* to) {
