@@ -17,9 +17,6 @@ struct RunOptions {
   std::string cwd;                                         // empty: the test's own
   // When standard output first contains this text, send SIGINT (Ctrl+C) to the child.
   std::string interrupt_on;
-  // When standard output first contains this text, write `late_input` to standard input.
-  std::string late_input_on;
-  std::string late_input;
   int timeout_ms = 60000;
 };
 

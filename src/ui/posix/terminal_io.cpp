@@ -50,7 +50,7 @@ const char* find_line() {
   if (char* newline = static_cast<char*>(std::memchr(start, '\n', stop - start))) {
     input.line_next = static_cast<size_t>(newline + 1 - input.buffer);
     input.line = trim(start, newline);
-  } else if (start != stop && (input.ended || input.end == kInputCapacity)) {
+  } else if (start != stop && (input.ended || stop - start == static_cast<ptrdiff_t>(kInputCapacity))) {
     input.line_next = input.end;
     input.line = trim(start, stop);
   }
