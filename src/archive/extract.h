@@ -9,7 +9,8 @@
 // Runs inside the main dialog's Install command; `dialog` owns every window it opens.
 ResultCode extract_all(Window dialog);
 
-// 1 when the last extract_all ended before its last entry: Cancel, a stop chosen at a
-// reported failure, or an install folder that cannot be created. Its result stays 0 in
-// those cases; the main dialog uses this flag so that nothing is registered.
+// 1 when the last extract_all did not run to its end: Cancel was pressed during it, the
+// user chose to stop at a reported failure, or the install folder cannot be created.
+// Its result stays 0 in those cases; the main dialog uses this flag so that nothing is
+// registered. Entries passed over (No at the prompt, OK after a failure) do not count.
 extern uint8_t extraction_interrupted;

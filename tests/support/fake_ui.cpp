@@ -22,7 +22,10 @@ int ui_overwrite_prompt(Window) {
 
 void ui_set_progress(Window, const char* text) { fake_ui.progress.emplace_back(text); }
 
-int32_t ui_main_dialog() { return fake_ui.main_dialog_result; }
+int32_t ui_main_dialog() {
+  if (fake_ui.on_main_dialog) return fake_ui.on_main_dialog();
+  return fake_ui.main_dialog_result;
+}
 
 int ui_choose_folder(Window, char*) { return 0; }
 
@@ -31,4 +34,5 @@ void drain_messages() {
   if (fake_ui.cancel_at_drain != 0 && fake_ui.drains == fake_ui.cancel_at_drain) {
     install_state.cancel_requested = 1;
   }
+  if (fake_ui.on_drain) fake_ui.on_drain(fake_ui.drains);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,11 @@ struct FakeUi {
   // Run at the given drain_messages call (1-based), e.g. to press Cancel.
   int cancel_at_drain = 0;
   int32_t main_dialog_result = -1;
+  // Called at every drain_messages with its 1-based number, like a dialog command
+  // dispatched while the extraction pumps messages.
+  std::function<void(int)> on_drain;
+  // Called in place of returning main_dialog_result, like the dialog's own commands.
+  std::function<int32_t()> on_main_dialog;
 
   void reset() { *this = FakeUi{}; }
 };

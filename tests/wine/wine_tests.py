@@ -194,9 +194,6 @@ class Installer:
         run(["xdotool", "windowfocus", "--sync", str(window)], env=self.wine.env)
         run(["xdotool", "type", "--delay", "20", text], env=self.wine.env)
 
-    def screenshot(self, path):
-        run(["import", "-window", "root", path], env=self.wine.env)
-
     def finish(self, limit=RUN_LIMIT):
         """Waits for the end; returns (exit code, message box texts, dialog templates)."""
         try:
@@ -248,7 +245,12 @@ def payload_files(marker_program):
         "docs/empty.txt": b"",
         "docs/deeper/notes.txt": bytes(range(256)) * 40,
         "readonly.txt": b"do not change\r\n",
+        "docs/secret.txt": b"hidden and system\r\n",
     }
+
+
+# Attribute bits (read-only 1, hidden 2, system 4) of the payload's files; others have none.
+PAYLOAD_ATTRIBUTES = {"readonly.txt": 1, "docs/secret.txt": 6}
 
 
 def make_payload(folder, marker_program):
@@ -260,6 +262,8 @@ def make_payload(folder, marker_program):
             out.write(data)
         os.utime(path, (PAYLOAD_TIME, PAYLOAD_TIME))
     os.chmod(os.path.join(folder, "readonly.txt"), 0o444)
+    # The packer takes hidden and system from this extended attribute (hex bits).
+    os.setxattr(os.path.join(folder, "docs", "secret.txt"), "user.zarpex.attributes", b"6")
     return files
 
 
@@ -311,13 +315,15 @@ def check_installed(ctx, folder, files):
             expect(stored.read() == data, "contents differ: " + name)
     windows_names = [folder + "\\" + name.replace("/", "\\") for name in files]
     info = ctx.wine.file_info(ctx.helper("file_info.exe"), windows_names)
-    for path, found in info.items():
+    for name, path in zip(files, windows_names):
+        found = info.get(path)
         expect(found is not None, "file_info cannot see " + path)
         attributes, written = found
         expect(written == PAYLOAD_TIME_TEXT, "last-write time of %s is %s" % (path, written))
-        read_only = bool(attributes & 1)
-        expect(read_only == path.endswith("readonly.txt"),
-               "read-only attribute of %s is %s" % (path, read_only))
+        expect(attributes & 7 == PAYLOAD_ATTRIBUTES.get(name, 0),
+               "attributes of %s are %#x" % (path, attributes))
+    for sub in ("docs", "docs\\deeper"):
+        expect(os.path.isdir(ctx.wine.host_path(folder + "\\" + sub)), "folder missing: " + sub)
 
 
 def check_registered(ctx, folder):
@@ -377,8 +383,6 @@ def test_fresh_install(ctx):
     run_ = ctx.wine.start(p.installer, ctx.trace_file("fresh"))
     try:
         dialog = run_.new_window()
-        if ctx.args.screenshots:
-            run_.screenshot(os.path.join(ctx.args.screenshots, "main-dialog-raw.png"))
         run_.type(dialog, INSTALL_FOLDER)  # the proposed folder is selected: typing replaces it
         run_.keys(dialog, "Return")
         code, boxes, templates = run_.finish()
@@ -420,8 +424,6 @@ def test_second_run_keeps_files_answered_no(ctx):
         run_.keys(dialog, "Return")  # install to the proposed folder as it is
         for _ in range(len(p.files)):
             prompt = run_.new_window()
-            if ctx.args.screenshots and prompts == 0:
-                run_.screenshot(os.path.join(ctx.args.screenshots, "overwrite-prompt-raw.png"))
             run_.keys(prompt, "Tab", "space")  # Yes has the focus; Tab moves to No
             run_.gone(prompt)
             prompts += 1
@@ -437,8 +439,21 @@ def test_second_run_keeps_files_answered_no(ctx):
     expect(wait_marker(ctx, INSTALL_FOLDER) is not None, "the program was not started")
 
 
-def test_yes_to_all_and_read_only_file(ctx):
-    """Yes To All asks once; the read-only file cannot be replaced and says why."""
+def answer_every_box(run_, key="Return"):
+    """Answers each new window with key until the installer ends."""
+    while True:
+        try:
+            window = run_.new_window()
+        except TestFailure:
+            if run_.process.poll() is not None:
+                return
+            raise
+        run_.keys(window, key)
+        run_.gone(window)
+
+
+def test_yes_to_all_and_protected_files(ctx):
+    """Yes To All asks once; a read-only file cannot be replaced and the box says why."""
     p = payload(ctx)
     changed = ["readme.txt", "docs/guide.txt"]
     modify_installed(ctx, changed)
@@ -449,15 +464,17 @@ def test_yes_to_all_and_read_only_file(ctx):
         prompt = run_.new_window()
         run_.keys(prompt, "Tab", "Tab", "space")  # Yes To All
         run_.gone(prompt)
-        box = run_.new_window()  # "Cannot create" for the read-only file: OK goes on
-        run_.keys(box, "Return")
+        answer_every_box(run_)  # "Cannot create": OK goes on with the next file
         code, boxes, templates = run_.finish()
     finally:
         run_.abandon()
     expect(code == 0, "exit code %d" % code)
     expect(templates.count(PROMPT_TEMPLATE) == 1, "prompts after Yes To All")
-    expected_box = "Cannot create %s\\readonly.txt\nAccess denied" % INSTALL_FOLDER
-    expect(boxes == [expected_box], "message boxes: %r" % boxes)
+    # Replacing a read-only file is refused; so is replacing a hidden or system file with a
+    # normal one (CREATE_ALWAYS without those attributes).
+    expected = sorted("Cannot create %s\\%s\nAccess denied" % (INSTALL_FOLDER, name)
+                      for name in ("readonly.txt", "docs\\secret.txt"))
+    expect(sorted(boxes) == expected, "message boxes: %r" % boxes)
     for name in changed:
         expect(read_installed(ctx, name) == p.files[name], name + " was not restored")
     expect(read_installed(ctx, "readonly.txt") == p.files["readonly.txt"], "read-only file changed")
@@ -531,15 +548,98 @@ def test_empty_archive(ctx):
     expect(MAIN_TEMPLATE not in templates, "the main dialog opened")
 
 
+def browse_test(ctx, name, typed, expected_folder, window_name, keys_in_chooser):
+    """Types a folder, browses from it, accepts the chooser and installs where it led."""
+    p = payload(ctx)
+    ctx.wine.forget_installation()
+    os.makedirs(ctx.wine.host_path(typed.rstrip("\\")), exist_ok=True)
+    run_ = ctx.wine.start(p.installer, ctx.trace_file(name))
+    try:
+        dialog = run_.new_window()
+        run_.type(dialog, typed)
+        run_.keys(dialog, "alt+b")
+        chooser = wait_named(ctx, window_name)
+        time.sleep(0.5)
+        run_.keys(chooser, *keys_in_chooser)
+        deadline = time.time() + STEP_LIMIT
+        while chooser in windows_named(ctx.wine.env, window_name) and time.time() < deadline:
+            time.sleep(0.2)
+        run_.keys(dialog, "alt+i")
+        code, boxes, templates = run_.finish()
+    finally:
+        run_.abandon()
+    expect(code == 0, "exit code %d" % code)
+    expect(boxes == [], "message boxes shown: %r" % boxes)
+    check_installed(ctx, expected_folder, p.files)
+    return templates
+
+
+def wait_named(ctx, name, limit=STEP_LIMIT):
+    deadline = time.time() + limit
+    while time.time() < deadline:
+        found = windows_named(ctx.wine.env, name)
+        if found:
+            return max(found)
+        time.sleep(0.2)
+    raise TestFailure("no window named %r within %d s" % (name, limit))
+
+
+def test_browse_with_shell_browser(ctx):
+    """Browse opens the shell browser on the typed folder; OK appends "\\Zarpex"."""
+    browse_test(ctx, "browse-shell", "C:\\Chosen", "C:\\Chosen\\Zarpex", "Browse for Folder",
+                ["Return"])
+
+
+def test_browse_with_file_dialog(ctx):
+    """Below version 4 the file dialog with template 3 picks the folder the same way."""
+    version_key = "HKCU\\Software\\Wine\\AppDefaults\\setup.exe"
+    ctx.wine.run(["reg", "add", version_key, "/v", "Version", "/d", "nt351", "/f"])
+    try:
+        templates = browse_test(ctx, "browse-file-dialog", "C:\\Older\\", "C:\\Older\\Zarpex",
+                                "Select Folder", ["Return"])
+    finally:
+        ctx.wine.reg_delete(version_key)
+    expect("DIALOG 63, 36, 171, 164" in templates, "template 3 not used: %r" % templates)
+
+
+def take_screenshots(ctx, folder):
+    """The main dialog and the overwrite prompt in Wine's virtual desktop, which draws
+    captions (there is no window manager). Run after the installer tests: the files of
+    the fresh install are still there, so Install brings up the prompt."""
+    p = payload(ctx)
+    width, height = 560, 250
+    env = dict(ctx.wine.env)
+    process = subprocess.Popen(["wine", "explorer", "/desktop=Zarpex,%dx%d" % (width, height),
+                                p.installer], env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        time.sleep(5)
+        crop = ["-crop", "%dx%d+0+0" % (width, height), "+repage"]
+        run(["xdotool", "mousemove", "300", "20", "click", "1"], env=env)  # activate
+        time.sleep(1)
+        run(["import", "-window", "root"] + crop + [os.path.join(folder, "main-dialog.png")],
+            env=env)
+        run(["xdotool", "mousemove", "510", "80", "click", "1"], env=env)  # Install
+        time.sleep(3)
+        run(["import", "-window", "root"] + crop + [os.path.join(folder, "overwrite-prompt.png")],
+            env=env)
+    finally:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.wait()
+        run(["wineserver", "-k"], limit=30, env=env)
+
+
 PLATFORM_TESTS = [test_platform_probe]
 INSTALLER_TESTS = [
     test_fresh_install,
     test_second_run_keeps_files_answered_no,
-    test_yes_to_all_and_read_only_file,
+    test_yes_to_all_and_protected_files,
     test_cancel_writes_nothing,
     test_close_box_writes_nothing,
     test_changed_stub_shows_only_its_warning,
     test_empty_archive,
+    test_browse_with_shell_browser,
+    test_browse_with_file_dialog,
 ]
 
 
@@ -585,6 +685,8 @@ def main():
                 except Exception:  # a fault of the harness itself counts as a failure too
                     failures.append(name)
                     print("FAIL %s:\n%s" % (name, traceback.format_exc()))
+            if args.screenshots and INSTALLER_TESTS[0] in tests and arch == "x86_64":
+                take_screenshots(ctx, args.screenshots)
     finally:
         if wine is not None:
             wine.close()

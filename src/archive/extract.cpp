@@ -1,0 +1,179 @@
+#include "archive/extract.h"
+
+#include "archive/directory.h"
+#include "archive/installer_image.h"
+#include "archive/paths.h"
+#include "codec/archive_reader.h"
+#include "codec/block_stream.h"
+#include "codec/format.h"
+#include "installer/install_state.h"
+#include "platform/fs.h"
+
+uint8_t extraction_interrupted;
+
+namespace {
+
+// Decoded directory bytes of the current block; one run uses it at a time.
+uint8_t entry_staging[format::kEntryStagingSize];
+
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+// A name may only lead into the install folder: no root, no drive, no colon at all
+// (which would also name a stream), and no ".." component.
+bool name_is_safe(const uint8_t* name, uint32_t length) {
+  if (length > 0 && is_separator(static_cast<char>(name[0]))) return false;
+  uint32_t component_start = 0;
+  for (uint32_t i = 0; i <= length; ++i) {
+    const char c = i < length ? static_cast<char>(name[i]) : '\\';
+    if (c == ':') return false;
+    if (is_separator(c)) {
+      if (i - component_start == 2 && name[component_start] == '.' &&
+          name[component_start + 1] == '.') {
+        return false;
+      }
+      component_start = i + 1;
+    }
+  }
+  return true;
+}
+
+// Where an entry's processing ends up.
+enum class Step { kNext, kStop };
+
+Step extract_file(Window dialog, const EntryRecord& entry, const char* name_start) {
+  char* const path = install_state.install_folder;
+  if (!install_state.overwrite_all) {
+    const FileHandle existing = fs_open_existing(path, kGenericRead);
+    if (existing != kNoFile) {
+      fs_close(existing);
+      const int answer = ui_overwrite_prompt(dialog);
+      if (answer == kAnswerNo) return Step::kNext;
+      if (answer == kAnswerYesToAll) install_state.overwrite_all = 1;
+    }
+  }
+
+  format_text(message_text, sizeof message_text, "Extracting %s", name_start);
+  ui_set_progress(dialog, message_text);
+
+  const FileHandle output = fs_create_output(path, kAttributeNormal);
+  if (output == kNoFile) {
+    return report_error(dialog, kResultCannotCreate, path, 1) ? Step::kStop : Step::kNext;
+  }
+
+  drain_messages();
+  const ResultCode result = extract_stream(output, entry.stream_offset, entry.stream_position,
+                                           entry.size, entry.flags);
+  if (result < 0) {
+    // Reported first, so that the message names the failing operation's reason.
+    const int stop = report_error(dialog, result, path, result == kResultDamaged);
+    fs_close(output);
+    fs_delete(path);
+    return stop ? Step::kStop : Step::kNext;
+  }
+
+  fs_set_times(output, entry.creation_date, entry.creation_time, entry.write_date,
+               entry.write_time);
+  fs_close(output);
+  if (archive_reader.running_crc != entry.crc) {
+    fs_delete(path);
+    return report_error(dialog, kResultDamaged, path, 1) ? Step::kStop : Step::kNext;
+  }
+  fs_set_attributes(path, entry.attributes & (kAttributeReadOnly | kAttributeHidden |
+                                              kAttributeSystem));
+  return Step::kNext;
+}
+
+}  // namespace
+
+ResultCode extract_all(Window dialog) {
+  ArchiveReader& reader = archive_reader;
+  char* const folder = install_state.install_folder;
+  extraction_interrupted = 0;
+
+  char* folder_end = strip_separators(folder);
+
+  const uint32_t file_size = fs_seek(reader.archive_file, 0, kFileEnd);
+  if (file_size - reader.archive_base < format::kHeaderSize) return kResultDamaged;
+
+  // The folder, a backslash and at least a one-character name must fit in a full path
+  // of 259 characters; a longer folder could never receive a file.
+  const uint32_t folder_length = static_cast<uint32_t>(folder_end - folder);
+  const bool needs_separator =
+      folder_length != 0 && folder_end[-1] != '\\' && folder_end[-1] != ':';
+  if (folder_length + (needs_separator ? 1 : 0) + 1 > kWorkPathSize - 1) {
+    last_os_error = kErrorBadPathname;
+    report_error(dialog, kResultCannotCreateFolder, folder, 0);
+    extraction_interrupted = 1;
+    return kResultOk;
+  }
+  if (folder_length != 0 && folder_end[-1] != ':' && !create_folder_chain(folder)) {
+    report_error(dialog, kResultCannotCreateFolder, folder, 0);
+    extraction_interrupted = 1;
+    return kResultOk;
+  }
+
+  const uint32_t directory_start = reader.archive_base + archive_header.directory_offset;
+  fs_seek(reader.archive_file, static_cast<int32_t>(directory_start), kFileBegin);
+
+  reader.input_buffer = static_cast<uint8_t*>(mem_alloc(format::kInputBufferSize));
+  if (reader.input_buffer == nullptr) return kResultNoMemory;
+  reader.history = nullptr;
+  reader.history_capacity = 0;
+  reader.stream_start = -1;
+
+  char* const name_start = append_separator(folder);
+  const uint32_t name_room = (kWorkPathSize - 1) - static_cast<uint32_t>(name_start - folder);
+
+  reader.entry_read_pointer = entry_staging;
+  reader.entry_end_pointer = entry_staging;
+  reader.directory_position = directory_start;
+  reader.file_position = directory_start;
+  fs_seek(reader.archive_file, static_cast<int32_t>(directory_start), kFileBegin);
+
+  ResultCode result = kResultOk;
+  bool stopped = false;
+  uint32_t index = 0;
+  for (; index < archive_header.entry_count && !install_state.cancel_requested; ++index) {
+    EntryRecord entry;
+    const uint8_t* name = nullptr;
+    result = parse_next_entry(entry_staging, &entry, &name);
+    if (result != kResultOk) break;
+
+    if (entry.name_length <= name_room) {
+      for (uint32_t i = 0; i < entry.name_length; ++i) name_start[i] = static_cast<char>(name[i]);
+      name_start[entry.name_length] = '\0';
+
+      Step step = Step::kNext;
+      if (!name_is_safe(name, entry.name_length)) {
+        // Such a name would lead out of the install folder: nothing is written for it.
+        if (report_error(dialog, kResultDamaged, folder, 1)) step = Step::kStop;
+      } else if (entry.flags & format::kFlagFolder) {
+        if (!create_folder_chain(folder)) {
+          report_error(dialog, kResultCannotCreateFolder, folder, 0);
+          step = Step::kStop;
+        } else {
+          fs_set_attributes(folder, entry.attributes & (kAttributeReadOnly | kAttributeHidden |
+                                                        kAttributeSystem));
+        }
+      } else {
+        step = extract_file(dialog, entry, name_start);
+      }
+      if (step == Step::kStop) {
+        stopped = true;
+        break;
+      }
+    }
+    drain_messages();
+  }
+  if (stopped || index < archive_header.entry_count || install_state.cancel_requested) {
+    extraction_interrupted = 1;
+  }
+
+  *name_start = '\0';
+  if (reader.history != nullptr) mem_free(reader.history);
+  reader.history = nullptr;
+  reader.history_capacity = 0;
+  mem_free(reader.input_buffer);
+  reader.input_buffer = nullptr;
+  return result;
+}

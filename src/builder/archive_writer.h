@@ -1,0 +1,52 @@
+// Lays out an archive: the 42-byte header, one solid stream holding every file's member
+// in directory order, and the directory in blocks the installer reads in one go.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace builder {
+
+// Longest entry name: the installer appends it to an install folder of at least "C:\"
+// and keeps paths within 259 characters.
+inline constexpr uint32_t kMaxNameLength = 256;
+// Largest directory block the installer decodes in one go (stored form still fits).
+inline constexpr uint32_t kMaxDirectoryBlock = 8184 - 7;
+
+struct SourceEntry {
+  std::string name;  // relative, backslash-separated
+  bool folder = false;
+  std::string path;               // where to read a file's contents; empty: use `contents`
+  std::vector<uint8_t> contents;  // used when path is empty
+  uint64_t size = 0;              // expected length when reading from path
+  uint16_t attributes = 0x20;
+  uint16_t creation_date = 0, creation_time = 0;
+  uint16_t write_date = 0, write_time = 0;
+};
+
+struct PackOptions {
+  int level = 7;
+  uint32_t block_size = 0;  // 0: the largest block
+  bool call_transform = true;
+  // Called with (bytes done, bytes in all) while the stream is compressed.
+  std::function<void(uint64_t, uint64_t)> progress;
+};
+
+struct PackStats {
+  uint32_t files = 0;
+  uint32_t folders = 0;
+  uint64_t bytes_in = 0;
+  uint64_t bytes_out = 0;
+};
+
+// Builds the archive into *archive. On failure returns false with a message that names
+// the file concerned and the reason.
+bool build_archive(std::vector<SourceEntry>& entries, const PackOptions& options,
+                   std::vector<uint8_t>* archive, PackStats* stats, std::string* error);
+
+// DOS date and time (local) of a POSIX time; date 0 when before 1980.
+void dos_date_time(int64_t seconds, uint16_t* date, uint16_t* time);
+
+}  // namespace builder

@@ -1,0 +1,187 @@
+#include "builder/parse_optimal.h"
+
+#include <algorithm>
+
+#include "builder/block_encoder.h"
+
+namespace builder {
+namespace {
+
+constexpr uint32_t kUnusedLiteralPrice = 14;
+constexpr uint32_t kUnusedDistancePrice = 10;
+constexpr uint32_t kInfinity = 0xFFFFFFFFu;
+
+struct Node {
+  uint32_t cost;
+  uint32_t length;  // step that reached this node: 0 literal
+  uint32_t distance;
+  RepeatState reps;
+};
+
+}  // namespace
+
+OptimalParser::OptimalParser(HashChainFinder& finder, const uint8_t* data,
+                             const LevelParams& params)
+    : finder_(finder), data_(data), params_(params) {}
+
+void OptimalParser::collect_matches(const BlockSpan& span) {
+  const uint32_t n = span.end - span.start;
+  first_.assign(n + 1, 0);
+  matches_.clear();
+  pair_distance_.assign(n, 0);
+  skip_.assign(n, 0);
+  std::vector<MatchCandidate> found;
+  for (uint32_t i = 0; i < n; ++i) {
+    first_[i] = static_cast<uint32_t>(matches_.size());
+    if (skip_[i]) continue;
+    const uint32_t pos = span.start + i;
+    finder_.insert_until(pos);
+    const uint32_t lo = reach_start(span, pos);
+    const uint32_t max_length = std::min<uint32_t>(span.end - pos, format::kMaxMatchLength);
+    found.clear();
+    MatchCandidate best;
+    finder_.find(pos, lo, max_length, &best, &found);
+    matches_.insert(matches_.end(), found.begin(), found.end());
+    const uint32_t earlier = finder_.last_pair(pos);
+    if (earlier != 0xFFFFFFFFu && earlier >= lo && pos - earlier <= 64 && max_length >= 2)
+      pair_distance_[i] = pos - earlier;
+    // A long match is taken as it is: the positions it covers are neither searched nor
+    // expanded, which keeps highly repetitive data linear.
+    if (best.length >= params_.nice_length)
+      std::fill(skip_.begin() + i + 1, skip_.begin() + i + best.length, 1);
+  }
+  first_[n] = static_cast<uint32_t>(matches_.size());
+  finder_.insert_until(span.end);
+}
+
+void OptimalParser::prices_from(const std::vector<Token>& tokens, Prices* prices) const {
+  Histogram h;
+  for (const Token& t : tokens) h.add(t, 3);
+  TableSet set;
+  build_table_set(h, 3, &set);
+  for (uint32_t s = 0; s < format::kLiteralLengthSymbols; ++s)
+    prices->literal[s] = set.lengths[s] ? set.lengths[s] : kUnusedLiteralPrice;
+  for (uint32_t t = 0; t < 3; ++t)
+    for (uint32_t s = 0; s < 42; ++s) {
+      const uint8_t len =
+          s < format::kDistanceSymbols[t] ? set.lengths[format::kDistanceOffset[t] + s] : 0;
+      prices->distance[t][s] = len ? len : kUnusedDistancePrice;
+    }
+}
+
+void OptimalParser::shortest_path(const BlockSpan& span, const Prices& prices,
+                                  std::vector<Token>& tokens, uint32_t* needed) {
+  const uint32_t n = span.end - span.start;
+  std::vector<Node> nodes(n + 1, Node{kInfinity, 0, 0, {}});
+  nodes[0].cost = 0;
+  uint32_t length_price[format::kLiteralLengthSymbols];
+  for (uint32_t s = 257; s < format::kLiteralLengthSymbols; ++s)
+    length_price[s] = prices.literal[s] + length_extra_bits(s);
+  auto match_price = [&](uint32_t length) {
+    return length_price[length_symbol(length)];
+  };
+  // A step of length 0 is a literal (it advances by one).
+  auto relax = [&](uint32_t from, uint32_t length, uint32_t distance, uint32_t cost) {
+    Node& target = nodes[from + (length ? length : 1)];
+    if (cost < target.cost) {
+      target.cost = cost;
+      target.length = length;
+      target.distance = distance;
+    }
+  };
+  for (uint32_t i = 0; i < n; ++i) {
+    Node& node = nodes[i];
+    if (node.cost == kInfinity) continue;
+    // The remembered distances along the best path to this node.
+    if (i > 0) {
+      const Node& from = nodes[i - (node.length ? node.length : 1)];
+      node.reps = from.reps;
+      if (node.length) node.reps.match(node.length, node.distance);
+    }
+    const uint32_t pos = span.start + i;
+    relax(i, 0, 0, node.cost + prices.literal[data_[pos]]);
+    if (skip_[i]) continue;
+    const uint32_t max_length = std::min<uint32_t>(n - i, format::kMaxMatchLength);
+    if (max_length < 2) continue;
+    const uint32_t lo = reach_start(span, pos);
+    auto dist_price = [&](uint32_t length, uint32_t distance) -> uint32_t {
+      RepeatState r = node.reps;
+      const Token t = r.match(length, distance);
+      const uint32_t table = format::distance_table_for(length, 3);
+      return prices.distance[table][t.dist_symbol] + distance_symbol_extra_bits(t.dist_symbol);
+    };
+    uint32_t longest = 0;
+    // Remembered distances, every length.
+    for (uint32_t rep : {node.reps.last, node.reps.previous}) {
+      if (rep == 0 || rep > pos || pos - rep < lo) continue;
+      const uint32_t length = common_length(data_ + pos, data_ + pos - rep, max_length);
+      if (length < 2) continue;
+      longest = std::max(longest, length);
+      if (length >= params_.nice_length) {
+        relax(i, length, rep, node.cost + match_price(length) + dist_price(length, rep));
+        continue;
+      }
+      for (uint32_t l = 2; l <= length; ++l)
+        relax(i, l, rep, node.cost + match_price(l) + dist_price(l, rep));
+    }
+    if (pair_distance_[i] != 0 && match_codable(2, pair_distance_[i], node.reps, 3))
+      relax(i, 2, pair_distance_[i],
+            node.cost + match_price(2) + dist_price(2, pair_distance_[i]));
+    uint32_t previous_length = 2;
+    for (uint32_t k = first_[i]; k < first_[i + 1]; ++k) {
+      const MatchCandidate& m = matches_[k];
+      const uint32_t length = std::min(m.length, max_length);
+      longest = std::max(longest, length);
+      if (length >= params_.nice_length) {
+        relax(i, length, m.distance,
+              node.cost + match_price(length) + dist_price(length, m.distance));
+        break;
+      }
+      for (uint32_t l = previous_length + 1; l <= length; ++l) {
+        if (!match_codable(l, m.distance, node.reps, 3)) continue;
+        relax(i, l, m.distance, node.cost + match_price(l) + dist_price(l, m.distance));
+      }
+      previous_length = std::max(previous_length, length);
+    }
+  }
+  // Walk back from the end, then replay forward to resolve the distance symbols.
+  std::vector<std::pair<uint32_t, uint32_t>> steps;
+  for (uint32_t i = n; i > 0;) {
+    const Node& node = nodes[i];
+    const uint32_t length = node.length ? node.length : 1;
+    steps.push_back({node.length, node.distance});
+    i -= length;
+  }
+  RepeatState reps;
+  uint32_t farthest = 0;
+  uint32_t at = 0;
+  for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
+    if (it->first == 0) {
+      tokens.push_back({0, data_[span.start + at], 0});
+      ++at;
+      continue;
+    }
+    if (it->second > at) farthest = std::max(farthest, it->second - at);
+    tokens.push_back(reps.match(it->first, it->second));
+    at += it->first;
+  }
+  *needed = farthest;
+}
+
+void OptimalParser::parse(const BlockSpan& span, std::vector<Token>& tokens, uint32_t* needed) {
+  std::vector<Token> first_pass;
+  uint32_t first_needed = 0;
+  LevelParams greedy = params_;
+  greedy.lazy = 1;
+  parse_lazy(finder_, data_, span, greedy, first_pass, &first_needed);
+  collect_matches(span);
+  Prices prices;
+  prices_from(first_pass, &prices);
+  for (uint32_t pass = 0; pass < std::max<uint32_t>(1, params_.passes); ++pass) {
+    tokens.clear();
+    shortest_path(span, prices, tokens, needed);
+    if (pass + 1 < params_.passes) prices_from(tokens, &prices);
+  }
+}
+
+}  // namespace builder

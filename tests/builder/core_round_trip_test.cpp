@@ -1,0 +1,190 @@
+// Archives and installers built by the packer, read back by the installer's own engine:
+// image check, header, directory blocks and the solid stream, entry by entry.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "archive/directory.h"
+#include "archive/installer_image.h"
+#include "builder/archive_writer.h"
+#include "builder/stamp.h"
+#include "codec/archive_reader.h"
+#include "codec/block_stream.h"
+#include "support/fake_ui.h"
+#include "support/reader_fixture.h"
+#include "test_data.h"
+
+namespace {
+
+using builder::SourceEntry;
+
+SourceEntry file(const std::string& name, std::vector<uint8_t> contents) {
+  SourceEntry e;
+  e.name = name;
+  e.contents = std::move(contents);
+  return e;
+}
+SourceEntry folder(const std::string& name) {
+  SourceEntry e;
+  e.name = name;
+  e.folder = true;
+  e.attributes = 0x10;
+  return e;
+}
+
+std::vector<uint8_t> pack(std::vector<SourceEntry> entries, int level, uint32_t block_size = 0) {
+  builder::PackOptions options;
+  options.level = level;
+  options.block_size = block_size;
+  std::vector<uint8_t> bytes;
+  builder::PackStats stats;
+  std::string error;
+  EXPECT_TRUE(builder::build_archive(entries, options, &bytes, &stats, &error)) << error;
+  return bytes;
+}
+
+class CoreRoundTrip : public ReaderTest {
+ protected:
+  // Reads every entry of the archive at `base` in directory order, as the driver does,
+  // and compares each file's output and CRC with the original. `order` may list entry
+  // indexes to extract in another order (files only).
+  void extract_and_compare(const std::vector<uint8_t>& image, uint32_t base,
+                           const std::vector<SourceEntry>& original,
+                           const std::vector<size_t>& order = {}) {
+    open_archive(image);
+    archive_reader.archive_base = base;
+    uint32_t directory_offset, entry_count;
+    std::memcpy(&directory_offset, &image[base + 4], 4);
+    std::memcpy(&entry_count, &image[base + 8], 4);
+    ASSERT_EQ(entry_count, original.size());
+    archive_reader.directory_position = base + directory_offset;
+    std::vector<uint8_t> staging(format::kEntryStagingSize);
+    archive_reader.entry_read_pointer = archive_reader.entry_end_pointer = staging.data();
+    std::vector<EntryRecord> records(entry_count);
+    for (uint32_t i = 0; i < entry_count; ++i) {
+      const uint8_t* name = nullptr;
+      ASSERT_EQ(parse_next_entry(staging.data(), &records[i], &name), kResultOk) << i;
+      ASSERT_EQ(std::string(reinterpret_cast<const char*>(name), records[i].name_length),
+                original[i].name);
+      EXPECT_EQ((records[i].flags & format::kFlagFolder) != 0, original[i].folder);
+      if (order.empty() && !original[i].folder) extract_one(records[i], original[i]);
+    }
+    for (size_t i : order) extract_one(records[i], original[i]);
+  }
+
+  void extract_one(const EntryRecord& r, const SourceEntry& original) {
+    const std::string path = dir_ + "/out.bin";
+    const int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_RDWR, 0600);
+    ASSERT_GE(fd, 0);
+    const ResultCode result = extract_stream(fd, r.stream_offset, r.stream_position, r.size, r.flags);
+    close(fd);
+    ASSERT_EQ(result, kResultOk) << original.name;
+    EXPECT_EQ(archive_reader.running_crc, r.crc) << original.name;
+    EXPECT_TRUE(read_file(path) == original.contents) << original.name << " differs";
+  }
+};
+
+TEST_F(CoreRoundTrip, EveryKindAtEveryLevel) {
+  const std::vector<uint8_t> kinds[] = {
+      testdata::random_bytes(150000, 1), testdata::repetitive(200000), testdata::text(200000, 2),
+      testdata::executable(150000, 3),   {},                            {0x41},
+  };
+  for (int level = 1; level <= 9; ++level) {
+    SCOPED_TRACE("level " + std::to_string(level));
+    std::vector<SourceEntry> entries;
+    for (size_t k = 0; k < std::size(kinds); ++k)
+      entries.push_back(file("kind" + std::to_string(k), kinds[k]));
+    extract_and_compare(pack(entries, level), 0, entries);
+  }
+}
+
+TEST_F(CoreRoundTrip, FilesStraddlingSmallBlocksWithWindowsAndCallRuns) {
+  const std::vector<SourceEntry> entries = {
+      folder("bin"),
+      file("bin\\tool.exe", testdata::executable(90000, 7)),
+      file("bin\\notes.txt", testdata::text(40000, 8)),
+      file("bin\\noise", testdata::random_bytes(30000, 9)),
+      file("bin\\empty", {}),
+      file("bin\\copy.txt", testdata::text(40000, 8)),
+      file("bin\\lib.dll", testdata::executable(70000, 10)),
+  };
+  for (uint32_t block : {3001u, 16384u, 61440u}) {
+    for (int level : {2, 6, 9}) {
+      SCOPED_TRACE("block " + std::to_string(block) + " level " + std::to_string(level));
+      extract_and_compare(pack(entries, level, block), 0, entries);
+    }
+  }
+}
+
+TEST_F(CoreRoundTrip, ChunksLongerThanOneInputFill) {
+  // One block of a megabyte: its chunk is loaded in many fills of the input buffer.
+  std::vector<uint8_t> data = testdata::text(600000, 4);
+  const auto noise = testdata::random_bytes(400000, 5);
+  data.insert(data.end(), noise.begin(), noise.end());
+  const std::vector<SourceEntry> entries = {file("big", data), file("after", testdata::text(1000, 6))};
+  extract_and_compare(pack(entries, 7), 0, entries);
+}
+
+TEST_F(CoreRoundTrip, DirectoryBlocksReadBetweenEntriesOfOneStream) {
+  // Hundreds of entries need several directory blocks; each later block is read between
+  // two entries of the one stream, which then has to find its place again.
+  std::vector<SourceEntry> entries;
+  std::string path;
+  for (int depth = 0; depth < 10; ++depth) {
+    path += (depth ? "\\" : "") + std::string("d") + std::to_string(depth);
+    entries.push_back(folder(path));
+  }
+  for (int i = 0; i < 500; ++i)
+    entries.push_back(file(path + "\\f" + std::to_string(i),
+                           testdata::text(static_cast<size_t>(i * 37 % 3000), static_cast<uint32_t>(i))));
+  extract_and_compare(pack(entries, 5, 8192), 0, entries);
+}
+
+TEST_F(CoreRoundTrip, EntriesOutOfStreamOrderRestartTheStream) {
+  const std::vector<SourceEntry> entries = {
+      file("a", testdata::text(50000, 1)), file("b", testdata::executable(60000, 2)),
+      file("c", testdata::text(70000, 3))};
+  extract_and_compare(pack(entries, 9, 20000), 0, entries, {2, 0, 1, 1});
+}
+
+TEST_F(CoreRoundTrip, StampedInstallerPassesTheSelfCheckAndExtracts) {
+  std::vector<uint8_t> stub = testdata::random_bytes(30000, 12);
+  std::memcpy(stub.data() + 9000, kIntegrityTag, kIntegrityTagSize);
+  std::string error;
+  ASSERT_TRUE(builder::stamp_stub(stub, &error)) << error;
+  // The stub's own record is what it reads from its data: here, the stamped values.
+  uint32_t record[3];
+  std::memcpy(record, stub.data() + 9000 + kIntegrityTagSize, sizeof record);
+  integrity_block.record.stub_length = record[0];
+  integrity_block.record.crc_field_offset = record[1];
+  integrity_block.record.expected_crc = record[2];
+
+  const std::vector<SourceEntry> entries = {folder("app"),
+                                            file("app\\main.exe", testdata::executable(40000, 13))};
+  std::vector<uint8_t> image = stub;
+  const std::vector<uint8_t> archive = pack(entries, 6);
+  image.insert(image.end(), archive.begin(), archive.end());
+  open_archive(image);
+  ASSERT_EQ(check_installer_image(), kResultOk);
+  EXPECT_EQ(archive_reader.archive_base, 30000u);
+  ASSERT_EQ(read_archive_header(), kResultOk);
+  EXPECT_EQ(archive_header.entry_count, 2u);
+  extract_and_compare(image, archive_reader.archive_base, entries);
+
+  for (size_t at : {size_t{0}, size_t{9003}, size_t{9016}, size_t{29999}}) {
+    std::vector<uint8_t> changed = image;
+    changed[at] ^= 0x10;
+    open_archive(changed);
+    fake_ui.reset();
+    EXPECT_EQ(check_installer_image(), kResultFileLayerFailure) << at;
+    EXPECT_EQ(fake_ui.boxes.size(), 1u);
+  }
+  integrity_block.record.stub_length = 0;
+  integrity_block.record.crc_field_offset = 0;
+  integrity_block.record.expected_crc = 0;
+}
+
+}  // namespace

@@ -1,0 +1,64 @@
+// Stamping a stub's IntegrityRecord.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "archive/installer_image.h"
+#include "builder/checksum.h"
+#include "builder/stamp.h"
+#include "test_data.h"
+
+namespace {
+
+std::vector<uint8_t> fake_stub(size_t size, size_t tag_at) {
+  std::vector<uint8_t> stub = testdata::random_bytes(size, 3);
+  std::memcpy(stub.data() + tag_at, kIntegrityTag, kIntegrityTagSize);
+  return stub;
+}
+uint32_t get32(const std::vector<uint8_t>& v, size_t at) {
+  return v[at] | (v[at + 1] << 8) | (v[at + 2] << 16) | (static_cast<uint32_t>(v[at + 3]) << 24);
+}
+// The self-check's computation: register over the stub with the field as zero.
+bool self_check_passes(const std::vector<uint8_t>& image) {
+  const uint32_t length = get32(image, 0x1000 + 16);
+  const uint32_t field = get32(image, 0x1000 + 20);
+  if (length > image.size() || field > length - 4) return false;  // a damaged record
+  const uint32_t expected = get32(image, field);
+  std::vector<uint8_t> copy(image.begin(), image.begin() + length);
+  std::memset(copy.data() + field, 0, 4);
+  return builder::crc32_update(0xFFFFFFFFu, copy.data(), copy.size()) == expected;
+}
+
+TEST(Stamp, FillsTheRecordSoTheSelfCheckPassesAndAnyChangedByteFails) {
+  std::vector<uint8_t> stub = fake_stub(20000, 0x1000);
+  std::string error;
+  ASSERT_TRUE(builder::stamp_stub(stub, &error)) << error;
+  EXPECT_EQ(get32(stub, 0x1010), 20000u);
+  EXPECT_EQ(get32(stub, 0x1014), 0x1018u);
+  std::vector<uint8_t> image = stub;
+  const auto archive = testdata::random_bytes(500, 4);
+  image.insert(image.end(), archive.begin(), archive.end());
+  EXPECT_TRUE(self_check_passes(image));
+  for (size_t at : {size_t{0}, size_t{0x1005}, size_t{0x1017}, size_t{19999}}) {
+    std::vector<uint8_t> changed = image;
+    changed[at] ^= 0x40;
+    EXPECT_FALSE(self_check_passes(changed)) << at;
+  }
+  image.back() ^= 1;  // the archive is not covered
+  EXPECT_TRUE(self_check_passes(image));
+}
+
+TEST(Stamp, RefusesAStubWithoutTheTagOrWithItTwice) {
+  std::string error;
+  std::vector<uint8_t> none = testdata::random_bytes(4000, 5);
+  EXPECT_FALSE(builder::stamp_stub(none, &error));
+  EXPECT_NE(error.find("not found"), std::string::npos);
+  std::vector<uint8_t> twice = fake_stub(8000, 100);
+  std::memcpy(twice.data() + 5000, kIntegrityTag, kIntegrityTagSize);
+  EXPECT_FALSE(builder::stamp_stub(twice, &error));
+  EXPECT_NE(error.find("more than once"), std::string::npos);
+  std::vector<uint8_t> cut = fake_stub(4000, 4000 - 20);
+  EXPECT_FALSE(builder::stamp_stub(cut, &error));
+}
+
+}  // namespace

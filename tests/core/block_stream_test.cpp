@@ -1,0 +1,266 @@
+#include "codec/block_stream.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "codec/block_stream_internal.h"
+#include "support/reader_fixture.h"
+
+namespace {
+
+struct Member {
+  std::string name;
+  Bytes contents;
+  uint32_t position = 0;  // in the decompressed stream
+};
+
+class BlockStreamTest : public ReaderTest {
+ protected:
+  // Lays the members out one after another in a decompressed stream.
+  Bytes layout(std::vector<Member>& members) {
+    Bytes stream;
+    for (auto& m : members) {
+      m.position = uint32_t(stream.size());
+      append(stream, member_bytes(m.name, m.contents));
+    }
+    return stream;
+  }
+  // An archive: `pad` bytes of stub, then the stream's 6 lead bytes and its chunks.
+  void open_stream(const std::vector<Bytes>& chunks, uint32_t pad = 5) {
+    Bytes file(pad, 0x77);
+    append(file, text_bytes(std::string("ZPXLH") + '\0'));
+    for (const auto& c : chunks) append(file, c);
+    open_archive(file);
+    archive_reader.archive_base = pad;
+  }
+  // Extracts into a file; returns the result, leaves the bytes in out_.
+  ResultCode extract(const Member& m, uint8_t flags = 0, uint32_t stream_offset = 0) {
+    const std::string path = dir_ + "/out";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    const ResultCode rc = extract_stream(fd, stream_offset, m.position, uint32_t(m.contents.size()), flags);
+    close(fd);
+    out_ = read_file(path);
+    return rc;
+  }
+  // Cuts data into compressed (fixed-set literal) chunks of `step` bytes.
+  static std::vector<Bytes> literal_chunks(const Bytes& data, size_t step, unsigned selector = 0) {
+    std::vector<Bytes> chunks;
+    for (size_t at = 0; at < data.size(); at += step) {
+      const Bytes part(data.begin() + long(at), data.begin() + long(std::min(data.size(), at + step)));
+      chunks.push_back(literal_chunk(part, at + step >= data.size(), selector));
+    }
+    return chunks;
+  }
+  static Bytes pattern(size_t n, uint32_t seed) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = uint8_t((i * 131 + seed * 17 + (i >> 7)) ^ (i >> 3));
+    return b;
+  }
+
+  Bytes out_;
+};
+
+TEST_F(BlockStreamTest, MembersOfOneStreamAcrossBlockBoundaries) {
+  // Block size 7 puts member headers and names across block boundaries; one name is
+  // empty; one member is empty.
+  std::vector<Member> members = {{"first.txt", text_bytes("alpha beta gamma")},
+                                 {"", text_bytes("no name here")},
+                                 {"sub\\third.bin", pattern(300, 1)},
+                                 {"empty", {}},
+                                 {"fifth", pattern(41, 2)}};
+  const Bytes stream = layout(members);
+  for (size_t step : {size_t(7), size_t(11), size_t(64), stream.size()}) {
+    open_stream(literal_chunks(stream, step));
+    archive_reader.stream_start = -1;
+    for (const auto& m : members) {
+      ASSERT_EQ(extract(m), kResultOk) << m.name << " step " << step;
+      EXPECT_EQ(out_, m.contents) << m.name << " step " << step;
+      EXPECT_EQ(archive_reader.running_crc, reference_crc(m.contents)) << m.name;
+    }
+    // Out of order: an earlier member restarts the stream from its first chunk.
+    ASSERT_EQ(extract(members[0]), kResultOk);
+    EXPECT_EQ(out_, members[0].contents);
+    // kNoFile decodes and counts without writing.
+    ASSERT_EQ(extract_stream(kNoFile, 0, members[2].position, 300, 0), kResultOk);
+    EXPECT_EQ(archive_reader.running_crc, reference_crc(members[2].contents));
+  }
+}
+
+TEST_F(BlockStreamTest, ChunksLongerThanOneFillAndStoredBlocksReadPastTheBuffer) {
+  // 70,000 bytes in one compressed chunk (several fills; 9-bit literals keep symbols
+  // off byte boundaries), then a stored block longer than one fill, then a compressed
+  // block behind it that must be found right behind the stored bytes.
+  std::vector<Member> members = {{"big", pattern(70000, 3)}, {"stored", pattern(80000, 4)}, {"tail", pattern(500, 5)}};
+  for (auto& b : members[0].contents) b = uint8_t(b | 0xF0);
+  const Bytes stream = layout(members);
+  const size_t cut1 = members[1].position + 20, cut2 = members[2].position + 7;
+  open_stream({literal_chunk(Bytes(stream.begin(), stream.begin() + long(cut1)), false),
+               stored_chunk(Bytes(stream.begin() + long(cut1), stream.begin() + long(cut2)), false),
+               literal_chunk(Bytes(stream.begin() + long(cut2), stream.end()), true)});
+  for (const auto& m : members) {
+    ASSERT_EQ(extract(m), kResultOk) << m.name;
+    EXPECT_EQ(out_, m.contents) << m.name;
+  }
+}
+
+TEST_F(BlockStreamTest, StoredBlockKeepsTheWholeWindowOfEarlierOutput) {
+  // Block 1 compressed (1,000 bytes), block 2 stored (800 bytes, more than the 512 bytes
+  // of slack), block 3 copies from block 1 across the stored bytes.
+  const Bytes first = pattern(1000, 6), stored = pattern(800, 7);
+  ChunkSpec spec;
+  spec.size = 40;
+  spec.last = true;
+  spec.selector = 4;  // 65,536 bytes of window
+  const Bytes third = make_chunk(spec, [](BitWriter& w) {
+    BlockEncoder e(w, 2, {standard_set(2)});
+    e.match(40, 1790);
+  });
+  Bytes head = member_bytes("", {});
+  head.resize(11);  // the member header alone; its contents follow in the next blocks
+  open_stream({literal_chunk(head, false), literal_chunk(first, false), stored_chunk(stored, false), third});
+  Member m{"w", {}};
+  m.contents.assign(first.begin() + 10, first.begin() + 50);
+  m.position = 11 + 1000 + 800;
+  Member whole{"w", Bytes(first)};
+  append(whole.contents, stored);
+  append(whole.contents, m.contents);
+  whole.position = 0;
+  ASSERT_EQ(extract(whole), kResultOk);
+  EXPECT_EQ(out_, whole.contents);
+}
+
+TEST_F(BlockStreamTest, WindowSelectorLimitsTheHistory) {
+  struct Case {
+    unsigned selector;
+    uint32_t window;
+  } cases[] = {{0, 32768}, {3, 32768}, {4, 65536}, {30, 524288}, {6, 131072}, {29, 196608}};
+  for (const auto& c : cases) EXPECT_EQ(format::window_size(c.selector), c.window) << c.selector;
+
+  // A match 40,000 bytes back: dropped under a 32,768-byte window, copied under 65,536.
+  for (const auto& c : {Case{3, 32768}, Case{4, 65536}}) {
+    const Bytes first = pattern(50000, 8);
+    Bytes head = member_bytes("", {});
+    head.resize(11);
+    append(head, first);
+    ChunkSpec spec;
+    spec.size = 4;
+    spec.last = true;
+    spec.selector = c.selector;
+    const Bytes second = make_chunk(spec, [](BitWriter& w) {
+      BlockEncoder e(w, 2, {standard_set(2)});
+      e.match(4, 40000);
+      e.literals("end!");
+    });
+    open_stream({literal_chunk(head, false), second});
+    archive_reader.stream_start = -1;
+    // One member: its header, the 50,000 bytes, then the second block's 4 bytes.
+    Member m{"", first};
+    const Bytes reached(first.end() - 40000, first.end() - 40000 + 4);
+    append(m.contents, c.window > 40000 ? reached : text_bytes("end!"));
+    ASSERT_EQ(extract(m), kResultOk) << c.selector;
+    EXPECT_EQ(out_, m.contents) << c.selector;
+  }
+}
+
+TEST_F(BlockStreamTest, StreamEndsShortOrBroken) {
+  std::vector<Member> members = {{"a", pattern(40, 9)}, {"b", pattern(40, 10)}};
+  const Bytes stream = layout(members);
+  // A stored chunk whose file ends early: its block comes out short.
+  {
+    Bytes short_stored = stored_chunk(stream, false);
+    short_stored.resize(7 + 51 + 4 + 10);  // the file ends inside the chunk
+    open_stream({short_stored});
+    ASSERT_EQ(extract(members[0]), kResultOk);
+    EXPECT_EQ(out_, members[0].contents);
+    // The second member is cut short: success with a CRC that does not match.
+    ASSERT_EQ(extract(members[1]), kResultOk);
+    EXPECT_EQ(out_.size(), 0u);
+    EXPECT_NE(archive_reader.running_crc, reference_crc(members[1].contents));
+  }
+  {
+    // A compressed block whose chunk ends early ends the stream; the last-block state
+    // stays, so the garbage chunk behind it is never read (it would be -11).
+    ChunkSpec s;
+    s.size = uint32_t(stream.size());
+    const Bytes part(stream.begin(), stream.begin() + 62);
+    Bytes chunk = make_chunk(s, [&](BitWriter& w) {
+      BlockEncoder e(w, 2, {});
+      for (uint8_t b : part) e.literal(uint8_t(b & 0x7F));
+    });
+    Member a = members[0];
+    for (auto& b : a.contents) b &= 0x7F;
+    Bytes garbage(16, 0xFF);
+    open_stream({chunk, garbage});
+    archive_reader.stream_start = -1;
+    ASSERT_EQ(extract(a), kResultOk);
+    ASSERT_EQ(extract(members[1]), kResultOk);
+    EXPECT_EQ(out_.size(), 0u);
+    ASSERT_EQ(extract(members[1]), kResultOk);
+  }
+  {
+    // A block load that breaks off (type 5) leaves nothing a later entry could take
+    // for output: the next entry that needs more gets -11.
+    ChunkSpec bad;
+    bad.type = 5;
+    bad.size = 100;
+    open_stream({literal_chunk(Bytes(stream.begin(), stream.begin() + 55), false),
+                 make_chunk(bad, [](BitWriter& w) { w.put(0, 64); })});
+    archive_reader.stream_start = -1;
+    ASSERT_EQ(extract(members[0]), kResultOk);
+    EXPECT_EQ(extract(members[1]), kResultDamaged);
+    EXPECT_EQ(extract(members[1]), kResultDamaged);
+    EXPECT_EQ(archive_reader.block_size, 0u);
+  }
+}
+
+TEST_F(BlockStreamTest, EmptyEntryTouchesNothing) {
+  std::vector<Member> members = {{"a", pattern(30, 11)}};
+  open_stream({literal_chunk(layout(members), true)});
+  ASSERT_EQ(extract(members[0]), kResultOk);
+  const ArchiveReader before = archive_reader;
+  EXPECT_EQ(extract_stream(kNoFile, 99, 12345, 0, 4), kResultOk);
+  EXPECT_EQ(archive_reader.running_crc, 0u);
+  EXPECT_EQ(archive_reader.stream_start, before.stream_start);
+  EXPECT_EQ(archive_reader.block_start, before.block_start);
+  EXPECT_EQ(archive_reader.cursor, before.cursor);
+}
+
+TEST_F(BlockStreamTest, FailuresOfOutputAndCancel) {
+  std::vector<Member> members = {{"a", pattern(30, 12)}, {"b", pattern(30, 13)}};
+  open_stream({literal_chunk(layout(members), true)});
+  const std::string path = write_file("ro", {});
+  const int fd = open(path.c_str(), O_RDONLY);
+  EXPECT_EQ(extract_stream(fd, 0, members[0].position, 30, 0), kResultWriteFailed);
+  EXPECT_EQ(extract_stream(fd, 0, members[0].position, 30, 4), kResultWriteFailed);
+  close(fd);
+  install_state.cancel_requested = 1;
+  archive_reader.stream_start = -1;
+  EXPECT_EQ(extract_stream(kNoFile, 0, members[1].position, 30, 0), kResultCancelled);
+}
+
+TEST_F(BlockStreamTest, CallAddressFilterSelectedByFlags) {
+  // E8 with operands: flags 4 restores 32-bit operands, 2 16-bit ones (2 wins over 4).
+  Bytes stored = {0x90, 0xE8, 0x08, 0x00, 0x00, 0x00, 0x90, 0xE8, 0x00, 0x10, 0x33, 0x44};
+  std::vector<Member> members = {{"x.exe", stored}};
+  open_stream({literal_chunk(layout(members), true)});
+  struct Case {
+    uint8_t flags;
+    Bytes expected;
+  } cases[] = {
+      {0, stored},
+      // 32-bit: operand at 2 holds 8 (below the size 12): 8 - 2 = 6; at 8 it holds
+      // 0x44331000, above the size: unchanged.
+      {4, {0x90, 0xE8, 0x06, 0x00, 0x00, 0x00, 0x90, 0xE8, 0x00, 0x10, 0x33, 0x44}},
+      // 16-bit: 8 - 2 = 6; the operand at 8: 0x1000 - 8 = 0x0FF8; the tail stays.
+      {2, {0x90, 0xE8, 0x06, 0x00, 0x00, 0x00, 0x90, 0xE8, 0xF8, 0x0F, 0x33, 0x44}},
+      {6, {0x90, 0xE8, 0x06, 0x00, 0x00, 0x00, 0x90, 0xE8, 0xF8, 0x0F, 0x33, 0x44}},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(extract(members[0], c.flags), kResultOk) << int(c.flags);
+    EXPECT_EQ(out_, c.expected) << int(c.flags);
+    EXPECT_EQ(archive_reader.running_crc, reference_crc(c.expected)) << int(c.flags);
+  }
+}
+
+}  // namespace

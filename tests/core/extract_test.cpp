@@ -1,0 +1,530 @@
+#include "archive/extract.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "archive/installer_image.h"
+#include "codec/archive_reader.h"
+#include "codec/crc32.h"
+#include "installer/install_state.h"
+#include "platform/fs.h"
+#include "support/fake_ui.h"
+#include "support/temp_root.h"
+#include "support/test_archive.h"
+#include "ui/main_dialog.h"
+
+namespace {
+
+constexpr char kDamaged[] =
+    "Archive data is damaged, probably caused by\ncorrupt disk or download error";
+
+time_t local_time(int year, int month, int day, int hour, int minute, int second) {
+  struct tm tm {};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  return mktime(&tm);
+}
+
+// Runs the driver over archives written to C:\setup.bin, with the scripted front end.
+class Extract : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::memset(&archive_reader, 0, sizeof archive_reader);
+    archive_reader.archive_file = kNoFile;
+    crc_build_table();
+    fake_ui.reset();
+    last_os_error = 0;
+    install_state.cancel_requested = 0;
+    install_state.overwrite_all = 0;
+    std::strcpy(install_state.module_name, "setup.bin");
+    folder("C:\\Inst");
+  }
+  void TearDown() override {
+    if (archive_reader.archive_file != kNoFile) fs_close(archive_reader.archive_file);
+    archive_reader.archive_file = kNoFile;
+    install_state.cancel_requested = 0;
+    fake_ui.reset();
+  }
+
+  void folder(const std::string& text) { std::strcpy(install_state.install_folder, text.c_str()); }
+
+  void open(const std::vector<TestEntry>& entries, const TestArchiveOptions& options = {}) {
+    open_bytes(build_test_archive(entries, options));
+  }
+  void open_bytes(const std::string& archive) {
+    write_file(root.posix("C:\\setup.bin"), archive);
+    archive_reader.archive_file = fs_open_existing("C:\\setup.bin", kGenericRead);
+    ASSERT_NE(archive_reader.archive_file, kNoFile);
+    archive_reader.archive_base = 0;
+    std::memset(&archive_header, 0, sizeof archive_header);
+    std::memcpy(&archive_header, archive.data(), std::min(archive.size(), sizeof archive_header));
+  }
+
+  std::string file(const std::string& windows_path) { return read_file(root.posix(windows_path)); }
+  bool exists(const std::string& windows_path) { return path_exists(root.posix(windows_path)); }
+  std::vector<std::string> box_texts() const {
+    std::vector<std::string> texts;
+    for (const auto& box : fake_ui.boxes) texts.push_back(box.text);
+    return texts;
+  }
+
+  TempRoot root;
+};
+
+TEST_F(Extract, WritesFilesAndFoldersWithContentsTimesAndAttributes) {
+  std::string big;
+  for (int i = 0; i < 20000; ++i) big.push_back(static_cast<char>(i * 31 % 251));
+  TestEntry sub{.name = "sub", .folder = true, .attributes = 0x12};  // hidden folder
+  TestEntry first{.name = "readme.txt", .contents = "hello, world\n", .creation_date = 0x2849,
+                  .creation_time = 0xB026, .write_date = 0x2926, .write_time = 0x98F1};
+  TestEntry inner{.name = "sub\\data.bin", .contents = big, .attributes = 0x21};  // read-only
+  TestEntry empty{.name = "empty.txt", .contents = "", .attributes = 0x06};  // hidden, system
+  TestEntry other{.name = "other.txt", .contents = "second stream", .stream = 1};
+  // Small blocks: member headers, names and contents cross block boundaries.
+  open({sub, first, inner, empty, other}, {.block_size = 7});
+
+  EXPECT_EQ(extract_all(nullptr), 0);
+  EXPECT_EQ(extraction_interrupted, 0);
+  EXPECT_TRUE(fake_ui.boxes.empty()) << fake_ui.boxes[0].text;
+  EXPECT_STREQ(install_state.install_folder, "C:\\Inst\\");
+
+  EXPECT_EQ(file("C:\\Inst\\readme.txt"), "hello, world\n");
+  EXPECT_EQ(file("C:\\Inst\\sub\\data.bin"), big);
+  EXPECT_TRUE(exists("C:\\Inst\\empty.txt"));
+  EXPECT_EQ(file("C:\\Inst\\empty.txt"), "");
+  EXPECT_EQ(file("C:\\Inst\\other.txt"), "second stream");
+
+  struct stat st;
+  ASSERT_EQ(stat(root.posix("C:\\Inst\\readme.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, local_time(2000, 9, 6, 19, 7, 34));
+  EXPECT_EQ(fs_get_attributes("C:\\Inst\\sub") & 0x17u, 0x12u);
+  EXPECT_EQ(fs_get_attributes("C:\\Inst\\sub\\data.bin"), kAttributeReadOnly);
+  EXPECT_EQ(fs_get_attributes("C:\\Inst\\empty.txt"), kAttributeHidden | kAttributeSystem);
+  EXPECT_EQ(fs_get_attributes("C:\\Inst\\readme.txt"), kAttributeNormal);
+
+  EXPECT_EQ(fake_ui.progress,
+            (std::vector<std::string>{"Extracting readme.txt", "Extracting sub\\data.bin",
+                                      "Extracting empty.txt", "Extracting other.txt"}));
+  // Once per entry, and once more before each file's contents.
+  EXPECT_EQ(fake_ui.drains, 5 + 4);
+  EXPECT_EQ(archive_reader.input_buffer, nullptr);
+  EXPECT_EQ(archive_reader.history, nullptr);
+}
+
+TEST_F(Extract, DirectoryInSeveralBlocksWithSkippedBytes) {
+  std::vector<TestEntry> entries;
+  for (int i = 0; i < 40; ++i) {
+    entries.push_back({.name = "f" + std::to_string(i), .contents = std::string(i, 'a' + i % 26),
+                       .skipped = std::string(i % 3, 'x')});
+  }
+  open(entries, {.directory_block_size = 200});
+  EXPECT_EQ(extract_all(nullptr), 0);
+  EXPECT_TRUE(fake_ui.boxes.empty());
+  for (int i = 0; i < 40; ++i) {
+    EXPECT_EQ(file("C:\\Inst\\f" + std::to_string(i)), std::string(i, 'a' + i % 26)) << i;
+  }
+}
+
+TEST_F(Extract, CrcMismatchDeletesTheFileAndAsks) {
+  struct Case {
+    int answer;
+    bool later_file;
+  } cases[] = {{kIdOk, true}, {kIdCancel, false}};
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(root.posix("C:\\Inst"));
+    fake_ui.reset();
+    fake_ui.box_answers.push_back(c.answer);
+    open({{.name = "good1", .contents = "one"},
+          {.name = "bad", .contents = "two", .attributes = 0x01, .crc_xor = 1},
+          {.name = "good2", .contents = "three"}});
+    EXPECT_EQ(extract_all(nullptr), 0);
+    ASSERT_EQ(fake_ui.boxes.size(), 1u);
+    EXPECT_EQ(fake_ui.boxes[0].text, kDamaged);
+    EXPECT_EQ(fake_ui.boxes[0].style, 0x31u);
+    EXPECT_EQ(file("C:\\Inst\\good1"), "one");
+    EXPECT_FALSE(exists("C:\\Inst\\bad"));
+    EXPECT_EQ(exists("C:\\Inst\\good2"), c.later_file);
+    EXPECT_EQ(extraction_interrupted, c.later_file ? 0 : 1);
+    fs_close(archive_reader.archive_file);
+    archive_reader.archive_file = kNoFile;
+  }
+}
+
+TEST_F(Extract, OverwriteAnswers) {
+  struct Case {
+    int answer;
+    const char* first;  // contents of a.txt afterwards
+    size_t prompts;     // b.txt exists too
+    bool overwrite_all_after;
+  } cases[] = {
+      {kAnswerNo, "old a", 2, false},
+      {kAnswerYes, "new a", 2, false},
+      {kAnswerYesToAll, "new a", 1, true},
+      {-1, "new a", 2, false},  // the prompt could not be shown
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(root.posix("C:\\Inst"));
+    std::filesystem::create_directories(root.posix("C:\\Inst"));
+    write_file(root.posix("C:\\Inst\\a.txt"), "old a");
+    write_file(root.posix("C:\\Inst\\b.txt"), "old b");
+    fake_ui.reset();
+    install_state.overwrite_all = 0;
+    fake_ui.prompt_answers = {c.answer, kAnswerYes};
+    open({{.name = "a.txt", .contents = "new a", .write_date = 0x2926},
+          {.name = "b.txt", .contents = "new b"}});
+    EXPECT_EQ(extract_all(nullptr), 0);
+    EXPECT_EQ(file("C:\\Inst\\a.txt"), c.first) << c.answer;
+    EXPECT_EQ(file("C:\\Inst\\b.txt"), "new b") << c.answer;
+    ASSERT_EQ(fake_ui.prompts.size(), c.prompts) << c.answer;
+    EXPECT_EQ(fake_ui.prompts[0], "C:\\Inst\\a.txt");
+    EXPECT_EQ(install_state.overwrite_all != 0, c.overwrite_all_after) << c.answer;
+    EXPECT_EQ(extraction_interrupted, 0);
+    // No progress line for a file passed over.
+    EXPECT_EQ(fake_ui.progress.size(), c.answer == kAnswerNo ? 1u : 2u) << c.answer;
+    fs_close(archive_reader.archive_file);
+    archive_reader.archive_file = kNoFile;
+  }
+
+  // With overwrite_all set from the start nobody is asked.
+  fake_ui.reset();
+  install_state.overwrite_all = 1;
+  write_file(root.posix("C:\\Inst\\a.txt"), "old a");
+  open({{.name = "a.txt", .contents = "new a"}});
+  EXPECT_EQ(extract_all(nullptr), 0);
+  EXPECT_TRUE(fake_ui.prompts.empty());
+  EXPECT_EQ(file("C:\\Inst\\a.txt"), "new a");
+}
+
+TEST_F(Extract, OutputThatCannotBeCreated) {
+  struct Case {
+    int answer;
+    bool later_file;
+  } cases[] = {{kIdOk, true}, {kIdCancel, false}};
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(root.posix("C:\\Inst"));
+    std::filesystem::create_directories(root.posix("C:\\Inst"));
+    write_file(root.posix("C:\\Inst\\locked.txt"), "keep");
+    ASSERT_EQ(fs_set_attributes("C:\\Inst\\locked.txt", kAttributeReadOnly), 1);
+    fake_ui.reset();
+    fake_ui.box_answers.push_back(c.answer);
+    open({{.name = "locked.txt", .contents = "new"},
+          {.name = "nested\\file.txt", .contents = "no folder entry"},
+          {.name = "last.txt", .contents = "last"}});
+    EXPECT_EQ(extract_all(nullptr), 0);
+    ASSERT_GE(fake_ui.boxes.size(), 1u);
+    EXPECT_EQ(fake_ui.boxes[0].text, "Cannot create C:\\Inst\\locked.txt\nAccess denied");
+    EXPECT_EQ(fake_ui.boxes[0].style, 0x31u);
+    EXPECT_EQ(file("C:\\Inst\\locked.txt"), "keep");
+    if (c.later_file) {
+      ASSERT_EQ(fake_ui.boxes.size(), 2u);
+      EXPECT_EQ(fake_ui.boxes[1].text, "Cannot create C:\\Inst\\nested\\file.txt\nPath not found");
+      EXPECT_EQ(file("C:\\Inst\\last.txt"), "last");
+    } else {
+      EXPECT_EQ(fake_ui.boxes.size(), 1u);
+      EXPECT_FALSE(exists("C:\\Inst\\last.txt"));
+    }
+    EXPECT_EQ(extraction_interrupted, c.later_file ? 0 : 1);
+    fs_close(archive_reader.archive_file);
+    archive_reader.archive_file = kNoFile;
+  }
+}
+
+TEST_F(Extract, CancelBeforeAndDuringExtraction) {
+  const std::vector<TestEntry> entries = {{.name = "one", .contents = "1"},
+                                          {.name = "two", .contents = "2", .stream = 1},
+                                          {.name = "three", .contents = "3", .stream = 2}};
+  struct Case {
+    bool before;
+    int drain;  // drain_messages call that handles the Cancel press
+    std::vector<bool> present;
+  } cases[] = {
+      {true, 0, {false, false, false}},
+      // Handled just before the first file's decoding: it stops at once and is deleted.
+      {false, 1, {false, false, false}},
+      // Handled after the first file: it is complete, nothing more is written.
+      {false, 2, {true, false, false}},
+      {false, 3, {true, false, false}},
+      {false, 4, {true, true, false}},
+      // Handled before the last file's decoding: every entry was visited, yet it stopped.
+      {false, 5, {true, true, false}},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(root.posix("C:\\Inst"));
+    fake_ui.reset();
+    install_state.cancel_requested = c.before ? 1 : 0;
+    fake_ui.cancel_at_drain = c.drain;
+    open(entries);
+    EXPECT_EQ(extract_all(nullptr), 0) << c.drain;
+    EXPECT_TRUE(fake_ui.boxes.empty()) << c.drain;
+    EXPECT_EQ(exists("C:\\Inst\\one"), c.present[0]) << c.drain;
+    EXPECT_EQ(exists("C:\\Inst\\two"), c.present[1]) << c.drain;
+    EXPECT_EQ(exists("C:\\Inst\\three"), c.present[2]) << c.drain;
+    EXPECT_EQ(extraction_interrupted, 1) << c.drain;
+    EXPECT_STREQ(install_state.install_folder, "C:\\Inst\\");
+    fs_close(archive_reader.archive_file);
+    archive_reader.archive_file = kNoFile;
+  }
+  install_state.cancel_requested = 0;
+}
+
+TEST_F(Extract, NamesLeadingOutOfTheFolderAreRefused) {
+  const char* unsafe[] = {"..\\evil.txt", "a\\..\\..\\evil.txt", "../evil.txt", "a/../../evil.txt",
+                          "\\evil.txt",   "/evil.txt",           "C:evil.txt",  "x:\\evil.txt",
+                          "a:b",          "..",                  "sub\\.."};
+  for (const char* name : unsafe) {
+    std::filesystem::remove_all(root.posix("C:\\Inst"));
+    fake_ui.reset();
+    folder("C:\\Inst\\deep");
+    open({{.name = name, .contents = "evil"}, {.name = "ok..txt", .contents = "fine"}});
+    EXPECT_EQ(extract_all(nullptr), 0) << name;
+    ASSERT_EQ(fake_ui.boxes.size(), 1u) << name;
+    EXPECT_EQ(fake_ui.boxes[0].text, kDamaged) << name;
+    EXPECT_EQ(fake_ui.boxes[0].style, 0x31u) << name;
+    EXPECT_EQ(file("C:\\Inst\\deep\\ok..txt"), "fine") << name;
+    EXPECT_FALSE(exists("C:\\Inst\\evil.txt")) << name;
+    EXPECT_FALSE(exists("C:\\evil.txt")) << name;
+    EXPECT_FALSE(exists("C:\\Inst\\deep\\evil.txt")) << name;
+    EXPECT_EQ(extraction_interrupted, 0) << name;
+    fs_close(archive_reader.archive_file);
+    archive_reader.archive_file = kNoFile;
+  }
+  // Cancel at that message stops the extraction.
+  fake_ui.reset();
+  fake_ui.box_answers.push_back(kIdCancel);
+  open({{.name = "..\\evil.txt", .contents = "evil"}, {.name = "after.txt", .contents = "x"}});
+  EXPECT_EQ(extract_all(nullptr), 0);
+  EXPECT_FALSE(exists("C:\\Inst\\deep\\after.txt"));
+  EXPECT_EQ(extraction_interrupted, 1);
+}
+
+TEST_F(Extract, InstallFolderForms) {
+  struct Case {
+    const char* folder;
+    const char* after;       // install_folder after the run
+    const char* file_posix;  // where a.txt lands, below the root
+  } cases[] = {
+      {"C:\\Inst\\\\\\", "C:\\Inst\\", "/drive_c/Inst/a.txt"},
+      {"C:", "C:", "/drive_c/a.txt"},
+      {"C:\\\\\\", "C:\\", "/drive_c/a.txt"},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(root.root() + "/drive_c");
+    std::filesystem::create_directories(root.root() + "/drive_c");
+    fake_ui.reset();
+    folder(c.folder);
+    open({{.name = "a.txt", .contents = "A"}});
+    EXPECT_EQ(extract_all(nullptr), 0) << c.folder;
+    EXPECT_STREQ(install_state.install_folder, c.after) << c.folder;
+    EXPECT_EQ(read_file(root.root() + c.file_posix), "A") << c.folder;
+    fs_close(archive_reader.archive_file);
+    archive_reader.archive_file = kNoFile;
+  }
+
+  // An empty folder text: names are relative to the current folder.
+  const std::filesystem::path saved = std::filesystem::current_path();
+  std::filesystem::create_directories(root.root() + "/here");
+  std::filesystem::current_path(root.root() + "/here");
+  fake_ui.reset();
+  folder("");
+  open({{.name = "a.txt", .contents = "A"}});
+  EXPECT_EQ(extract_all(nullptr), 0);
+  std::filesystem::current_path(saved);
+  EXPECT_STREQ(install_state.install_folder, "");
+  EXPECT_EQ(read_file(root.root() + "/here/a.txt"), "A");
+}
+
+TEST_F(Extract, NameRoomAndFolderLength) {
+  // Folder of 199 characters and its backslash: a name of 59 characters makes 259.
+  const std::string base = "C:\\" + std::string(196, 'f');
+  ASSERT_EQ(base.size(), 199u);
+  folder(base);
+  const std::string fits(59, 'n');
+  const std::string too_long(60, 'm');
+  open({{.name = too_long, .contents = "x"}, {.name = fits, .contents = "y"}});
+  EXPECT_EQ(extract_all(nullptr), 0);
+  EXPECT_TRUE(fake_ui.boxes.empty());
+  EXPECT_EQ(file(base + "\\" + fits), "y");
+  EXPECT_EQ(fake_ui.progress, std::vector<std::string>{"Extracting " + fits});
+  EXPECT_EQ(extraction_interrupted, 0);
+}
+
+TEST_F(Extract, FolderTooLongForAnyName) {
+  struct Case {
+    size_t length;
+    bool works;
+  } cases[] = {{257, true}, {258, false}, {260, false}};
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(root.root() + "/drive_c/x");
+    fake_ui.reset();
+    const std::string text = "C:\\x\\" + std::string(c.length - 5, 'f');
+    folder(text);
+    open({{.name = "a", .contents = "A"}});
+    EXPECT_EQ(extract_all(nullptr), 0) << c.length;
+    if (c.works) {
+      EXPECT_TRUE(fake_ui.boxes.empty()) << c.length;
+      EXPECT_EQ(file(text + "\\a"), "A");
+      EXPECT_EQ(extraction_interrupted, 0);
+    } else {
+      ASSERT_EQ(fake_ui.boxes.size(), 1u) << c.length;
+      EXPECT_EQ(fake_ui.boxes[0].text, "Cannot create folder " + text + "\nInvalid path");
+      EXPECT_EQ(fake_ui.boxes[0].style, 0x30u);
+      EXPECT_FALSE(exists("C:\\x"));
+      EXPECT_EQ(extraction_interrupted, 1);
+    }
+    fs_close(archive_reader.archive_file);
+    archive_reader.archive_file = kNoFile;
+  }
+}
+
+TEST_F(Extract, FoldersThatCannotBeCreated) {
+  write_file(root.posix("C:\\blocker"), "a file");
+  folder("C:\\blocker\\Inst");
+  open({{.name = "a", .contents = "A"}});
+  EXPECT_EQ(extract_all(nullptr), 0);
+  // The walk up ends at C:\blocker, which exists (183, a reason without a text).
+  EXPECT_EQ(box_texts(), std::vector<std::string>{"Cannot create folder C:\\blocker\\Inst"});
+  EXPECT_EQ(extraction_interrupted, 1);
+  EXPECT_STREQ(install_state.install_folder, "C:\\blocker\\Inst");
+  fs_close(archive_reader.archive_file);
+  archive_reader.archive_file = kNoFile;
+
+  // A folder entry in the way of a file: the extraction ends there.
+  fake_ui.reset();
+  folder("C:\\Inst");
+  std::filesystem::create_directories(root.posix("C:\\Inst"));
+  write_file(root.posix("C:\\Inst\\taken"), "a file");
+  open({{.name = "taken\\sub", .folder = true}, {.name = "after", .contents = "x"}});
+  EXPECT_EQ(extract_all(nullptr), 0);
+  ASSERT_EQ(fake_ui.boxes.size(), 1u);
+  EXPECT_EQ(fake_ui.boxes[0].text, "Cannot create folder C:\\Inst\\taken\\sub");
+  EXPECT_EQ(fake_ui.boxes[0].style, 0x30u);
+  EXPECT_FALSE(exists("C:\\Inst\\after"));
+  EXPECT_EQ(extraction_interrupted, 1);
+}
+
+TEST_F(Extract, ExistingFolderEntryGetsItsAttributes) {
+  std::filesystem::create_directories(root.posix("C:\\Inst\\sub"));
+  open({{.name = "sub", .folder = true, .attributes = 0x11}});
+  EXPECT_EQ(extract_all(nullptr), 0);
+  EXPECT_TRUE(fake_ui.boxes.empty());
+  EXPECT_EQ(fs_get_attributes("C:\\Inst\\sub"), kAttributeDirectory | kAttributeReadOnly);
+}
+
+TEST_F(Extract, DamagedDirectoryAndShortFile) {
+  // More entries announced than the directory holds.
+  open({{.name = "a", .contents = "A"}}, {.entry_count = 2});
+  EXPECT_EQ(extract_all(nullptr), kResultDamaged);
+  EXPECT_EQ(file("C:\\Inst\\a"), "A");
+  EXPECT_STREQ(install_state.install_folder, "C:\\Inst\\");
+  EXPECT_TRUE(fake_ui.boxes.empty());  // the main dialog reports it
+  fs_close(archive_reader.archive_file);
+  archive_reader.archive_file = kNoFile;
+
+  // A name running past the decoded bytes.
+  open({{.name = "b", .contents = "B", .name_length = 500}});
+  EXPECT_EQ(extract_all(nullptr), kResultDamaged);
+  EXPECT_FALSE(exists("C:\\Inst\\b"));
+  fs_close(archive_reader.archive_file);
+  archive_reader.archive_file = kNoFile;
+
+  // Fewer than 42 bytes behind the stub.
+  open_bytes(std::string(41, 'x'));
+  archive_header.entry_count = 1;
+  EXPECT_EQ(extract_all(nullptr), kResultDamaged);
+  EXPECT_EQ(archive_reader.input_buffer, nullptr);
+}
+
+class MainDialog : public Extract {};
+
+TEST_F(MainDialog, ResultTellsWhetherToRegister) {
+  struct Case {
+    const char* what;
+    std::vector<TestEntry> entries;
+    int box_answer;
+    int cancel_at_drain;
+    int32_t result;
+  } cases[] = {
+      {"complete", {{.name = "a", .contents = "A"}}, kIdOk, 0, 0},
+      {"file failed, OK", {{.name = "a", .contents = "A", .crc_xor = 1}}, kIdOk, 0, 0},
+      {"file failed, Cancel", {{.name = "a", .contents = "A", .crc_xor = 1}}, kIdCancel, 0, -1},
+      {"Cancel pressed", {{.name = "a", .contents = "A"}, {.name = "b", .contents = "B"}}, kIdOk, 2, -1},
+      // Cancel during the last file: everything is written, but the user said Cancel.
+      {"Cancel at the end", {{.name = "a", .contents = "A"}}, kIdOk, 2, -1},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(root.posix("C:\\Inst"));
+    fake_ui.reset();
+    install_state.cancel_requested = 0;
+    folder("C:\\Inst");
+    fake_ui.box_answers.push_back(c.box_answer);
+    fake_ui.cancel_at_drain = c.cancel_at_drain;
+    open(c.entries);
+    EXPECT_EQ(main_dialog_install(nullptr), c.result) << c.what;
+    fs_close(archive_reader.archive_file);
+    archive_reader.archive_file = kNoFile;
+  }
+  install_state.cancel_requested = 0;
+}
+
+TEST_F(MainDialog, NegativeResultIsReportedOnce) {
+  open({{.name = "a", .contents = "A"}}, {.entry_count = 3});
+  EXPECT_EQ(main_dialog_install(nullptr), kResultDamaged);
+  EXPECT_EQ(box_texts(), std::vector<std::string>{kDamaged});
+  EXPECT_EQ(fake_ui.boxes[0].style, 0x30u);
+}
+
+TEST_F(MainDialog, SecondInstallDuringExtractionIsRefused) {
+  std::vector<int32_t> nested;
+  fake_ui.on_drain = [&](int) {
+    EXPECT_TRUE(main_dialog_installing());
+    nested.push_back(main_dialog_install(nullptr));
+  };
+  open({{.name = "a", .contents = "A"}, {.name = "b", .contents = "B"}});
+  EXPECT_EQ(main_dialog_install(nullptr), 0);
+  EXPECT_FALSE(main_dialog_installing());
+  EXPECT_EQ(nested, std::vector<int32_t>(4, kInstallRefused));
+  EXPECT_EQ(file("C:\\Inst\\a"), "A");
+  EXPECT_EQ(file("C:\\Inst\\b"), "B");
+}
+
+TEST(BrowseResult, Table) {
+  struct Case {
+    std::string chosen, shown;
+  } cases[] = {
+      {"D:\\Apps", "D:\\Apps\\Zarpex"},
+      {"D:\\Apps\\", "D:\\Apps\\Zarpex"},
+      {"D:\\Apps\\\\", "D:\\Apps\\Zarpex"},
+      {"D:\\Apps\\zarpex", "D:\\Apps\\zarpex"},
+      {"D:\\Apps\\ZARPEX\\", "D:\\Apps\\ZARPEX"},
+      {"D:\\", "D:\\Zarpex"},
+      {"Apps", "Apps"},
+      {"D:", "D:"},
+      {"\\", "\\Zarpex"},
+      // "\Zarpex" is added only where the 260-byte buffer holds it whole.
+      {"C:\\" + std::string(249, 'a'), "C:\\" + std::string(249, 'a') + "\\Zarpex"},
+      {"C:\\" + std::string(250, 'a'), "C:\\" + std::string(250, 'a')},
+      {"C:\\" + std::string(256, 'a'), "C:\\" + std::string(256, 'a')},
+  };
+  for (const Case& c : cases) {
+    char buffer[260] = {};
+    ASSERT_LT(c.chosen.size(), sizeof buffer);
+    std::strcpy(buffer, c.chosen.c_str());
+    main_dialog_browse_result(buffer);
+    EXPECT_EQ(std::string(buffer), c.shown) << c.chosen;
+  }
+}
+
+}  // namespace
