@@ -230,13 +230,13 @@ std::string source_dir() { return ZARPEX_SOURCE_DIR; }
 
 RunResult build_installer(const std::string& tree, const std::string& out) {
   RunOptions options;
-  options.args = {zpx_bin(), "build", "--stub", setup_bin(), "-o", out, tree};
+  options.args = {zpx_bin(), "build", "-1", "--stub", setup_bin(), "-o", out, tree};
   return run_program(options);
 }
 
 RunResult build_archive(const std::string& tree, const std::string& out) {
   RunOptions options;
-  options.args = {zpx_bin(), "build", "-o", out, tree};
+  options.args = {zpx_bin(), "build", "-1", "-o", out, tree};
   return run_program(options);
 }
 
