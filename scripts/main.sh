@@ -31,8 +31,17 @@ printf 'install\n' | "$installer"
 
 echo "== installed files"
 (cd "$ZARPEX_ROOT/drive_c" && find . -print | sort)
-echo "== registry"
-cat "$ZARPEX_ROOT"/registry/*/store 2>/dev/null || echo "(none)"
+echo "== registry (key, value name, data)"
+for store in "$ZARPEX_ROOT"/registry/*/store; do
+  [ -f "$store" ] || continue
+  python3 -c '
+import sys
+for line in open(sys.argv[1]):
+    f = line.rstrip("\n").split("\t")
+    if len(f) == 5:
+        print(f[0], "|", f[1] or "(default)", "|", bytes.fromhex(f[4]).rstrip(b"\0").decode("latin-1"))
+' "$store"
+done
 echo "== the started program's marker"
 marker=$(find "$ZARPEX_ROOT/drive_c" -name zarpex-started.txt | head -n 1)
 for _ in $(seq 50); do

@@ -99,6 +99,15 @@ TEST_F(InstallerTest, InstallsEveryFileWithItsContentsAndTimes) {
   EXPECT_FALSE(xattr_of(target("a.txt"), "user.zarpex.creation").empty());
 }
 
+TEST_F(InstallerTest, FreshRootInstallsIntoTheDefaultFolder) {
+  const std::string setup = build();
+  ASSERT_EQ(system(("rm -rf '" + scratch_.root() + "'").c_str()), 0);
+  const RunResult run = run_setup(scratch_, setup, "install\n");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_NE(run.out.find("Install to Folder: C:\\Zarpex\n"), std::string::npos) << run.out;
+  EXPECT_EQ(read_file(scratch_.drive_c("Zarpex/a.txt")), "alpha\n") << run.out;
+}
+
 TEST_F(InstallerTest, RegistersTheInstallationAndProposesItsFolderNextTime) {
   const std::string setup = build();
   const RunResult first = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\n");
