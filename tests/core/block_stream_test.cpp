@@ -179,6 +179,29 @@ TEST_F(BlockStreamTest, StreamEndsShortOrBroken) {
     EXPECT_NE(archive_reader.running_crc, reference_crc(members[1].contents));
   }
   {
+    // A compressed chunk whose file ends inside it (its length claims 50,000 more bytes):
+    // the data end where the file ends, and the block comes out short.
+    // Six 9-bit literals make the data end on a byte boundary, so no padding bits are
+    // left to decode.
+    Bytes part(stream.begin(), stream.begin() + 70);
+    for (auto& b : part) b &= 0x7F;
+    for (size_t i = 64; i < 70; ++i) part[i] = 0xF5;
+    ChunkSpec s;
+    s.size = uint32_t(stream.size());
+    s.length_override = 50000;
+    Member a = members[0];
+    for (auto& b : a.contents) b &= 0x7F;
+    open_stream({make_chunk(s, [&](BitWriter& w) {
+      BlockEncoder e(w, 2, {});
+      for (uint8_t b : part) e.literal(b);
+    })});
+    archive_reader.stream_start = -1;
+    ASSERT_EQ(extract(a), kResultOk);
+    EXPECT_EQ(out_, a.contents);
+    ASSERT_EQ(extract(members[1]), kResultOk);
+    EXPECT_EQ(out_, Bytes(2, 0xF5));
+  }
+  {
     // A compressed block whose chunk ends early ends the stream; the last-block state
     // stays, so the garbage chunk behind it is never read (it would be -11).
     ChunkSpec s;

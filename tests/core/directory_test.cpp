@@ -172,6 +172,25 @@ TEST_F(DirectoryTest, DamagedBlocks) {
   SetUp();
 }
 
+TEST_F(DirectoryTest, DecoderSeesOnlyTheBytesRead) {
+  // The block's header claims 200 decoded bytes, its data hold 100 literals; earlier
+  // bytes left in the input buffer behind them must not be decoded.
+  // Six 9-bit literals (bytes of 244 and above) end the data on a byte boundary.
+  Bytes decoded = record(0, 0, 1, std::string(56, 'n') + std::string(6, '\xF5'));
+  ASSERT_EQ(decoded.size(), 100u);
+  ChunkSpec spec;
+  spec.size = 200;
+  Bytes dir = signature();
+  append(dir, make_chunk(spec, [&](BitWriter& w) {
+           BlockEncoder e(w, 2, {});
+           for (uint8_t b : decoded) e.literal(b);
+         }));
+  std::fill(input_.begin(), input_.end(), 0x00);  // stale bytes: each decodes as a literal
+  open_directory({}, dir);
+  ASSERT_EQ(read_directory_block(staging_.data()), kResultOk);
+  EXPECT_EQ(archive_reader.entry_end_pointer - staging_.data(), 100);
+}
+
 TEST_F(DirectoryTest, SkippedBytesPastTheEndAreDamageAtTheNextEntry) {
   Bytes d = record(0, 0, 1, "a", 0, 0);
   d[24] = 50;  // 50 skipped bytes, none there

@@ -1,8 +1,10 @@
 #include "archive/extract.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -242,6 +244,30 @@ TEST_F(Extract, OutputThatCannotBeCreated) {
   }
 }
 
+TEST_F(Extract, WriteFailureStopsWithTheDiskFullReason) {
+  // Files larger than the process may write: the write fails as a full disk.
+  const std::string big(100000, 'b');
+  open({{.name = "small", .contents = "s"}, {.name = "big", .contents = big},
+        {.name = "after", .contents = "a"}});
+  struct rlimit old_limit;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  struct rlimit limit = old_limit;
+  limit.rlim_cur = 50000;
+  auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const ResultCode result = extract_all(nullptr);
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  std::signal(SIGXFSZ, old_handler);
+
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(box_texts(), std::vector<std::string>{"Cannot write C:\\Inst\\big\nDisk full"});
+  EXPECT_EQ(fake_ui.boxes[0].style, 0x30u);
+  EXPECT_EQ(file("C:\\Inst\\small"), "s");
+  EXPECT_FALSE(exists("C:\\Inst\\big"));
+  EXPECT_FALSE(exists("C:\\Inst\\after"));
+  EXPECT_EQ(extraction_interrupted, 1);
+}
+
 TEST_F(Extract, CancelBeforeAndDuringExtraction) {
   const std::vector<TestEntry> entries = {{.name = "one", .contents = "1"},
                                           {.name = "two", .contents = "2", .stream = 1},
@@ -450,13 +476,17 @@ TEST_F(Extract, DamagedDirectoryAndShortFile) {
 class MainDialog : public Extract {};
 
 TEST_F(MainDialog, ResultTellsWhetherToRegister) {
+  write_file(root.posix("C:\\blocker"), "a file");
   struct Case {
     const char* what;
     std::vector<TestEntry> entries;
     int box_answer;
     int cancel_at_drain;
     int32_t result;
+    const char* folder = "C:\\Inst";
   } cases[] = {
+      {"install folder not creatable", {{.name = "a", .contents = "A"}}, kIdOk, 0, -1,
+       "C:\\blocker\\Inst"},
       {"complete", {{.name = "a", .contents = "A"}}, kIdOk, 0, 0},
       {"file failed, OK", {{.name = "a", .contents = "A", .crc_xor = 1}}, kIdOk, 0, 0},
       {"file failed, Cancel", {{.name = "a", .contents = "A", .crc_xor = 1}}, kIdCancel, 0, -1},
@@ -468,7 +498,7 @@ TEST_F(MainDialog, ResultTellsWhetherToRegister) {
     std::filesystem::remove_all(root.posix("C:\\Inst"));
     fake_ui.reset();
     install_state.cancel_requested = 0;
-    folder("C:\\Inst");
+    folder(c.folder);
     fake_ui.box_answers.push_back(c.box_answer);
     fake_ui.cancel_at_drain = c.cancel_at_drain;
     open(c.entries);

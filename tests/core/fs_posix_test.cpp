@@ -166,6 +166,18 @@ TEST_F(FileLayer, ReadOnlyAttributeRefusesWritingAndDeleting) {
   EXPECT_EQ(fs_delete("C:\\ro.txt"), 1);
 }
 
+TEST_F(FileLayer, ReadOnlyFolderStillTakesNewFiles) {
+  ASSERT_EQ(fs_create_folder("C:\\dir"), 1);
+  ASSERT_EQ(fs_set_attributes("C:\\dir", kAttributeReadOnly | kAttributeSystem), 1);
+  EXPECT_EQ(fs_get_attributes("C:\\dir"),
+            kAttributeDirectory | kAttributeReadOnly | kAttributeSystem);
+  struct stat st;
+  ASSERT_EQ(stat(root.posix("C:\\dir").c_str(), &st), 0);
+  EXPECT_NE(st.st_mode & S_IWUSR, 0u);  // as on Windows, the bit does not lock the folder
+  ASSERT_EQ(fs_set_attributes("C:\\dir", 0), 1);
+  EXPECT_EQ(fs_get_attributes("C:\\dir"), kAttributeDirectory);
+}
+
 TEST_F(FileLayer, FolderIsNotAFile) {
   ASSERT_EQ(fs_create_folder("C:\\dir"), 1);
   EXPECT_EQ(fs_create_output("C:\\dir", kAttributeNormal), kNoFile);

@@ -48,6 +48,7 @@ TEST(PathMap, PosixToWindowsAndBack) {
       {r + "/drive_q/x", "Q:\\x"},
       {r + "/drive_cc/x", "Z:" + std::string(r).replace(0, 0, "") + "\\drive_cc\\x"},
       {"rel/x", "rel\\x"},
+      {r + "/drive_1/x", "Z:" + r + "\\drive_1\\x"},  // not a drive letter
   };
   for (Case& c : cases) {
     for (char& ch : c.windows) {

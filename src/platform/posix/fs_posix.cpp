@@ -1,6 +1,7 @@
 // File and memory primitives over POSIX. Paths arrive in Windows form and are mapped
 // (path_map.h); errno values are turned into the Windows error numbers the messages use.
-// Windows semantics kept here: a read-only attribute refuses writing and deleting, a
+// Windows semantics kept here: a read-only attribute refuses writing and deleting a
+// file (a folder's read-only bit is only recorded, as it locks nothing on Windows), a
 // folder cannot be opened as a file, and the hidden and system bits and the creation
 // time are kept in extended attributes of the file.
 #include <fcntl.h>
@@ -187,7 +188,9 @@ uint32_t fs_get_attributes(const char* path) {
   uint32_t attributes = 0;
   char text[16] = {};
   const ssize_t n = getxattr(posix, kAttributeXattr, text, sizeof text - 1);
-  if (n > 0) attributes = static_cast<uint32_t>(std::strtoul(text, nullptr, 16)) & 0x06;
+  // Folders keep their read-only bit there too (see fs_set_attributes).
+  const uint32_t recorded = S_ISDIR(st.st_mode) ? 0x07 : 0x06;
+  if (n > 0) attributes = static_cast<uint32_t>(std::strtoul(text, nullptr, 16)) & recorded;
   if (is_read_only(st)) attributes |= kAttributeReadOnly;
   if (S_ISDIR(st.st_mode)) attributes |= kAttributeDirectory;
   return attributes != 0 ? attributes : kAttributeNormal;
@@ -204,7 +207,11 @@ int fs_set_attributes(const char* path, uint32_t attributes) {
   }
   const mode_t writable = S_IWUSR | S_IWGRP | S_IWOTH;
   mode_t mode = st.st_mode & 07777;
-  if (attributes & kAttributeReadOnly) {
+  // A read-only folder still takes new files on Windows: its bit is only recorded.
+  const bool folder = S_ISDIR(st.st_mode);
+  if (folder) {
+    // Nothing to change in the mode.
+  } else if (attributes & kAttributeReadOnly) {
     mode &= ~writable;
   } else if ((mode & S_IWUSR) == 0) {
     mode |= S_IWUSR | ((mode & S_IRGRP) ? S_IWGRP : 0);
@@ -213,7 +220,8 @@ int fs_set_attributes(const char* path, uint32_t attributes) {
     record_errno(posix);
     return 0;
   }
-  const uint32_t dos_bits = attributes & (kAttributeHidden | kAttributeSystem);
+  const uint32_t dos_bits =
+      attributes & (kAttributeHidden | kAttributeSystem | (folder ? kAttributeReadOnly : 0));
   if (dos_bits != 0) {
     char text[16];
     const int n = std::snprintf(text, sizeof text, "%x", dos_bits);

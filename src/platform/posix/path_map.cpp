@@ -73,7 +73,8 @@ bool map_to_windows(const char* posix_path, char* out, size_t out_size) {
     const size_t n = std::strlen(root);
     // "$ROOT/drive_x/..." is drive X:.
     if (std::strncmp(posix_path, root, n) == 0 && std::strncmp(posix_path + n, "/drive_", 7) == 0 &&
-        posix_path[n + 7] != '\0' && (posix_path[n + 8] == '/' || posix_path[n + 8] == '\0')) {
+        posix_path[n + 7] >= 'a' && posix_path[n + 7] <= 'y' &&
+        (posix_path[n + 8] == '/' || posix_path[n + 8] == '\0')) {
       char drive[2] = {static_cast<char>(posix_path[n + 7] - 'a' + 'A'), ':'};
       if (!append(out, out_size, &used, drive, 2)) return false;
       const char* rest = posix_path + n + 8;

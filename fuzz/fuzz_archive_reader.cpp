@@ -1,0 +1,77 @@
+// Feeds fuzzer input to the archive readers as the installer's own file.
+//
+// Input: byte 0 selects the walk (bit 0: the directory walk, else one stream), bytes 1
+// to 4 a stream position and 5 to 8 a size for the single-stream walk; the rest is the
+// archive (archive_base 0). The walks extract with kNoFile, so nothing is written.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/directory.h"
+#include "codec/archive_reader.h"
+#include "codec/block_stream.h"
+#include "codec/crc32.h"
+#include "codec/format.h"
+#include "installer/install_state.h"
+#include "platform/fs.h"
+
+namespace {
+
+constexpr uint32_t kMaxEntries = 64;
+constexpr uint32_t kMaxSize = 1u << 18;  // bounds the work per input, not the decoder
+
+int archive_fd() {
+  static const int fd = memfd_create("archive", 0);
+  return fd;
+}
+
+uint32_t le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 9) return 0;
+  const int fd = archive_fd();
+  if (fd < 0 || ftruncate(fd, 0) != 0) abort();
+  const size_t body = size - 9;
+  if (body != 0 && pwrite(fd, data + 9, body, 0) != static_cast<ssize_t>(body)) abort();
+  if (lseek(fd, 0, SEEK_SET) != 0) abort();
+
+  std::memset(&archive_reader, 0, sizeof archive_reader);
+  crc_build_table();
+  install_state.cancel_requested = 0;
+
+  // Exact sizes, so that ASan sees any access past them.
+  uint8_t* input = static_cast<uint8_t*>(std::malloc(format::kInputBufferSize));
+  uint8_t* staging = static_cast<uint8_t*>(std::malloc(format::kEntryStagingSize));
+  archive_reader.archive_file = fd;
+  archive_reader.input_buffer = input;
+  archive_reader.stream_start = -1;
+  archive_reader.entry_read_pointer = staging;
+  archive_reader.entry_end_pointer = staging;
+
+  if (data[0] & 1) {
+    for (uint32_t i = 0; i < kMaxEntries; ++i) {
+      EntryRecord entry;
+      const uint8_t* name = nullptr;
+      if (parse_next_entry(staging, &entry, &name) != 0) break;
+      if (entry.flags & format::kFlagFolder) continue;
+      const uint32_t n = entry.size < kMaxSize ? entry.size : kMaxSize;
+      extract_stream(kNoFile, entry.stream_offset, entry.stream_position, n, entry.flags);
+    }
+  } else {
+    const uint32_t position = le32(data + 1) % (1u << 20);
+    const uint32_t n = le32(data + 5) % kMaxSize;
+    // Twice: the second call continues or restarts the stream held by the first.
+    extract_stream(kNoFile, 0, position, n, data[0] >> 1);
+    extract_stream(kNoFile, 0, position + n / 2, n, data[0] >> 1);
+  }
+
+  if (archive_reader.history != nullptr) mem_free(archive_reader.history);
+  std::free(staging);
+  std::free(input);
+  return 0;
+}
