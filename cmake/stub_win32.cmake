@@ -11,7 +11,10 @@ enable_language(RC)
 set(ZARPEX_STUB_FLAGS
     -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
     -fno-stack-protector -fno-threadsafe-statics -ffunction-sections
-    -fno-ident -fomit-frame-pointer -fno-tree-loop-distribute-patterns)
+    -fno-ident -fomit-frame-pointer -fno-tree-loop-distribute-patterns
+    # Whole-program optimisation across the core and the Win32 layers (about 1.4 KB less
+    # code), and switches as code rather than lookup tables in read-only data.
+    -flto -fno-tree-switch-conversion)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   # Windows keeps the i686 stack 4-byte aligned; the stub needs no more (no SSE).
   list(APPEND ZARPEX_STUB_FLAGS -mpreferred-stack-boundary=2)
@@ -37,11 +40,13 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/src/installer/install_sequence.cpp)
   set_target_properties(zarpex-setup PROPERTIES LINKER_LANGUAGE CXX)
   # No C runtime, our own entry; nothing but the system's DLLs (libgcc only for helpers
   # such as the stack probe of large frames). No base relocations: the stub is never
-  # rebased, and the table would only add size.
+  # rebased, and the table would only add size. Three sections (stub_win32.ld).
   target_link_options(zarpex-setup PRIVATE
-    -nostdlib -nostartfiles -s
+    ${ZARPEX_STUB_FLAGS} -nostdlib -nostartfiles -s
     -Wl,--entry,${ZARPEX_STUB_ENTRY} -Wl,--subsystem,windows -Wl,--gc-sections
-    -Wl,--disable-dynamicbase -Wl,--disable-reloc-section -Wl,--no-insert-timestamp)
+    -Wl,--disable-dynamicbase -Wl,--disable-reloc-section -Wl,--no-insert-timestamp
+    -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/stub_win32.ld)
+  set_target_properties(zarpex-setup PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/stub_win32.ld)
   target_link_libraries(zarpex-setup PRIVATE
     kernel32 user32 advapi32 shell32 comdlg32 ole32 gcc)
 endif()

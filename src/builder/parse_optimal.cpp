@@ -169,12 +169,24 @@ void OptimalParser::shortest_path(const BlockSpan& span, const Prices& prices,
 }
 
 void OptimalParser::parse(const BlockSpan& span, std::vector<Token>& tokens, uint32_t* needed) {
-  std::vector<Token> first_pass;
-  uint32_t first_needed = 0;
-  LevelParams greedy = params_;
-  greedy.lazy = 1;
-  parse_lazy(finder_, data_, span, greedy, first_pass, &first_needed);
   collect_matches(span);
+  // First statistics: the longest match found at each position, taken greedily.
+  std::vector<Token> first_pass;
+  RepeatState reps;
+  const uint32_t n = span.end - span.start;
+  for (uint32_t i = 0; i < n;) {
+    if (first_[i + 1] > first_[i]) {
+      const MatchCandidate& m = matches_[first_[i + 1] - 1];
+      const uint32_t length = std::min(m.length, n - i);
+      if (match_codable(length, m.distance, reps, 3)) {
+        first_pass.push_back(reps.match(length, m.distance));
+        i += length;
+        continue;
+      }
+    }
+    first_pass.push_back({0, data_[span.start + i], 0});
+    ++i;
+  }
   Prices prices;
   prices_from(first_pass, &prices);
   for (uint32_t pass = 0; pass < std::max<uint32_t>(1, params_.passes); ++pass) {

@@ -1,5 +1,6 @@
 // zpx build and zpx wrap: pack a folder into an archive or installer, or put an existing
 // archive behind a stub.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -65,6 +66,12 @@ bool write_output(const std::string& path, const std::vector<const std::vector<u
   if (std::fclose(f) != 0 && ok) {
     ok = false;
     saved = errno;
+  }
+  // An installer (a stub in front) is a program: executable wherever it may be read.
+  if (ok && !pieces.empty() && !pieces.front()->empty()) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    chmod(temporary.c_str(), 0777 & ~mask);
   }
   if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
     ok = false;

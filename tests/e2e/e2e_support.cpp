@@ -75,7 +75,6 @@ RunResult run_program(const RunOptions& options) {
 
   std::string pending = options.input;
   bool input_open = true;
-  bool late_sent = options.late_input_on.empty();
   bool out_open = true, err_open = true;
   bool exited = false;
   int status = 0;
@@ -91,7 +90,7 @@ RunResult run_program(const RunOptions& options) {
       if (n > 0) pending.erase(0, static_cast<size_t>(n));
       else if (n < 0 && errno != EAGAIN && errno != EINTR) pending.clear();
     }
-    if (input_open && pending.empty() && options.close_input && late_sent) {
+    if (input_open && pending.empty() && options.close_input) {
       close(in[1]);
       input_open = false;
     }
@@ -108,10 +107,6 @@ RunResult run_program(const RunOptions& options) {
         result.out.find(options.interrupt_on) != std::string::npos) {
       kill(child, SIGINT);
       result.interrupted = true;
-    }
-    if (!late_sent && result.out.find(options.late_input_on) != std::string::npos) {
-      pending += options.late_input;
-      late_sent = true;
     }
     if (!exited && waitpid(child, &status, WNOHANG) == child) {
       exited = true;
@@ -235,13 +230,13 @@ std::string source_dir() { return ZARPEX_SOURCE_DIR; }
 
 RunResult build_installer(const std::string& tree, const std::string& out) {
   RunOptions options;
-  options.args = {zpx_bin(), "build", "--stub", setup_bin(), "-o", out, tree};
+  options.args = {zpx_bin(), "build", "-1", "--stub", setup_bin(), "-o", out, tree};
   return run_program(options);
 }
 
 RunResult build_archive(const std::string& tree, const std::string& out) {
   RunOptions options;
-  options.args = {zpx_bin(), "build", "-o", out, tree};
+  options.args = {zpx_bin(), "build", "-1", "-o", out, tree};
   return run_program(options);
 }
 

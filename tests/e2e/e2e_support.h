@@ -17,9 +17,6 @@ struct RunOptions {
   std::string cwd;                                         // empty: the test's own
   // When standard output first contains this text, send SIGINT (Ctrl+C) to the child.
   std::string interrupt_on;
-  // When standard output first contains this text, write `late_input` to standard input.
-  std::string late_input_on;
-  std::string late_input;
   int timeout_ms = 60000;
 };
 
@@ -73,7 +70,8 @@ std::string zpx_bin();
 std::string setup_bin();
 std::string source_dir();
 
-// Packs `tree` into an installer at `out` with the POSIX stub; the zpx result.
+// Packs `tree` into an installer at `out` with the POSIX stub (fastest level); the zpx
+// result. A block made only of incompressible bytes is stored as it is.
 RunResult build_installer(const std::string& tree, const std::string& out);
 // The same, a bare archive.
 RunResult build_archive(const std::string& tree, const std::string& out);

@@ -80,7 +80,7 @@ class InstallerTest : public ::testing::Test {
   std::string tree_;
 };
 
-TEST_F(InstallerTest, InstallsEveryFileWithContentsTimesAndStartsTheProgram) {
+TEST_F(InstallerTest, InstallsEveryFileWithItsContentsAndTimes) {
   const std::string setup = build();
   const RunResult run = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\n");
   EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
@@ -93,10 +93,19 @@ TEST_F(InstallerTest, InstallsEveryFileWithContentsTimesAndStartsTheProgram) {
   EXPECT_NE(run.out.find("Extracting sub\\deep\\c.bin"), std::string::npos) << run.out;
 
   for (const char* name : {"Zarpex32.exe", "a.txt", "sub/b.txt", "sub/deep/c.bin", "z.txt"}) {
-    EXPECT_EQ(read_file(target(name)), read_file(tree_ + "/" + name)) << name;
+    EXPECT_TRUE(read_file(target(name)) == read_file(tree_ + "/" + name)) << name;
   }
   EXPECT_EQ(mtime_of(target("a.txt")), static_cast<int64_t>(fixed_time()));
   EXPECT_FALSE(xattr_of(target("a.txt"), "user.zarpex.creation").empty());
+}
+
+TEST_F(InstallerTest, FreshRootInstallsIntoTheDefaultFolder) {
+  const std::string setup = build();
+  ASSERT_EQ(system(("rm -rf '" + scratch_.root() + "'").c_str()), 0);
+  const RunResult run = run_setup(scratch_, setup, "install\n");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_NE(run.out.find("Install to Folder: C:\\Zarpex\n"), std::string::npos) << run.out;
+  EXPECT_EQ(read_file(scratch_.drive_c("Zarpex/a.txt")), "alpha\n") << run.out;
 }
 
 TEST_F(InstallerTest, RegistersTheInstallationAndProposesItsFolderNextTime) {
@@ -136,34 +145,32 @@ TEST_F(InstallerTest, CancelOrEndOfInputBeforeInstallLeavesNothingBehind) {
   }
 }
 
-TEST_F(InstallerTest, CancelTypedWhileInstallingStopsBeforeTheFirstFile) {
-  const std::string setup = build();
-  const RunResult run = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\ncancel\n");
-  EXPECT_EQ(run.exit_code, 0);
-  EXPECT_NE(run.out.find("Cancel: the installation stops."), std::string::npos) << run.out;
-  // Folders may have been made; no file was written.
-  if (exists(target())) {
-    for (const std::string& path : list_tree(target())) {
-      EXPECT_TRUE(is_folder(target(path))) << path;
-    }
-  }
+// Text that takes the decoder a while: tens of megabytes, few matches of full length.
+std::string slow_text(size_t lines) {
+  std::string out;
+  for (size_t i = 0; i < lines; ++i) out += std::to_string(i * 7919 % 1000003) + " zarpex\n";
+  return out;
 }
 
 TEST_F(InstallerTest, CtrlCDuringExtractionNeverLeavesAPartialFile) {
-  write_file(tree_ + "/m_big.bin", noise(24 << 20, 9));
+  write_file(tree_ + "/m_big.txt", slow_text(4000000));
   const std::string setup = build();
+  // z.txt exists, so reaching it would ask and wait: the run cannot finish on its own.
+  write_file(target("z.txt"), "old z\n");
   RunOptions options;
   options.close_input = false;  // a person at the terminal: no end of input
-  options.interrupt_on = "Extracting m_big.bin";
+  options.interrupt_on = "Extracting m_big.txt";
   const RunResult run = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\n", options);
   ASSERT_TRUE(run.interrupted) << run.out;
+  EXPECT_FALSE(run.timed_out) << run.out;
   EXPECT_EQ(run.exit_code, 0) << run.out;
-  EXPECT_FALSE(run.timed_out);
-  // The file being decoded is either finished whole or removed; nothing after it is made.
-  if (exists(target("m_big.bin"))) {
-    EXPECT_EQ(read_file(target("m_big.bin")), read_file(tree_ + "/m_big.bin"));
+  // The file being decoded is either finished whole or removed; nothing after it is
+  // replaced, and the installation is not registered.
+  if (exists(target("m_big.txt"))) {
+    EXPECT_TRUE(read_file(target("m_big.txt")) == read_file(tree_ + "/m_big.txt"));
   }
-  EXPECT_FALSE(exists(target("z.txt")));
+  EXPECT_EQ(read_file(target("z.txt")), "old z\n");
+  EXPECT_FALSE(exists(scratch_.root() + "/registry/machine/store"));
 }
 
 struct OverwriteCase {
@@ -227,13 +234,14 @@ TEST_F(InstallerTest, ReadOnlyExistingFileAnsweredYesCannotBeCreated) {
 }
 
 TEST_F(InstallerTest, DamagedFileIsDeletedAndTheAnswerDecidesWhetherToGoOn) {
-  // Incompressible contents are stored as they are, so a changed byte reaches the CRC.
-  const std::string contents = noise(40000, 5);
+  // A block of incompressible bytes is stored as it is, so a changed byte there reaches
+  // the CRC and nothing else.
+  const std::string contents = noise(2200000, 5);
   write_file(tree_ + "/sub/n.bin", contents);
   const std::string setup = build();
-  const size_t at = find_in_file(setup, contents.substr(20000, 64));
-  if (at == std::string::npos) GTEST_SKIP() << "zpx compressed the noise; no byte to change";
-  patch_file(setup, at, std::string(1, static_cast<char>(contents[20000] ^ 0x55)));
+  const size_t at = find_in_file(setup, contents.substr(1500000, 64));
+  ASSERT_NE(at, std::string::npos) << "the noise was not stored";
+  patch_file(setup, at, std::string(1, static_cast<char>(contents[1500000] ^ 0x55)));
 
   struct Case {
     const char* answer;
@@ -278,8 +286,8 @@ TEST_F(InstallerTest, BrowseAppendsTheProductFolderToTheChosenOne) {
   }
   // A cancelled chooser (an empty line) keeps what was typed.
   const RunResult kept = run_setup(scratch_, setup, "folder C:\\Mine\nbrowse\n\ncancel\n");
+  EXPECT_EQ(count_of(kept.out, "Install to Folder: "), 2u) << kept.out;
   EXPECT_EQ(count_of(kept.out, "Install to Folder: C:\\Mine\n"), 1u) << kept.out;
-  EXPECT_EQ(kept.out.find("Zarpex\n  (on"), std::string::npos) << kept.out;
 }
 
 TEST_F(InstallerTest, ChangedStubShowsOnlyTheWarning) {

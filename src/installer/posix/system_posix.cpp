@@ -500,7 +500,13 @@ uint32_t sys_win_exec(const char* command_line, uint32_t) {
   if (!map_to_posix(command_line, program, sizeof program)) return kErrorPathNotFound;
   struct stat st;
   if (stat(program, &st) != 0) return windows_error_from_errno(errno, program);
-  if (!S_ISREG(st.st_mode) || access(program, X_OK) != 0) return 11;  // ERROR_BAD_FORMAT
+  if (!S_ISREG(st.st_mode)) return 11;  // ERROR_BAD_FORMAT
+  // Windows runs a program by its name; an extracted file carries no execute bit, so the
+  // program to start gets one wherever it may be read.
+  if (access(program, X_OK) != 0) {
+    chmod(program, (st.st_mode & 07777) | ((st.st_mode & 0444) >> 2));
+    if (access(program, X_OK) != 0) return 11;
+  }
   const pid_t child = fork();
   if (child < 0) return 0;
   if (child == 0) {

@@ -3,15 +3,17 @@
 // instructions so that the compiler cannot turn their loops back into calls to themselves.
 #include <cstddef>
 
+// "used": the compiler may emit calls to these after whole-program optimisation has
+// already decided what to keep.
 extern "C" {
 
-void* memcpy(void* destination, const void* source, size_t count) {
+__attribute__((used)) void* memcpy(void* destination, const void* source, size_t count) {
   void* out = destination;
   asm volatile("rep movsb" : "+D"(out), "+S"(source), "+c"(count) : : "memory");
   return destination;
 }
 
-void* memmove(void* destination, const void* source, size_t count) {
+__attribute__((used)) void* memmove(void* destination, const void* source, size_t count) {
   auto* out = static_cast<unsigned char*>(destination);
   auto* in = static_cast<const unsigned char*>(source);
   if (out <= in || out >= in + count) return memcpy(destination, source, count);
@@ -22,13 +24,13 @@ void* memmove(void* destination, const void* source, size_t count) {
   return destination;
 }
 
-void* memset(void* destination, int value, size_t count) {
+__attribute__((used)) void* memset(void* destination, int value, size_t count) {
   void* out = destination;
   asm volatile("rep stosb" : "+D"(out), "+c"(count) : "a"(value) : "memory");
   return destination;
 }
 
-int memcmp(const void* a, const void* b, size_t count) {
+__attribute__((used)) int memcmp(const void* a, const void* b, size_t count) {
   auto* left = static_cast<const unsigned char*>(a);
   auto* right = static_cast<const unsigned char*>(b);
   for (size_t i = 0; i < count; ++i) {
@@ -37,7 +39,7 @@ int memcmp(const void* a, const void* b, size_t count) {
   return 0;
 }
 
-size_t strlen(const char* text) {
+__attribute__((used)) size_t strlen(const char* text) {
   const char* end = text;
   while (*end != '\0') ++end;
   return static_cast<size_t>(end - text);

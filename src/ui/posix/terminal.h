@@ -18,11 +18,6 @@ enum class LineResult { kLine, kEnd, kInterrupted };
 // of input.
 LineResult read_line(char* out, size_t size);
 
-// Without waiting: the next complete line if one has arrived, else nullptr. The line
-// stays in the input until consume_line.
-const char* peek_line();
-void consume_line();
-
 // Takes a pending Ctrl+C: true once per press.
 bool take_interrupt();
 

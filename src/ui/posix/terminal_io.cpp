@@ -50,16 +50,16 @@ const char* find_line() {
   if (char* newline = static_cast<char*>(std::memchr(start, '\n', stop - start))) {
     input.line_next = static_cast<size_t>(newline + 1 - input.buffer);
     input.line = trim(start, newline);
-  } else if (start != stop && (input.ended || input.end == kInputCapacity)) {
+  } else if (start != stop && (input.ended || stop - start == static_cast<ptrdiff_t>(kInputCapacity))) {
     input.line_next = input.end;
     input.line = trim(start, stop);
   }
   return input.line;
 }
 
-// Reads what standard input holds. With wait, blocks until something arrives, the input
-// ends or Ctrl+C is pressed; the interrupt cannot slip in between the test and the wait.
-void fill(bool wait) {
+// Waits until standard input has something, ends, or Ctrl+C is pressed, and reads what
+// it holds; the interrupt cannot slip in between the test and the wait.
+void fill() {
   if (input.ended) return;
   if (input.begin != 0) {
     std::memmove(input.buffer, input.buffer + input.begin, input.end - input.begin);
@@ -72,12 +72,9 @@ void fill(bool wait) {
   sigaddset(&blocked, SIGINT);
   sigprocmask(SIG_BLOCK, &blocked, &previous);
   int ready = 0;
-  if (interrupt_pending == 0) {
-    struct timespec zero = {0, 0};
-    ready = ppoll(&fd, 1, wait ? nullptr : &zero, &previous);
-  }
+  if (interrupt_pending == 0) ready = ppoll(&fd, 1, nullptr, &previous);
   sigprocmask(SIG_SETMASK, &previous, nullptr);
-  if (ready <= 0) return;  // nothing yet, or interrupted
+  if (ready <= 0) return;  // interrupted
   const ssize_t n = read(0, input.buffer + input.end, kInputCapacity - input.end);
   if (n > 0) {
     input.end += static_cast<size_t>(n);
@@ -114,24 +111,15 @@ LineResult read_line(char* out, size_t size) {
       if (n >= size) n = size - 1;
       std::memcpy(out, line, n);
       out[n] = '\0';
-      consume_line();
+      input.begin = input.line_next;
+      input.line = nullptr;
       return LineResult::kLine;
     }
     if (input.ended) return LineResult::kEnd;
-    fill(true);
+    fill();
   }
 }
 
-const char* peek_line() {
-  if (find_line() == nullptr) fill(false);
-  return find_line();
-}
-
-void consume_line() {
-  if (find_line() == nullptr) return;
-  input.begin = input.line_next;
-  input.line = nullptr;
-}
 
 bool take_interrupt() {
   if (interrupt_pending == 0) return false;

@@ -2,8 +2,8 @@
 // and check box and reads commands, one per line; message boxes print the caption and the
 // exact text and read ok/cancel; the overwrite prompt reads yes/no/all. End of input and
 // Ctrl+C answer Cancel (at the overwrite prompt, which has no Cancel: No, and the
-// installation is cancelled). While the extraction runs, drain_messages takes Ctrl+C and
-// the dialog's own commands that have arrived, as the dialog's buttons stay live on Windows.
+// installation is cancelled). While the extraction runs, Ctrl+C is the dialog's Cancel
+// button, handled at the next drain_messages.
 #include <cstdio>
 #include <cstring>
 
@@ -27,7 +27,6 @@ constexpr char kCommandHelp[] =
 // The dialog's controls. The edit box holds more than the install folder takes: reading
 // it cuts the text to the reader's limit, as reading an edit control does.
 struct MainDialog {
-  bool open = false;
   bool installing = false;
   char edit[1024] = {};
   bool overwrite_checked = false;
@@ -138,8 +137,7 @@ void press_browse(const char* typed) {
   show_folder();
 }
 
-// The commands that the dialog takes while it is open. Returns true when the line was
-// one of them (and has been carried out).
+// Carries out one dialog command; false when the line is none.
 bool run_dialog_command(const char* line, int32_t* result, bool* ended) {
   char word[16];
   const char* rest = split_command(line, word, sizeof word);
@@ -148,10 +146,6 @@ bool run_dialog_command(const char* line, int32_t* result, bool* ended) {
     *result = -1;
     *ended = true;
   } else if (is_word(word, "install")) {
-    if (dialog.installing) {
-      terminal::print("The installation is already running.\n");
-      return true;
-    }
     read_edit(install_state.install_folder, kPathBufferSize);
     install_state.overwrite_all = dialog.overwrite_checked ? 1 : 0;
     dialog.installing = true;
@@ -191,7 +185,6 @@ bool run_dialog_command(const char* line, int32_t* result, bool* ended) {
 int32_t ui_main_dialog() {
   terminal_begin();
   dialog = MainDialog{};
-  dialog.open = true;
   copy_cut(dialog.edit, sizeof dialog.edit, install_state.install_folder);
   dialog.overwrite_checked = install_state.overwrite_all != 0;
   show_dialog();
@@ -212,7 +205,6 @@ int32_t ui_main_dialog() {
       terminal::print(kCommandHelp);
     }
   }
-  dialog.open = false;
   return result;
 }
 
@@ -268,26 +260,9 @@ int ui_choose_folder(Window, char* path) {
 }
 
 void drain_messages() {
+  // Ctrl+C is the Cancel button: a press waits here, between files, to be handled.
   if (terminal::take_interrupt()) {
     terminal::print("\n(interrupted)\n");
     press_cancel();
-  }
-  if (!dialog.open) return;
-  // The dialog's commands that have arrived meanwhile; anything else is left for the
-  // next prompt or box.
-  while (const char* line = terminal::peek_line()) {
-    char copy[kLineSize];
-    copy_cut(copy, sizeof copy, line);
-    char word[16];
-    split_command(copy, word, sizeof word);
-    if (!is_word(word, "cancel", "close") && !is_word(word, "install") &&
-        !is_word(word, "folder") && !is_word(word, "overwrite") && !is_word(word, "browse")) {
-      break;
-    }
-    terminal::consume_line();
-    if (!terminal::input_is_terminal()) terminal::printf_out("> %s\n", copy);
-    int32_t unused_result = 0;
-    bool unused_end = false;
-    run_dialog_command(copy, &unused_result, &unused_end);
   }
 }

@@ -1,0 +1,132 @@
+// Collecting a folder tree for packing: order, names, times and attributes, and the
+// errors a user must see with the file's name and the reason.
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "builder/archive_writer.h"
+#include "builder/source_tree.h"
+
+namespace {
+
+class SourceTreeTest : public ::testing::Test {
+ public:
+  void SetUp() override {
+    char tmpl[] = "/tmp/zarpex-tree-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+  }
+  void TearDown() override {
+    const std::string cmd = "chmod -R u+w '" + root_ + "' && rm -rf '" + root_ + "'";
+    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "cannot remove " << root_;
+  }
+  void write(const std::string& rel, const std::string& text) {
+    std::ofstream(root_ + "/" + rel, std::ios::binary) << text;
+  }
+  void folder(const std::string& rel) { ASSERT_EQ(mkdir((root_ + "/" + rel).c_str(), 0755), 0); }
+  std::string root_;
+};
+
+TEST_F(SourceTreeTest, FoldersComeBeforeTheirContentsWithBackslashNamesTimesAndAttributes) {
+  folder("b");
+  folder("b/inner");
+  write("b/inner/z.txt", "zz");
+  write("b/a.txt", "a");
+  write("a.txt", "top");
+  chmod((root_ + "/b/a.txt").c_str(), 0444);
+  const bool have_xattr =
+      setxattr((root_ + "/a.txt").c_str(), "user.zarpex.attributes", "6", 1, 0) == 0 &&
+      setxattr((root_ + "/a.txt").c_str(), "user.zarpex.creation", "946684800", 9, 0) == 0;
+  std::vector<builder::SourceEntry> entries;
+  std::string error;
+  ASSERT_TRUE(builder::scan_tree(root_, &entries, &error)) << error;
+  std::vector<std::string> names;
+  for (const auto& e : entries) names.push_back(e.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b", "b\\a.txt", "b\\inner", "b\\inner\\z.txt"}));
+  EXPECT_TRUE(entries[1].folder);
+  EXPECT_EQ(entries[1].attributes & 0x10, 0x10);
+  EXPECT_EQ(entries[2].attributes & 0x01, 0x01);  // no owner write bit: read-only
+  EXPECT_EQ(entries[4].attributes & 0x07, 0);
+  EXPECT_EQ(entries[0].size, 3u);
+  EXPECT_NE(entries[0].write_date, 0);
+  if (have_xattr) {
+    EXPECT_EQ(entries[0].attributes & 0x06, 0x06);
+    uint16_t date, time;
+    builder::dos_date_time(946684800, &date, &time);  // 2000-01-01, local time
+    EXPECT_EQ(entries[0].creation_date, date);
+    EXPECT_EQ(entries[0].creation_time, time);
+  } else {
+    // Without the xattr the creation time is the last-write time.
+    EXPECT_EQ(entries[0].creation_date, entries[0].write_date);
+  }
+}
+
+TEST_F(SourceTreeTest, ErrorsNameTheFileAndTheReason) {
+  struct Case {
+    const char* what;
+    void (*make)(SourceTreeTest&);
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"name longer than the installer can use",
+       [](SourceTreeTest& t) {
+         std::string path;
+         for (int i = 0; i < 6; ++i) {
+           path += (i ? "/" : "") + std::string(50, char('a' + i));
+           t.folder(path);
+         }
+       },
+       "longer than the 256"},
+      {"4 GiB file",
+       [](SourceTreeTest& t) {
+         t.write("huge.bin", "");
+         ASSERT_EQ(truncate((t.root_ + "/huge.bin").c_str(), 0x100000000ll), 0);
+       },
+       "4 GiB"},
+      {"special file",
+       [](SourceTreeTest& t) { ASSERT_EQ(mkfifo((t.root_ + "/pipe").c_str(), 0644), 0); },
+       "not a regular file"},
+      {"backslash in a name",
+       [](SourceTreeTest& t) { t.write("a\\b.txt", "x"); },
+       "backslash"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    c.make(*this);
+    std::vector<builder::SourceEntry> entries;
+    std::string error;
+    EXPECT_FALSE(builder::scan_tree(root_, &entries, &error));
+    EXPECT_NE(error.find(root_), std::string::npos) << error;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+  }
+}
+
+TEST_F(SourceTreeTest, AFileThatVanishesOrChangesBeforePackingIsAnError) {
+  write("gone.txt", "soon gone");
+  write("grows.txt", "12345");
+  std::vector<builder::SourceEntry> entries;
+  std::string error;
+  ASSERT_TRUE(builder::scan_tree(root_, &entries, &error)) << error;
+  builder::PackOptions options;
+  std::vector<uint8_t> archive;
+  builder::PackStats stats;
+
+  write("grows.txt", "123456789");
+  std::vector<builder::SourceEntry> copy = entries;
+  EXPECT_FALSE(builder::build_archive(copy, options, &archive, &stats, &error));
+  EXPECT_NE(error.find("grows.txt: the file changed size"), std::string::npos) << error;
+
+  unlink((root_ + "/gone.txt").c_str());
+  copy = entries;
+  EXPECT_FALSE(builder::build_archive(copy, options, &archive, &stats, &error));
+  EXPECT_NE(error.find("gone.txt: cannot open"), std::string::npos) << error;
+}
+
+}  // namespace
