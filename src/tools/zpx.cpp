@@ -2,15 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "archive/extract.h"
 #include "tools/commands.h"
-
-// Until the extraction driver is part of the core, `zpx extract` says so and fails; the
-// driver's own definition replaces this one as soon as it is linked in.
-__attribute__((weak)) ResultCode extract_all(Window) {
-  std::fputs("zpx: extraction is not available in this build (no extraction driver)\n", stderr);
-  return kResultFileLayerFailure;
-}
 
 namespace {
 

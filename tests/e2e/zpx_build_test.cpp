@@ -1,0 +1,123 @@
+// zpx build and zpx wrap run as a user runs them: the installers they make install the
+// tree, at every kind of level; failures name the file and leave no output behind.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_support.h"
+
+namespace {
+
+constexpr char kModified[] = "This installer has been modified.";
+
+RunResult zpx(const std::vector<std::string>& args) {
+  RunOptions options;
+  options.args = {zpx_bin()};
+  options.args.insert(options.args.end(), args.begin(), args.end());
+  return run_program(options);
+}
+
+std::vector<std::string> names_in(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d))
+      if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+class ZpxBuildTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tree_ = scratch_.path() + "/payload";
+    // A PE-looking program dense with call opcodes, text, noise, an empty file, folders.
+    std::string program = "MZ" + std::string(0x3A, '\0') + std::string("\x80\0\0\0", 4) +
+                          std::string(0x40, '\0') + std::string("PE\0\0\x4c\x01", 6);
+    for (int i = 0; program.size() < 60000; ++i)
+      program += std::string("\xE8") + char(i) + char(i >> 8) + "\0\0\x8B\x45\x08";
+    write_file(tree_ + "/Zarpex32.exe", program);
+    std::string text;
+    for (int i = 0; text.size() < 50000; ++i) text += "line " + std::to_string(i % 97) + " of the readme\n";
+    write_file(tree_ + "/docs/readme.txt", text);
+    write_file(tree_ + "/docs/deeper/noise.bin", noise(30000, 5));
+    write_file(tree_ + "/empty.txt", "");
+    names_ = {"Zarpex32.exe", "docs/readme.txt", "docs/deeper/noise.bin", "empty.txt"};
+  }
+  void expect_installed() {
+    for (const std::string& name : names_)
+      EXPECT_TRUE(read_file(scratch_.drive_c("Apps/Demo/" + name)) == read_file(tree_ + "/" + name))
+          << name;
+  }
+  Scratch scratch_;
+  std::string tree_;
+  std::vector<std::string> names_;
+};
+
+TEST_F(ZpxBuildTest, InstallersFromBuildAndWrapInstallTheTree) {
+  for (const char* level : {"-1", "-6", "-9"}) {
+    SCOPED_TRACE(level);
+    const std::string archive = scratch_.path() + "/payload.zpx";
+    const RunResult built = zpx({"build", level, "-o", archive, tree_});
+    ASSERT_EQ(built.exit_code, 0) << built.err;
+    EXPECT_NE(built.out.find("4 files, 2 folders"), std::string::npos) << built.out;
+    const RunResult tested = zpx({"test", archive});
+    EXPECT_EQ(tested.exit_code, 0) << tested.out << tested.err;
+
+    const std::string wrapped = scratch_.path() + "/setup-wrapped";
+    const RunResult wrap = zpx({"wrap", "--stub", setup_bin(), "-o", wrapped, archive});
+    ASSERT_EQ(wrap.exit_code, 0) << wrap.err;
+    const std::string stubbed = scratch_.path() + "/setup-built";
+    ASSERT_EQ(zpx({"build", level, "--stub", setup_bin(), "-o", stubbed, tree_}).exit_code, 0);
+    // Same stub, same archive: the same installer either way.
+    EXPECT_TRUE(read_file(wrapped) == read_file(stubbed));
+
+    const RunResult run = run_setup(scratch_, wrapped, "folder C:\\Apps\\Demo\ninstall\n");
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.out.find(kModified), std::string::npos) << run.out;
+    expect_installed();
+  }
+}
+
+TEST_F(ZpxBuildTest, AWrappedInstallerWithAChangedStubByteOnlyWarns) {
+  const std::string archive = scratch_.path() + "/payload.zpx";
+  ASSERT_EQ(zpx({"build", "-o", archive, tree_}).exit_code, 0);
+  const std::string setup = scratch_.path() + "/setup";
+  ASSERT_EQ(zpx({"wrap", "--stub", setup_bin(), "-o", setup, archive}).exit_code, 0);
+  patch_file(setup, 100, std::string(1, static_cast<char>(read_file(setup)[100] ^ 1)));
+  const RunResult run = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\n");
+  EXPECT_NE(run.out.find(kModified), std::string::npos) << run.out;
+  EXPECT_FALSE(exists(scratch_.drive_c("Apps/Demo/empty.txt")));
+}
+
+TEST_F(ZpxBuildTest, FailuresNameTheFileAndLeaveNoOutput) {
+  const std::string out_dir = scratch_.path() + "/out";
+  make_folders(out_dir + "/taken");
+  const std::string plain_stub = scratch_.path() + "/plain-stub";
+  write_file(plain_stub, std::string(4096, 'x'));
+  const std::string archive = scratch_.path() + "/payload.zpx";
+  ASSERT_EQ(zpx({"build", "-o", archive, tree_}).exit_code, 0);
+  struct Case {
+    std::vector<std::string> args;
+    std::string in_message;
+  };
+  const Case cases[] = {
+      {{"build", "-o", out_dir + "/a.zpx", scratch_.path() + "/missing"}, "missing: No such file"},
+      {{"build", "-o", out_dir + "/taken", tree_}, out_dir + "/taken: cannot write"},
+      {{"build", "-o", out_dir + "/nofolder/a.zpx", tree_}, "nofolder/a.zpx: cannot create"},
+      {{"build", "--stub", plain_stub, "-o", out_dir + "/b", tree_}, "plain-stub: no integrity record"},
+      {{"wrap", "--stub", plain_stub, "-o", out_dir + "/c", archive}, "plain-stub: no integrity record"},
+      {{"wrap", "--stub", setup_bin(), "-o", out_dir + "/d", plain_stub}, "not an archive"},
+      {{"build", "-o", out_dir + "/e"}, "usage"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = zpx(c.args);
+    EXPECT_EQ(r.exit_code, 1) << c.args[2];
+    EXPECT_NE(r.err.find(c.in_message), std::string::npos) << r.err;
+    EXPECT_EQ(names_in(out_dir), std::vector<std::string>{"taken"}) << r.err;
+  }
+}
+
+}  // namespace
