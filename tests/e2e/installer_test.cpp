@@ -7,6 +7,7 @@
 #include <sys/xattr.h>
 #include <time.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,43 @@ TEST_F(InstallerTest, InstallsEveryFileWithItsContentsAndTimes) {
   }
   EXPECT_EQ(mtime_of(target("a.txt")), static_cast<int64_t>(fixed_time()));
   EXPECT_FALSE(xattr_of(target("a.txt"), "user.zarpex.creation").empty());
+}
+
+TEST_F(InstallerTest, AttributesAndCreationTimeArrive) {
+  struct Case {
+    const char* name;
+    bool read_only;
+    const char* dos_bits;  // user.zarpex.attributes of the source, "" for none
+  };
+  const Case cases[] = {
+      {"plain.txt", false, ""},
+      {"ro.txt", true, ""},
+      {"hidden.txt", false, "2"},
+      {"system_ro.txt", true, "6"},
+  };
+  const std::string created = std::to_string(fixed_time() - 3600);
+  for (const Case& c : cases) {
+    const std::string path = tree_ + "/attr/" + c.name;
+    write_file(path, c.name);
+    if (c.dos_bits[0] != '\0') {
+      ASSERT_EQ(setxattr(path.c_str(), "user.zarpex.attributes", c.dos_bits,
+                         std::strlen(c.dos_bits), 0), 0);
+    }
+    ASSERT_EQ(setxattr(path.c_str(), "user.zarpex.creation", created.data(), created.size(), 0),
+              0);
+    if (c.read_only) chmod(path.c_str(), 0444);
+  }
+  const std::string setup = build();
+  const RunResult run = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\n");
+  ASSERT_EQ(run.exit_code, 0) << run.out;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string installed = target(std::string("attr/") + c.name);
+    EXPECT_EQ(read_file(installed), c.name);
+    EXPECT_EQ(owner_can_write(installed), !c.read_only);
+    EXPECT_EQ(xattr_of(installed, "user.zarpex.attributes"), c.dos_bits);
+    EXPECT_EQ(xattr_of(installed, "user.zarpex.creation"), created);
+  }
 }
 
 TEST_F(InstallerTest, FreshRootInstallsIntoTheDefaultFolder) {

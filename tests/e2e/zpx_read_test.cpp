@@ -37,12 +37,19 @@ class ZpxReadTest : public ::testing::Test {
     ASSERT_EQ(b.exit_code, 0) << b.err;
   }
 
-  // Changes one byte of n.bin where its contents fill a whole block, which is then stored
-  // as it is: only that file's CRC can notice.
-  void damage(const std::string& file) {
-    const size_t at = find_in_file(file, noise_.substr(1500000, 64));
-    ASSERT_NE(at, std::string::npos) << "the noise was not stored";
-    patch_file(file, at, std::string(1, static_cast<char>(noise_[1500000] ^ 0x21)));
+  // Adds sub/n2.bin, incompressible and large enough to fill a whole block, which is then
+  // stored as it is, rebuilds, and changes one byte of it: only that file's CRC can notice.
+  void build_damaged() {
+    const std::string big = noise(2200000, 12);
+    write_file(tree_ + "/sub/n2.bin", big);
+    for (const std::string& file : {installer_, archive_}) {
+      const RunResult built =
+          file == installer_ ? build_installer(tree_, file) : build_archive(tree_, file);
+      ASSERT_EQ(built.exit_code, 0) << built.err;
+      const size_t at = find_in_file(file, big.substr(1500000, 64));
+      ASSERT_NE(at, std::string::npos) << "the noise was not stored";
+      patch_file(file, at, std::string(1, static_cast<char>(big[1500000] ^ 0x21)));
+    }
   }
 
   void expect_tree(const std::string& out) {
@@ -54,7 +61,7 @@ class ZpxReadTest : public ::testing::Test {
 
   Scratch scratch_;
   std::string tree_, installer_, archive_;
-  const std::string noise_ = noise(2200000, 11);
+  const std::string noise_ = noise(30000, 11);
 };
 
 TEST_F(ZpxReadTest, ListShowsEveryEntryOfInstallerAndArchive) {
@@ -66,8 +73,8 @@ TEST_F(ZpxReadTest, ListShowsEveryEntryOfInstallerAndArchive) {
       EXPECT_NE(run.out.find(name), std::string::npos) << name << "\n" << run.out;
     }
     EXPECT_NE(run.out.find("folder"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("    2200000  "), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("4 file(s), 1 folder(s), 2203011 bytes"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("      30000  "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("4 file(s), 1 folder(s), 33011 bytes"), std::string::npos) << run.out;
   }
   EXPECT_NE(zpx({"list", installer_}).out.find(": installer, stub of"), std::string::npos);
 }
@@ -109,12 +116,13 @@ TEST_F(ZpxReadTest, ExistingFilesAreKeptUnlessOverwriteIsGiven) {
 }
 
 TEST_F(ZpxReadTest, DamagedContentsFailTestAndExtractButSpareTheOtherFiles) {
+  ASSERT_NO_FATAL_FAILURE(build_damaged());
   for (const std::string& file : {installer_, archive_}) {
     SCOPED_TRACE(file);
-    damage(file);
     const RunResult tested = zpx({"test", file});
     EXPECT_EQ(tested.exit_code, 1);
-    EXPECT_NE(tested.out.find("FAILED  sub\\n.bin"), std::string::npos) << tested.out;
+    EXPECT_NE(tested.out.find("FAILED  sub\\n2.bin"), std::string::npos) << tested.out;
+    EXPECT_NE(tested.out.find("OK      sub\\n.bin"), std::string::npos) << tested.out;
     EXPECT_NE(tested.out.find("OK      z.txt"), std::string::npos) << tested.out;
     EXPECT_NE(tested.err.find(kDamaged), std::string::npos) << tested.err;
 
@@ -122,8 +130,9 @@ TEST_F(ZpxReadTest, DamagedContentsFailTestAndExtractButSpareTheOtherFiles) {
     const RunResult extracted = zpx({"extract", file, "-d", out});
     EXPECT_EQ(extracted.exit_code, 1);
     EXPECT_NE(extracted.err.find(kDamaged), std::string::npos) << extracted.err;
-    EXPECT_NE(extracted.err.find("n.bin"), std::string::npos) << extracted.err;
-    EXPECT_FALSE(exists(out + "/sub/n.bin"));
+    EXPECT_NE(extracted.err.find("n2.bin"), std::string::npos) << extracted.err;
+    EXPECT_FALSE(exists(out + "/sub/n2.bin"));
+    EXPECT_TRUE(read_file(out + "/sub/n.bin") == noise_);
     EXPECT_EQ(read_file(out + "/a.txt"), "alpha\n");
     EXPECT_EQ(read_file(out + "/z.txt"), "last\n");
   }
@@ -177,6 +186,26 @@ TEST_F(ZpxReadTest, FilesThatAreNoArchiveFail) {
   }
   EXPECT_NE(zpx({"list", scratch_.path() + "/missing"}).err.find("Cannot open"),
             std::string::npos);
+}
+
+TEST_F(ZpxReadTest, NamesTooLongForTheFolderAreReportedNotPassedOverSilently) {
+  const std::string tree = scratch_.path() + "/long";
+  const std::string long_name(40, 'n');
+  write_file(tree + "/" + long_name, "long\n");
+  write_file(tree + "/s", "short\n");
+  const std::string archive = scratch_.path() + "/long.zpx";
+  ASSERT_EQ(build_archive(tree, archive).exit_code, 0);
+  // A folder whose Windows name leaves room for "s" but not for the long name.
+  std::string out = scratch_.path();
+  while (out.size() < 200) out += "/" + std::string(40, 'd');
+  out = out.substr(0, 228);
+  const RunResult run = zpx({"extract", archive, "-d", out});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find(long_name + "\nThe path would be longer than 259 characters"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(read_file(out + "/s"), "short\n");
+  EXPECT_FALSE(exists(out + "/" + long_name));
 }
 
 TEST_F(ZpxReadTest, UsageErrorsExitWithTwo) {

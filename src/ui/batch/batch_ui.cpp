@@ -37,13 +37,13 @@ void clear_bar() {
 void draw_bar(const char* text) {
   constexpr uint32_t kWidth = 30;
   const uint32_t total = run.files != 0 ? run.files : 1;
-  const uint32_t done = run.started > total ? total : run.started;
+  const uint32_t current = run.started > total ? total : run.started;
   char bar[kWidth + 1];
-  const uint32_t filled = done * kWidth / total;
+  const uint32_t filled = (current - 1) * kWidth / total;  // the files already done
   for (uint32_t i = 0; i < kWidth; ++i) bar[i] = i < filled ? '#' : '.';
   bar[kWidth] = '\0';
   // The text is the installer's "Extracting name"; cut so the line stays on one row.
-  std::fprintf(stderr, "\r\033[K[%s] %u/%u %.40s", bar, done, total, text);
+  std::fprintf(stderr, "\r\033[K[%s] %u/%u %.40s", bar, current, total, text);
   std::fflush(stderr);
   run.bar_shown = true;
 }

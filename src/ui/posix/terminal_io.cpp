@@ -72,9 +72,14 @@ void fill() {
   sigaddset(&blocked, SIGINT);
   sigprocmask(SIG_BLOCK, &blocked, &previous);
   int ready = 0;
-  if (interrupt_pending == 0) ready = ppoll(&fd, 1, nullptr, &previous);
+  int poll_error = 0;
+  if (interrupt_pending == 0) {
+    ready = ppoll(&fd, 1, nullptr, &previous);
+    poll_error = errno;
+  }
   sigprocmask(SIG_SETMASK, &previous, nullptr);
-  if (ready <= 0) return;  // interrupted
+  if (ready < 0 && poll_error != EINTR) input.ended = true;  // no input to be had
+  if (ready <= 0) return;
   const ssize_t n = read(0, input.buffer + input.end, kInputCapacity - input.end);
   if (n > 0) {
     input.end += static_cast<size_t>(n);
@@ -96,7 +101,9 @@ void terminal_begin() {
   struct sigaction action {};
   action.sa_handler = on_interrupt;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no restart: a waiting read returns so the press is seen at once
+  // Restarting keeps writes to standard output whole; the wait for input (ppoll) is never
+  // restarted, so a press is still seen at once.
+  action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
 }
 

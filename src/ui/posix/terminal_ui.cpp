@@ -205,6 +205,7 @@ int32_t ui_main_dialog() {
       terminal::print(kCommandHelp);
     }
   }
+  terminal::print("");  // ends a progress line still open
   return result;
 }
 
