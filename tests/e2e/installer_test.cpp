@@ -146,6 +146,29 @@ TEST_F(InstallerTest, FreshRootInstallsIntoTheDefaultFolder) {
   EXPECT_EQ(read_file(scratch_.drive_c("Zarpex/a.txt")), "alpha\n") << run.out;
 }
 
+TEST_F(InstallerTest, TypedPosixFolderIsInstalledInto) {
+  const std::string setup = build();
+  const std::string folder = scratch_.path() + "/posix target";
+  const RunResult run = run_setup(scratch_, setup, "folder " + folder + "\ninstall\n");
+  EXPECT_EQ(run.exit_code, 0);
+  std::string windows = "Z:" + folder;
+  for (char& c : windows) c = c == '/' ? '\\' : c;
+  EXPECT_NE(run.out.find("Install to Folder: " + windows + "\n"), std::string::npos) << run.out;
+  EXPECT_EQ(read_file(folder + "/sub/b.txt"), read_file(tree_ + "/sub/b.txt"));
+}
+
+TEST_F(InstallerTest, InstallFolderThatCannotBeMadeIsReportedAndNotRegistered) {
+  const std::string setup = build();
+  write_file(scratch_.drive_c("file"), "in the way\n");
+  const RunResult run = run_setup(scratch_, setup, "folder C:\\file\\sub\ninstall\n");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_NE(run.out.find("*** Zarpex Installation ***\nCannot create folder C:\\file\\sub\n"
+                         "*** [OK]\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_FALSE(exists(scratch_.root() + "/registry/machine/store"));
+}
+
 TEST_F(InstallerTest, RegistersTheInstallationAndProposesItsFolderNextTime) {
   const std::string setup = build();
   const RunResult first = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\n");
@@ -285,7 +308,8 @@ TEST_F(InstallerTest, DamagedFileIsDeletedAndTheAnswerDecidesWhetherToGoOn) {
     const char* answer;
     bool later_written;
   };
-  for (const Case& c : {Case{"ok\n", true}, Case{"cancel\n", false}}) {
+  // End of input at the box answers Cancel.
+  for (const Case& c : {Case{"ok\n", true}, Case{"cancel\n", false}, Case{"", false}}) {
     SCOPED_TRACE(c.answer);
     Scratch scratch;
     const RunResult run =
