@@ -206,6 +206,19 @@ TEST_F(InstallerTest, CancelOrEndOfInputBeforeInstallLeavesNothingBehind) {
   }
 }
 
+TEST_F(InstallerTest, CtrlCInTheDialogCancels) {
+  const std::string setup = build();
+  RunOptions options;
+  options.close_input = false;
+  options.interrupt_on = "Commands:";
+  const RunResult run = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\n", options);
+  ASSERT_TRUE(run.interrupted);
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_FALSE(exists(target()));
+  EXPECT_FALSE(exists(scratch_.root() + "/registry/machine/store"));
+}
+
 // Text that takes the decoder a while: tens of megabytes, few matches of full length.
 std::string slow_text(size_t lines) {
   std::string out;
