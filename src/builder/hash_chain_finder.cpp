@@ -10,11 +10,19 @@ HashChainFinder::HashChainFinder(const uint8_t* data, uint32_t size, uint32_t de
       nice_length_(nice_length),
       head_(1u << kHashBits, kNone),
       chain_(1u << kRingBits, kNone),
+      triple_head_(1u << 16, kNone),
+      triple_at_(1u << kRingBits, kNone),
       pair_head_(1u << 16, kNone),
       pair_at_(1u << kRingBits, kNone) {}
 
 uint32_t HashChainFinder::hash3(uint32_t pos) const {
   const uint32_t v = data_[pos] | (data_[pos + 1] << 8) | (data_[pos + 2] << 16);
+  return (v * 0x9E3779B1u) >> 16;
+}
+
+uint32_t HashChainFinder::hash4(uint32_t pos) const {
+  const uint32_t v = data_[pos] | (data_[pos + 1] << 8) | (data_[pos + 2] << 16) |
+                     (static_cast<uint32_t>(data_[pos + 3]) << 24);
   return (v * 0x9E3779B1u) >> (32 - kHashBits);
 }
 
@@ -29,6 +37,11 @@ void HashChainFinder::insert_until(uint32_t end) {
     }
     if (pos + 3 <= size_) {
       const uint32_t h = hash3(pos);
+      triple_at_[pos & mask] = triple_head_[h];
+      triple_head_[h] = pos;
+    }
+    if (pos + 4 <= size_) {
+      const uint32_t h = hash4(pos);
       chain_[pos & mask] = head_[h];
       head_[h] = pos;
     }
@@ -49,10 +62,24 @@ uint32_t HashChainFinder::find(uint32_t pos, uint32_t min_pos, uint32_t max_leng
   if (max_length < 3 || pos + 3 > size_) return 0;
   const uint32_t mask = (1u << kRingBits) - 1;
   const uint32_t ring_reach = (1u << kRingBits) - 1;
-  uint32_t candidate = pos < inserted_ ? chain_[pos & mask] : head_[hash3(pos)];
   const uint8_t* here = data_ + pos;
   uint32_t best_length = 2;
-  for (uint32_t steps = depth_; candidate != kNone && steps > 0; --steps) {
+  // The nearest 3-byte match first: the chains below only hold 4-byte prefixes.
+  const uint32_t triple = pos < inserted_ ? triple_at_[pos & mask] : triple_head_[hash3(pos)];
+  if (triple != kNone && triple < pos && triple >= min_pos && pos - triple <= ring_reach) {
+    const uint32_t length = common_length(here, data_ + triple, max_length);
+    if (length >= 3) {
+      best_length = length;
+      best->length = length;
+      best->distance = pos - triple;
+      if (all) all->push_back(*best);
+      if (length >= nice_length_ || length >= max_length) return best->length;
+    }
+  }
+  if (pos + 4 > size_ || max_length < 4) return best->length;
+  uint32_t candidate = pos < inserted_ ? chain_[pos & mask] : head_[hash4(pos)];
+  uint32_t steps = depth_;
+  for (; candidate != kNone && steps > 0; --steps) {
     if (candidate >= pos || candidate < min_pos || pos - candidate > ring_reach) break;
     const uint8_t* there = data_ + candidate;
     // The byte just past the best length must match for a longer match.
@@ -64,6 +91,8 @@ uint32_t HashChainFinder::find(uint32_t pos, uint32_t min_pos, uint32_t max_leng
         best->distance = pos - candidate;
         if (all) all->push_back(*best);
         if (length >= nice_length_ || length >= max_length) break;
+        // A good match makes a long search less worthwhile.
+        if (length >= 32 && steps > depth_ / 4) steps = depth_ / 4;
       }
     }
     candidate = chain_[candidate & mask];

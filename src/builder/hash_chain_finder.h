@@ -1,6 +1,6 @@
-// Match finder over the whole stream: hash chains of 3-byte prefixes in a ring large
-// enough for the format's longest reach, and a table of the last place of every 2-byte
-// prefix for the short matches.
+// Match finder over the whole stream: hash chains of 4-byte prefixes in a ring large
+// enough for the format's longest reach, plus the last place of every 3-byte and every
+// 2-byte prefix for the short matches.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +36,7 @@ class HashChainFinder {
   static constexpr uint32_t kNone = 0xFFFFFFFFu;
 
   uint32_t hash3(uint32_t pos) const;
+  uint32_t hash4(uint32_t pos) const;
 
   const uint8_t* data_;
   uint32_t size_;
@@ -44,6 +45,8 @@ class HashChainFinder {
   uint32_t inserted_ = 0;
   std::vector<uint32_t> head_;
   std::vector<uint32_t> chain_;
+  std::vector<uint32_t> triple_head_;
+  std::vector<uint32_t> triple_at_;  // for each ring slot: the earlier position of its triple
   std::vector<uint32_t> pair_head_;
   std::vector<uint32_t> pair_at_;  // for each ring slot: the earlier position of its pair
 };

@@ -34,6 +34,21 @@ inline uint32_t reach_start(const BlockSpan& span, uint32_t pos) {
   return lo;
 }
 
+// Rough bit cost of a match, used to compare candidates before any code exists.
+inline int32_t match_gain(uint32_t length, uint32_t distance, const RepeatState& reps) {
+  int32_t dist_cost;
+  if (distance == reps.last || distance == reps.previous) {
+    dist_cost = 2;
+  } else if (distance <= 4) {
+    dist_cost = 4;
+  } else {
+    dist_cost = 5 + static_cast<int32_t>(distance_symbol_extra_bits(coded_distance_symbol(distance)));
+  }
+  const uint32_t symbol = length_symbol(length);
+  const int32_t length_cost = 5 + static_cast<int32_t>(length_extra_bits(symbol));
+  return static_cast<int32_t>(length) * 8 - length_cost - dist_cost;
+}
+
 // Greedy or lazy parse. Returns in *needed the farthest any match reaches before the
 // block's start.
 void parse_lazy(HashChainFinder& finder, const uint8_t* data, const BlockSpan& span,

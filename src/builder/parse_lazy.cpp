@@ -5,21 +5,6 @@
 namespace builder {
 namespace {
 
-// Rough bit cost of a match, used to compare candidates before any code exists.
-int32_t match_gain(uint32_t length, uint32_t distance, const RepeatState& reps) {
-  int32_t dist_cost;
-  if (distance == reps.last || distance == reps.previous) {
-    dist_cost = 2;
-  } else if (distance <= 4) {
-    dist_cost = 4;
-  } else {
-    dist_cost = 5 + static_cast<int32_t>(distance_symbol_extra_bits(coded_distance_symbol(distance)));
-  }
-  const uint32_t symbol = length_symbol(length);
-  const int32_t length_cost = 5 + static_cast<int32_t>(length_extra_bits(symbol));
-  return static_cast<int32_t>(length) * 8 - length_cost - dist_cost;
-}
-
 struct Candidate {
   uint32_t length = 0;
   uint32_t distance = 0;
@@ -33,11 +18,9 @@ Candidate best_at(HashChainFinder& finder, const uint8_t* data, const BlockSpan&
   if (max_length < 2) return best;
   const uint32_t lo = reach_start(span, pos);
   auto consider = [&](uint32_t length, uint32_t distance) {
-    if (length < 2 || !match_codable(length, distance, reps, span.tables)) {
-      // A length-3 match too far for its table may still be worth it as length 2? No:
-      // length 2 has an even shorter reach.
-      return;
-    }
+    // Lengths 2 and 3 have distance tables of short reach; such a match beyond it is
+    // left out rather than coded with a table that cannot hold its distance.
+    if (length < 2 || !match_codable(length, distance, reps, span.tables)) return;
     const int32_t gain = match_gain(length, distance, reps);
     if (gain > best.gain) best = {length, distance, gain};
   };
@@ -48,7 +31,6 @@ Candidate best_at(HashChainFinder& finder, const uint8_t* data, const BlockSpan&
   MatchCandidate found;
   if (finder.find(pos, lo, max_length, &found) >= 3) {
     consider(found.length, found.distance);
-    // A far length-3 match cannot use the short table; skip it rather than mis-code it.
   }
   if (best.length < 3) {
     const uint32_t earlier = finder.last_pair(pos);

@@ -170,22 +170,48 @@ void OptimalParser::shortest_path(const BlockSpan& span, const Prices& prices,
 
 void OptimalParser::parse(const BlockSpan& span, std::vector<Token>& tokens, uint32_t* needed) {
   collect_matches(span);
-  // First statistics: the longest match found at each position, taken greedily.
+  // First statistics: a lazy parse over the matches just found, choosing by a rough
+  // price of each match.
   std::vector<Token> first_pass;
   RepeatState reps;
   const uint32_t n = span.end - span.start;
-  for (uint32_t i = 0; i < n;) {
-    if (first_[i + 1] > first_[i]) {
-      const MatchCandidate& m = matches_[first_[i + 1] - 1];
-      const uint32_t length = std::min(m.length, n - i);
-      if (match_codable(length, m.distance, reps, 3)) {
-        first_pass.push_back(reps.match(length, m.distance));
-        i += length;
-        continue;
+  auto best_at = [&](uint32_t i, uint32_t* length, uint32_t* distance) {
+    int32_t best = 0;
+    *length = 0;
+    const uint32_t pos = span.start + i;
+    const uint32_t lo = reach_start(span, pos);
+    const uint32_t max_length = std::min<uint32_t>(n - i, format::kMaxMatchLength);
+    auto consider = [&](uint32_t l, uint32_t d) {
+      l = std::min(l, max_length);
+      if (l < 2 || !match_codable(l, d, reps, 3)) return;
+      const int32_t gain = match_gain(l, d, reps);
+      if (gain > best) {
+        best = gain;
+        *length = l;
+        *distance = d;
       }
+    };
+    for (uint32_t rep : {reps.last, reps.previous})
+      if (rep != 0 && rep <= pos && pos - rep >= lo)
+        consider(common_length(data_ + pos, data_ + pos - rep, std::min<uint32_t>(max_length, 258)), rep);
+    for (uint32_t k = first_[i]; k < first_[i + 1]; ++k) consider(matches_[k].length, matches_[k].distance);
+    if (pair_distance_[i]) consider(2, pair_distance_[i]);
+    return best;
+  };
+  for (uint32_t i = 0; i < n;) {
+    uint32_t length, distance;
+    const int32_t gain = best_at(i, &length, &distance);
+    if (length >= 2 && i + 1 < n && !skip_[i + 1]) {
+      uint32_t next_length, next_distance;
+      if (best_at(i + 1, &next_length, &next_distance) > gain + 8) length = 0;
     }
-    first_pass.push_back({0, data_[span.start + i], 0});
-    ++i;
+    if (length < 2) {
+      first_pass.push_back({0, data_[span.start + i], 0});
+      ++i;
+      continue;
+    }
+    first_pass.push_back(reps.match(length, distance));
+    i += length;
   }
   Prices prices;
   prices_from(first_pass, &prices);
