@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -162,7 +163,7 @@ TEST_F(InstallerTest, AttributesAndCreationTimeArrive) {
 
 TEST_F(InstallerTest, FreshRootInstallsIntoTheDefaultFolder) {
   const std::string setup = build();
-  ASSERT_EQ(system(("rm -rf '" + scratch_.root() + "'").c_str()), 0);
+  std::filesystem::remove_all(scratch_.root());
   const RunResult run = run_setup(scratch_, setup, "install\n");
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_NE(run.out.find("Install to Folder: C:\\Zarpex\n"), std::string::npos) << run.out;
