@@ -655,18 +655,23 @@ def test_browse_with_file_dialog(ctx):
 
 def take_screenshots(ctx, folder):
     """The main dialog and the overwrite prompt in Wine's virtual desktop, which draws
-    captions (there is no window manager). Run after the installer tests: the files of
-    the fresh install are still there, so Install brings up the prompt."""
+    captions (there is no window manager). Nothing recorded, so the dialog proposes
+    C:\\Program Files\\Zarpex; the payload is put there first, so that Install asks."""
     p = payload(ctx)
+    ctx.wine.forget_installation()
+    target = ctx.wine.host_path("C:\\Program Files\\Zarpex")
+    shutil.rmtree(target, ignore_errors=True)
+    shutil.copytree(p.folder, target)
     width, height = 560, 250
     env = dict(ctx.wine.env)
     process = subprocess.Popen(["wine", "explorer", "/desktop=Zarpex,%dx%d" % (width, height),
                                 p.installer], env=env, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, start_new_session=True)
+                               stderr=subprocess.DEVNULL, start_new_session=True,
+                               cwd=os.path.join(ctx.wine.drive_c, "installers"))
     try:
-        time.sleep(5)
+        time.sleep(6)
         crop = ["-crop", "%dx%d+0+0" % (width, height), "+repage"]
-        run(["xdotool", "mousemove", "300", "20", "click", "1"], env=env)  # activate
+        run(["xdotool", "mousemove", "300", "45", "click", "1"], env=env)  # activate it
         time.sleep(1)
         run(["import", "-window", "root"] + crop + [os.path.join(folder, "main-dialog.png")],
             env=env)
@@ -678,6 +683,7 @@ def take_screenshots(ctx, folder):
         os.killpg(process.pid, signal.SIGKILL)
         process.wait()
         run(["wineserver", "-k"], limit=30, env=env)
+        shutil.rmtree(target, ignore_errors=True)
 
 
 PLATFORM_TESTS = [test_platform_probe]
