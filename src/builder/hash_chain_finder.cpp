@@ -5,15 +5,22 @@ namespace builder {
 HashChainFinder::HashChainFinder(const uint8_t* data, uint32_t size, uint32_t depth,
                                  uint32_t nice_length)
     : data_(data),
+      ring_bits_(ring_bits_for(size)),
       size_(size),
       depth_(depth),
       nice_length_(nice_length),
       head_(1u << kHashBits, kNone),
-      chain_(1u << kRingBits, kNone),
+      chain_(1u << ring_bits_, kNone),
       triple_head_(1u << 16, kNone),
-      triple_at_(1u << kRingBits, kNone),
+      triple_at_(1u << ring_bits_, kNone),
       pair_head_(1u << 16, kNone),
-      pair_at_(1u << kRingBits, kNone) {}
+      pair_at_(1u << ring_bits_, kNone) {}
+
+uint32_t HashChainFinder::ring_bits_for(uint32_t size) {
+  uint32_t bits = 10;
+  while (bits < kMaxRingBits && (1u << bits) <= size) ++bits;
+  return bits;
+}
 
 uint32_t HashChainFinder::hash3(uint32_t pos) const {
   const uint32_t v = data_[pos] | (data_[pos + 1] << 8) | (data_[pos + 2] << 16);
@@ -27,7 +34,7 @@ uint32_t HashChainFinder::hash4(uint32_t pos) const {
 }
 
 void HashChainFinder::insert_until(uint32_t end) {
-  const uint32_t mask = (1u << kRingBits) - 1;
+  const uint32_t mask = (1u << ring_bits_) - 1;
   for (; inserted_ < end; ++inserted_) {
     const uint32_t pos = inserted_;
     if (pos + 2 <= size_) {
@@ -50,7 +57,7 @@ void HashChainFinder::insert_until(uint32_t end) {
 
 uint32_t HashChainFinder::last_pair(uint32_t pos) const {
   if (pos + 2 > size_) return kNone;
-  const uint32_t mask = (1u << kRingBits) - 1;
+  const uint32_t mask = (1u << ring_bits_) - 1;
   if (pos < inserted_) return pair_at_[pos & mask];
   return pair_head_[data_[pos] | (data_[pos + 1] << 8)];
 }
@@ -60,8 +67,8 @@ uint32_t HashChainFinder::find(uint32_t pos, uint32_t min_pos, uint32_t max_leng
   best->length = 0;
   best->distance = 0;
   if (max_length < 3 || pos + 3 > size_) return 0;
-  const uint32_t mask = (1u << kRingBits) - 1;
-  const uint32_t ring_reach = (1u << kRingBits) - 1;
+  const uint32_t mask = (1u << ring_bits_) - 1;
+  const uint32_t ring_reach = (1u << ring_bits_) - 1;
   const uint8_t* here = data_ + pos;
   uint32_t best_length = 2;
   // The nearest 3-byte match first: the chains below only hold 4-byte prefixes.

@@ -32,13 +32,16 @@ class HashChainFinder {
 
  private:
   static constexpr uint32_t kHashBits = 17;
-  static constexpr uint32_t kRingBits = 21;  // covers block + window + slack
+  static constexpr uint32_t kMaxRingBits = 21;  // covers block + window + slack
   static constexpr uint32_t kNone = 0xFFFFFFFFu;
 
   uint32_t hash3(uint32_t pos) const;
   uint32_t hash4(uint32_t pos) const;
 
+  static uint32_t ring_bits_for(uint32_t size);
+
   const uint8_t* data_;
+  uint32_t ring_bits_;  // a small input needs no more ring than its own size
   uint32_t size_;
   uint32_t depth_;
   uint32_t nice_length_;

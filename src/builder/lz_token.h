@@ -23,7 +23,7 @@ inline uint32_t length_symbol(uint32_t length) {
   return 266 + i;
 }
 inline uint32_t length_extra_bits(uint32_t symbol) {
-  if (symbol < 266) return 0;
+  if (symbol < 266 || symbol > format::kSymbolLongMatch) return 0;
   if (symbol == format::kSymbolLongMatch) return format::kLongMatchExtraBits;
   return format::kLengthExtra[symbol - 266];
 }

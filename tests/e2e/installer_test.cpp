@@ -8,6 +8,8 @@
 #include <time.h>
 
 #include <cstring>
+#include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,28 @@ time_t fixed_time() {
 void set_mtime(const std::string& path, time_t when) {
   struct timespec times[2] = {{when, 0}, {when, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// The bytes of a REG_SZ value in a registry store of the POSIX build (lines of key, name,
+// type, byte count and hex bytes, separated by tabs); "" when it is missing or its byte
+// count does not match its bytes.
+std::string registry_value(const std::string& store, const std::string& key,
+                           const std::string& name) {
+  std::istringstream lines(read_file(store));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty()) continue;
+    std::vector<std::string> fields;
+    std::istringstream parts(line);
+    for (std::string field; std::getline(parts, field, '\t');) fields.push_back(field);
+    if (line.back() == '\t') fields.push_back("");
+    if (fields.size() != 5 || fields[0] != key || fields[1] != name || fields[2] != "1") continue;
+    std::string bytes;
+    for (size_t i = 0; i + 1 < fields[4].size(); i += 2) {
+      bytes += static_cast<char>(std::stoi(fields[4].substr(i, 2), nullptr, 16));
+    }
+    return std::to_string(bytes.size()) == fields[3] ? bytes : std::string();
+  }
+  return std::string();
 }
 
 // The installed program of the tests: leaves its folder and arguments in a marker.
@@ -139,7 +163,7 @@ TEST_F(InstallerTest, AttributesAndCreationTimeArrive) {
 
 TEST_F(InstallerTest, FreshRootInstallsIntoTheDefaultFolder) {
   const std::string setup = build();
-  ASSERT_EQ(system(("rm -rf '" + scratch_.root() + "'").c_str()), 0);
+  std::filesystem::remove_all(scratch_.root());
   const RunResult run = run_setup(scratch_, setup, "install\n");
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_NE(run.out.find("Install to Folder: C:\\Zarpex\n"), std::string::npos) << run.out;
@@ -174,11 +198,18 @@ TEST_F(InstallerTest, RegistersTheInstallationAndProposesItsFolderNextTime) {
   const RunResult first = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\n");
   ASSERT_EQ(first.exit_code, 0);
 
-  const std::string machine = read_file(scratch_.root() + "/registry/machine/store");
-  EXPECT_NE(machine.find("App Paths\\Zarpex32.exe"), std::string::npos) << machine;
-  EXPECT_NE(machine.find("Uninstall\\Zarpex"), std::string::npos) << machine;
-  const std::string user = read_file(scratch_.root() + "/registry/user/store");
-  EXPECT_NE(user.find("Software\\Kolvane\\Zarpex"), std::string::npos) << user;
+  const std::string machine = scratch_.root() + "/registry/machine/store";
+  const std::string user = scratch_.root() + "/registry/user/store";
+  const std::string program = "C:\\Apps\\Demo\\Zarpex32.exe";
+  EXPECT_EQ(registry_value(machine,
+                           "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Zarpex32.exe",
+                           ""),
+            program + '\0');
+  const std::string uninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zarpex";
+  EXPECT_EQ(registry_value(machine, uninstall, "DisplayName"), std::string("Zarpex") + '\0');
+  EXPECT_EQ(registry_value(machine, uninstall, "UninstallString"),
+            "\"" + program + "\" /uninstall" + '\0');
+  EXPECT_EQ(registry_value(user, "Software\\Kolvane\\Zarpex", "Setup"), std::string("1") + '\0');
 
   const RunResult second = run_setup(scratch_, setup, "cancel\n");
   EXPECT_EQ(second.exit_code, 0);

@@ -505,6 +505,45 @@ def test_yes_to_all_and_protected_files(ctx):
     expect(read_installed(ctx, "readonly.txt") == p.files["readonly.txt"], "read-only file changed")
 
 
+def test_file_that_cannot_be_created(ctx):
+    """A file that cannot be created: OK goes on and the installation is registered;
+    Cancel stops it, and a stopped installation is neither registered nor started."""
+    p = payload(ctx)
+    cases = [  # (answer to "Cannot create", folder, registered afterwards)
+        ("Return", "C:\\Blocked\\GoOn", True),
+        ("Escape", "C:\\Blocked\\Stop", False),
+    ]
+    for answer, folder, registered in cases:
+        ctx.wine.forget_installation()
+        # A folder where readme.txt should go: the file cannot be created over it.
+        os.makedirs(ctx.wine.host_path(folder + "\\readme.txt"))
+        run_ = ctx.wine.start(p.installer, ctx.trace_file("blocked"))
+        try:
+            dialog = run_.new_window()
+            run_.type(dialog, folder)
+            run_.keys(dialog, "Return")
+            box = run_.new_window()
+            run_.keys(box, answer)
+            code, boxes, templates = run_.finish()
+        finally:
+            run_.abandon()
+        expect(code == 0, "%s: exit code %d" % (folder, code))
+        expect(boxes == ["Cannot create %s\\readme.txt\nAccess denied" % folder],
+               "%s: message boxes: %r" % (folder, boxes))
+        expect(os.path.isdir(ctx.wine.host_path(folder + "\\readme.txt")),
+               folder + ": the blocking folder went away")
+        if registered:
+            rest = {name: data for name, data in p.files.items() if name != "readme.txt"}
+            check_installed(ctx, folder, rest)
+            check_registered(ctx, folder)
+            expect(wait_marker(ctx, folder) is not None, folder + ": the program was not started")
+        else:
+            nothing_recorded(ctx)
+            time.sleep(1)
+            expect(not os.path.exists(ctx.wine.host_path(folder + "\\Zarpex32.started")),
+                   folder + ": the program was started")
+
+
 def cancel_test(ctx, name, folder, how):
     p = payload(ctx)
     ctx.wine.forget_installation()
@@ -655,18 +694,23 @@ def test_browse_with_file_dialog(ctx):
 
 def take_screenshots(ctx, folder):
     """The main dialog and the overwrite prompt in Wine's virtual desktop, which draws
-    captions (there is no window manager). Run after the installer tests: the files of
-    the fresh install are still there, so Install brings up the prompt."""
+    captions (there is no window manager). Nothing recorded, so the dialog proposes
+    C:\\Program Files\\Zarpex; the payload is put there first, so that Install asks."""
     p = payload(ctx)
+    ctx.wine.forget_installation()
+    target = ctx.wine.host_path("C:\\Program Files\\Zarpex")
+    shutil.rmtree(target, ignore_errors=True)
+    shutil.copytree(p.folder, target)
     width, height = 560, 250
     env = dict(ctx.wine.env)
     process = subprocess.Popen(["wine", "explorer", "/desktop=Zarpex,%dx%d" % (width, height),
                                 p.installer], env=env, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, start_new_session=True)
+                               stderr=subprocess.DEVNULL, start_new_session=True,
+                               cwd=os.path.join(ctx.wine.drive_c, "installers"))
     try:
-        time.sleep(5)
+        time.sleep(6)
         crop = ["-crop", "%dx%d+0+0" % (width, height), "+repage"]
-        run(["xdotool", "mousemove", "300", "20", "click", "1"], env=env)  # activate
+        run(["xdotool", "mousemove", "300", "45", "click", "1"], env=env)  # activate it
         time.sleep(1)
         run(["import", "-window", "root"] + crop + [os.path.join(folder, "main-dialog.png")],
             env=env)
@@ -678,6 +722,7 @@ def take_screenshots(ctx, folder):
         os.killpg(process.pid, signal.SIGKILL)
         process.wait()
         run(["wineserver", "-k"], limit=30, env=env)
+        shutil.rmtree(target, ignore_errors=True)
 
 
 PLATFORM_TESTS = [test_platform_probe]
@@ -685,6 +730,7 @@ INSTALLER_TESTS = [
     test_fresh_install,
     test_second_run_keeps_files_answered_no,
     test_yes_to_all_and_protected_files,
+    test_file_that_cannot_be_created,
     test_cancel_writes_nothing,
     test_close_box_writes_nothing,
     test_changed_stub_shows_only_its_warning,

@@ -128,7 +128,7 @@ void press_browse(const char* typed) {
       terminal::print("The folder name is too long.\n");
       return;
     }
-    std::memcpy(work, chosen, sizeof work);
+    copy_cut(work, sizeof work, chosen);
   } else if (!ui_choose_folder(kDialogWindow, work)) {
     return;  // cancelled: the edit box keeps its text
   }
@@ -155,7 +155,7 @@ bool run_dialog_command(const char* line, int32_t* result, bool* ended) {
   } else if (is_word(word, "folder")) {
     char folder[sizeof dialog.edit];
     if (typed_folder(rest, folder, sizeof folder)) {
-      std::memcpy(dialog.edit, folder, sizeof dialog.edit);
+      copy_cut(dialog.edit, sizeof dialog.edit, folder);
       show_folder();
     } else {
       terminal::print("The folder name is too long.\n");
@@ -256,7 +256,7 @@ int ui_choose_folder(Window, char* path) {
     terminal::print("The folder name is too long.\n");
     return 0;
   }
-  std::memcpy(path, chosen, sizeof chosen);
+  copy_cut(path, kWorkPathSize, chosen);
   return 1;
 }
 
