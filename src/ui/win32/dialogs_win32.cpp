@@ -13,11 +13,12 @@ namespace {
 
 HINSTANCE instance() { return static_cast<HINSTANCE>(install_state.instance_handle); }
 
-// The folder edit and the Install and Browse buttons are disabled while extracting.
-void enable_choices(HWND dialog, BOOL enable) {
-  EnableWindow(GetDlgItem(dialog, IDC_FOLDER_EDIT), enable);
-  EnableWindow(GetDlgItem(dialog, IDC_INSTALL), enable);
-  EnableWindow(GetDlgItem(dialog, IDC_BROWSE), enable);
+// The folder edit and the Install and Browse buttons are disabled while extracting (the
+// dialog ends right after, so they are never enabled again).
+void disable_choices(HWND dialog) {
+  EnableWindow(GetDlgItem(dialog, IDC_FOLDER_EDIT), FALSE);
+  EnableWindow(GetDlgItem(dialog, IDC_INSTALL), FALSE);
+  EnableWindow(GetDlgItem(dialog, IDC_BROWSE), FALSE);
 }
 
 void cancel(HWND dialog) {
@@ -28,7 +29,7 @@ void cancel(HWND dialog) {
 void install(HWND dialog) {
   GetDlgItemTextA(dialog, IDC_FOLDER_EDIT, install_state.install_folder, kPathBufferSize);
   install_state.overwrite_all = IsDlgButtonChecked(dialog, IDC_OVERWRITE_ALL) ? 1 : 0;
-  enable_choices(dialog, FALSE);
+  disable_choices(dialog);
   // Cancel stays reachable with the keyboard while the edit and buttons are disabled.
   SetFocus(GetDlgItem(dialog, IDC_CANCEL_INSTALL));
   const int32_t result = main_dialog_install(dialog);
