@@ -64,8 +64,6 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
 
   uint32_t sets_left = set_count == 0 ? 1 : set_count;
   uint32_t sets_used = 0;
-  const uint8_t* literal_lengths = storage;
-  const uint8_t* distance_lengths[3] = {storage, storage, storage};
   uint32_t last_distance = 0;
   uint32_t previous_distance = 0;
 
@@ -73,93 +71,134 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
   uint8_t* out = buffer + output_offset;
   uint8_t* const limit = out + size;
 
-  // Cursor state in locals; stored around refills.
+  // A bit buffer in a machine word, refilled a whole word at a time: `in` is the next
+  // byte not yet loaded, `count` the loaded bits not yet consumed (the low bits of
+  // `bits`). After a refill at least kRefilled bits are loaded; every field read after
+  // one (code and extra bits of a length, code or extra bits of a distance on 32-bit
+  // machines, code and extra bits of a distance on 64-bit ones) fits in them. Refills
+  // load at most a word from a few bytes behind the consumed position; the input
+  // buffer's read-ahead room holds them.
+  using BitWord = uintptr_t;
+  constexpr uint32_t kWordBits = sizeof(BitWord) * 8;
+  constexpr uint32_t kRefilled = kWordBits - 8;
+  constexpr bool kWide = kWordBits == 64;
   const uint8_t* in = r.cursor;
-  uint32_t bit_pos = r.bit_offset;
   const uint8_t* in_end = r.input_end;
-  auto peek = [&]() { return load_le32(in) >> bit_pos; };
-  auto consume = [&](uint32_t n) {
-    bit_pos += n;
-    in += bit_pos >> 3;
-    bit_pos &= 7;
+  BitWord bits = 0;
+  uint32_t count = 0;
+  auto refill = [&]() {
+    BitWord word;
+    __builtin_memcpy(&word, in, sizeof word);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    word = kWide ? __builtin_bswap64(word) : __builtin_bswap32(static_cast<uint32_t>(word));
+#endif
+    bits |= word << count;
+    in += (kWordBits - 1 - count) >> 3;
+    count |= kRefilled;
   };
+  auto consume = [&](uint32_t n) {
+    bits >>= n;
+    count -= n;
+  };
+  auto take = [&](uint32_t n) {
+    const uint32_t v = static_cast<uint32_t>(bits) & ((1u << n) - 1);
+    consume(n);
+    return v;
+  };
+  // The first byte not wholly consumed, and the bit in it.
+  auto consumed_at = [&]() { return in - ((count + 7) >> 3); };
+  auto store_cursor = [&]() {
+    r.cursor = consumed_at();
+    r.bit_offset = (0u - count) & 7;
+  };
+  auto load_cursor = [&]() {
+    in = r.cursor;
+    in_end = r.input_end;
+    bits = 0;
+    count = 0;
+    refill();
+    consume(r.bit_offset);
+  };
+  load_cursor();
 
   // Switches to the next table set: 0, 1 when none is left, or -25.
   auto switch_sets = [&]() -> ResultCode {
     if (install_state.cancel_requested) return kResultCancelled;
     if (sets_left == 0) return 1;
     --sets_left;
-    const uint8_t* set = storage + sets_used * set_length;
+    build_set_tables(work, storage + sets_used * set_length, tables);
     ++sets_used;
-    build_set_tables(work, set, tables);
-    literal_lengths = set;
-    for (uint32_t t = 0; t < tables; ++t) distance_lengths[t] = set + format::kDistanceOffset[t];
     return kResultOk;
   };
 
   rc = switch_sets();
   while (rc == kResultOk) {
     if (out >= limit) break;
-    if (in >= in_end) {
-      r.cursor = in;
-      r.bit_offset = bit_pos;
+    // A whole literal or match may begin before in_end: the input buffer holds the
+    // look-ahead bytes behind it. `in` runs ahead of the consumed position by at most
+    // a word.
+    if (in >= in_end && consumed_at() >= in_end) {
+      store_cursor();
       rc = refill_input(false);
       if (rc == kResultNoMoreInput) {
         rc = kResultOk;
         break;
       }
-      in = r.cursor;
-      bit_pos = r.bit_offset;
-      in_end = r.input_end;
+      load_cursor();
       continue;
     }
-    // From here one whole literal or match is read without further checks: the input
-    // buffer always holds the look-ahead bytes behind input_end.
-    const int32_t symbol = decode_symbol(peek(), work->literal_primary, work->tree, kLiteralLengthBits);
-    if (symbol == kEmptySlot) break;
-    consume(literal_lengths[symbol]);
+    refill();
+    int32_t entry = work->literal_primary[bits & ((1u << kLiteralLengthBits) - 1)];
+    if (entry < 0) {
+      entry = walk_tree(static_cast<uint32_t>(bits) >> kLiteralLengthBits, -entry, work->tree, kLiteralLengthBits);
+      if (entry == kEmptySlot) break;
+    }
+    consume(entry_length(entry));
+    const uint32_t symbol = entry_symbol(entry);
     if (symbol < 256) {
       *out++ = static_cast<uint8_t>(symbol);
       continue;
     }
-    if (symbol == static_cast<int32_t>(format::kSymbolSwitchSet)) {
+    if (symbol == format::kSymbolSwitchSet) {
       rc = switch_sets();
       continue;
     }
 
+    if (!kWide) refill();
     uint32_t length;
     if (symbol <= 265) {
-      length = static_cast<uint32_t>(symbol) - 255;
+      length = symbol - 255;
     } else if (symbol <= 285) {
-      const uint32_t i = static_cast<uint32_t>(symbol) - 266;
-      const uint32_t extra = format::kLengthExtra[i];
-      length = format::kLengthBase[i] + (peek() & ((1u << extra) - 1));
-      consume(extra);
-    } else if (symbol == static_cast<int32_t>(format::kSymbolLongMatch)) {
-      length = format::kLongMatchBase + (peek() & ((1u << format::kLongMatchExtraBits) - 1));
-      consume(format::kLongMatchExtraBits);
+      const uint32_t i = symbol - 266;
+      length = format::kLengthBase[i] + take(format::kLengthExtra[i]);
+    } else if (symbol == format::kSymbolLongMatch) {
+      length = format::kLongMatchBase + take(format::kLongMatchExtraBits);
     } else {
       break;  // symbol 287 has no meaning: the block ends here
     }
 
+    refill();
     const uint32_t t = format::distance_table_for(length, tables);
-    const int32_t dsym = decode_symbol(peek(), work->distance_primary[t],
-                                       work->tree + 2 * format::kDistanceOffset[t], kDistanceBits);
-    if (dsym == kEmptySlot) break;
-    consume(distance_lengths[t][dsym]);
+    entry = work->distance_primary[t][bits & ((1u << kDistanceBits) - 1)];
+    if (entry < 0) {
+      entry = walk_tree(static_cast<uint32_t>(bits) >> kDistanceBits, -entry,
+                        work->tree + 2 * format::kDistanceOffset[t], kDistanceBits);
+      if (entry == kEmptySlot) break;
+    }
+    consume(entry_length(entry));
+    const uint32_t dsym = entry_symbol(entry);
     uint32_t distance;
-    if (dsym == 0) {
+    if (dsym == format::kDistanceRepeatLast) {
       distance = last_distance;
-    } else if (dsym == 1) {
+    } else if (dsym == format::kDistanceRepeatPrevious) {
       distance = previous_distance;
       previous_distance = last_distance;
       last_distance = distance;
-    } else if (dsym < static_cast<int32_t>(format::kFirstCodedDistance)) {
-      distance = static_cast<uint32_t>(dsym) - 1;
+    } else if (dsym < format::kFirstCodedDistance) {
+      distance = dsym - 1;
     } else {
-      const uint32_t extra = format::distance_extra_bits(static_cast<uint32_t>(dsym));
-      distance = format::distance_base(static_cast<uint32_t>(dsym)) + (peek() & ((1u << extra) - 1));
-      consume(extra);
+      if (!kWide) refill();
+      distance = format::distance_base(dsym) + take(format::distance_extra_bits(dsym));
       previous_distance = last_distance;
       last_distance = distance;
     }
@@ -167,36 +206,34 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
     if (distance == 0) break;
     if (distance > static_cast<uint32_t>(out - start)) continue;  // reaches before the buffer
 
-    uint32_t n = static_cast<uint32_t>(limit - out);
-    if (n > length) n = length;
+    const uint32_t room = static_cast<uint32_t>(limit - out);
+    const uint32_t n = room < length ? room : length;
     const uint8_t* from = out - distance;
-    if (distance >= 8) {
-      // Eight bytes at a time never read a byte this copy has yet to write.
-      while (n >= 8) {
+    uint8_t* const end = out + n;
+    if (distance >= 8 && room >= ((n + 7) & ~7u)) {
+      // Eight bytes at a time never read a byte this copy has yet to write; the last
+      // step may write up to seven bytes past the match, still before the limit, which
+      // later output overwrites.
+      do {
         uint64_t v;
         __builtin_memcpy(&v, from, 8);
         __builtin_memcpy(out, &v, 8);
         out += 8;
         from += 8;
-        n -= 8;
-      }
-      while (n-- != 0) *out++ = *from++;
-    } else if (distance == 1) {
-      const uint8_t b = *from;
-      while (n-- != 0) *out++ = b;
+      } while (out < end);
+      out = end;
     } else {
-      while (n-- != 0) *out++ = *from++;
+      while (out != end) *out++ = *from++;
     }
   }
 
   mem_free(work);
   if (rc < 0) {
-    r.cursor = in;
-    r.bit_offset = bit_pos;
+    store_cursor();
     return rc;
   }
-  if (bit_pos != 0) ++in;
-  r.cursor = in;
+  // On to the next byte boundary.
+  r.cursor = in - (count >> 3);
   r.bit_offset = 0;
   return static_cast<ResultCode>(out - (buffer + output_offset));
 }

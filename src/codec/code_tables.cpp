@@ -32,17 +32,13 @@ uint32_t doubled(uint32_t weight) { return weight < kMaxRunWeight ? weight * 2 :
 }  // namespace
 
 void fixed_code_lengths(uint8_t* lengths) {
-  fill_bytes(lengths, 8, 244);
-  fill_bytes(lengths + 244, 9, 12);
-  lengths[256] = 0;
-  fill_bytes(lengths + 257, 9, 4);
-  fill_bytes(lengths + 261, 10, 5);
-  fill_bytes(lengths + 266, 11, 22);
-  fill_bytes(lengths + 288, 4, 4);
-  fill_bytes(lengths + 292, 5, 24);
-  fill_bytes(lengths + 316, 0, 14);
-  fill_bytes(lengths + 330, 3, 2);
-  fill_bytes(lengths + 332, 4, 12);
+  // Runs of (count, length) over the 344 entries.
+  static const uint8_t kRuns[] = {244, 8, 12, 9, 1, 0, 4, 9, 5, 10, 22, 11,
+                                  4,   4, 24, 5, 14, 0, 2, 3, 12, 4};
+  for (uint32_t i = 0; i < sizeof kRuns; i += 2) {
+    fill_bytes(lengths, kRuns[i + 1], kRuns[i]);
+    lengths += kRuns[i];
+  }
 }
 
 void canonical_codes(uint32_t* codes, const uint8_t* lengths, uint32_t count) {
@@ -82,8 +78,9 @@ ResultCode build_decode_table(int32_t* primary, int32_t* tree, const uint32_t* c
     const uint32_t len = lengths[p];
     if (len == 0 || len > format::kMaxCodeLength) continue;
     const uint32_t c = codes[p];
+    const int32_t leaf = static_cast<int32_t>((p << kEntryLengthBits) | len);
     if (len <= width) {
-      for (uint32_t i = c & ((1u << len) - 1); i < slots; i += 1u << len) primary[i] = static_cast<int32_t>(p);
+      for (uint32_t i = c & ((1u << len) - 1); i < slots; i += 1u << len) primary[i] = leaf;
       continue;
     }
     if (tree == nullptr) continue;
@@ -110,9 +107,23 @@ ResultCode build_decode_table(int32_t* primary, int32_t* tree, const uint32_t* c
       bits >>= 1;
       in_primary = false;
     }
-    if (!collides && *slot == kEmptySlot) *slot = -static_cast<int32_t>(p);
+    if (!collides && *slot == kEmptySlot) *slot = -leaf;
   }
   return kResultOk;
+}
+
+int32_t walk_tree(uint32_t bits, int32_t node, const int32_t* tree, uint32_t width) {
+  // Codes are at most 16 bits long, so no walk goes deeper than 16 - width levels.
+  for (uint32_t level = width; level < format::kMaxCodeLength; ++level) {
+    const int32_t entry = tree[2 * node + (bits & 1)];
+    bits >>= 1;
+    if (entry > 0) {
+      node = entry;
+      continue;
+    }
+    return entry == kEmptySlot ? kEmptySlot : -entry;
+  }
+  return kEmptySlot;
 }
 
 ResultCode read_code_lengths(uint8_t* dest, uint32_t set_length, uint32_t set_count) {
@@ -163,12 +174,12 @@ ResultCode read_code_lengths(uint8_t* dest, uint32_t set_length, uint32_t set_co
   while (position < total) {
     const ResultCode rc = ensure_input();
     if (rc < 0) return rc;
-    const int32_t symbol =
+    const int32_t entry =
         decode_symbol(load_le32(archive_reader.cursor) >> archive_reader.bit_offset, cl_primary,
                       cl_tree, kCodeLengthBits);
-    if (symbol == kEmptySlot) return kResultDamaged;
-    consume_bits(cl_lengths[symbol]);
-    const uint32_t s = static_cast<uint32_t>(symbol);
+    if (entry == kEmptySlot) return kResultDamaged;
+    consume_bits(entry_length(entry));
+    const uint32_t s = entry_symbol(entry);
     if (s <= 16) {
       uint32_t len = reference(position) + s;
       if (len > 16) len -= 17;

@@ -7,12 +7,23 @@
 
 #include "codec/result.h"
 
-// Marks a table slot where no code begins; no alphabet has 288 or more symbols.
+// A table entry where a code ends packs its symbol and its length, so that one lookup
+// gives both: (symbol << kEntryLengthBits) | length. Primary entries below zero lead
+// into the tree (-node); tree entries above zero are nodes, those at or below zero end
+// a code (-entry).
+inline constexpr uint32_t kEntryLengthBits = 5;
+inline constexpr uint32_t entry_symbol(int32_t entry) { return static_cast<uint32_t>(entry) >> kEntryLengthBits; }
+inline constexpr uint32_t entry_length(int32_t entry) {
+  return static_cast<uint32_t>(entry) & ((1u << kEntryLengthBits) - 1);
+}
+
+// Marks a table slot where no code begins: no node number reaches 288, and no entry
+// where a code ends has length 0.
 inline constexpr int32_t kEmptySlot = -288;
 
-// Lookup widths.
-inline constexpr uint32_t kLiteralLengthBits = 9;
-inline constexpr uint32_t kDistanceBits = 7;
+// Lookup widths: wide enough that codes longer than them are rare.
+inline constexpr uint32_t kLiteralLengthBits = 11;
+inline constexpr uint32_t kDistanceBits = 9;
 inline constexpr uint32_t kCodeLengthBits = 6;
 
 // Fills a 344-byte table set with the fixed code lengths.
@@ -34,24 +45,16 @@ void canonical_codes(uint32_t* codes, const uint8_t* lengths, uint32_t count);
 ResultCode build_decode_table(int32_t* primary, int32_t* tree, const uint32_t* codes,
                               const uint8_t* lengths, uint32_t width, uint32_t count);
 
-// Looks up the symbol whose code begins the bits (first bit least significant; at
-// least 16 valid bits). Returns the symbol or kEmptySlot. The caller consumes the
-// symbol's code length.
+// The rest of a lookup whose primary entry leads into the tree: bits are those behind
+// the primary width. Returns the entry where the code ends, or kEmptySlot.
+int32_t walk_tree(uint32_t bits, int32_t node, const int32_t* tree, uint32_t width);
+
+// Looks up the code that begins the bits (first bit least significant; at least 16 valid
+// bits). Returns its entry (symbol and length) or kEmptySlot. The caller consumes the
+// entry's length.
 inline int32_t decode_symbol(uint32_t bits, const int32_t* primary, const int32_t* tree,
                              uint32_t width) {
-  int32_t entry = primary[bits & ((1u << width) - 1)];
+  const int32_t entry = primary[bits & ((1u << width) - 1)];
   if (entry >= 0 || entry == kEmptySlot) return entry;
-  int32_t node = -entry;
-  bits >>= width;
-  // Codes are at most 16 bits long, so no walk goes deeper than 16 - width levels.
-  for (uint32_t level = width; level < 16; ++level) {
-    entry = tree[2 * node + (bits & 1)];
-    bits >>= 1;
-    if (entry > 0) {
-      node = entry;
-      continue;
-    }
-    return entry == kEmptySlot ? kEmptySlot : -entry;
-  }
-  return kEmptySlot;
+  return walk_tree(bits >> width, -entry, tree, width);
 }

@@ -11,14 +11,20 @@ namespace {
 class CodeTablesTest : public ReaderTest {
  protected:
   // Decodes one symbol from bits with a table built for lengths; -1 for an empty slot.
+  // The entry's length must be the symbol's code length.
   static int decode(const std::vector<uint8_t>& lengths, uint32_t width, uint32_t bits) {
     const uint32_t n = uint32_t(lengths.size());
     std::vector<uint32_t> codes(n, 0);
     std::vector<int32_t> primary(1u << width), tree(2 * n);
     canonical_codes(codes.data(), lengths.data(), n);
     build_decode_table(primary.data(), tree.data(), codes.data(), lengths.data(), width, n);
-    const int32_t s = decode_symbol(bits, primary.data(), tree.data(), width);
-    return s == kEmptySlot ? -1 : s;
+    const int32_t e = decode_symbol(bits, primary.data(), tree.data(), width);
+    if (e == kEmptySlot) return -1;
+    EXPECT_LT(entry_symbol(e), n);
+    if (entry_symbol(e) < n) {
+      EXPECT_EQ(entry_length(e), lengths[entry_symbol(e)]) << entry_symbol(e);
+    }
+    return int(entry_symbol(e));
   }
 };
 
@@ -65,7 +71,9 @@ TEST_F(CodeTablesTest, TreeExhaustionAndOversubscriptionNeverCrash) {
   EXPECT_EQ(build_decode_table(primary.data(), tree.data(), codes.data(), lengths.data(), 6, 21),
             kResultDamaged);
   // The symbols entered before the build stopped still decode; the rest read as empty.
-  EXPECT_EQ(decode_symbol(codes[0], primary.data(), tree.data(), 6), 0);
+  const int32_t first = decode_symbol(codes[0], primary.data(), tree.data(), 6);
+  EXPECT_EQ(entry_symbol(first), 0u);
+  EXPECT_EQ(entry_length(first), 16u);
   EXPECT_EQ(decode_symbol(codes[20], primary.data(), tree.data(), 6), kEmptySlot);
 
   // Over-subscribed sets of random lengths: every bit pattern decodes to a symbol of the
@@ -79,8 +87,13 @@ TEST_F(CodeTablesTest, TreeExhaustionAndOversubscriptionNeverCrash) {
     canonical_codes(c.data(), l.data(), 42);
     build_decode_table(p.data(), t.data(), c.data(), l.data(), 7, 42);
     for (uint32_t bits = 0; bits < 65536; bits += 97) {
-      const int32_t s = decode_symbol(bits, p.data(), t.data(), 7);
-      EXPECT_TRUE(s == kEmptySlot || (s >= 0 && s < 42));
+      const int32_t e = decode_symbol(bits, p.data(), t.data(), 7);
+      ASSERT_TRUE(e == kEmptySlot || (e >= 0 && entry_symbol(e) < 42)) << e;
+      // A code is never read past the 16 bits it may span, nor as shorter than it is.
+      if (e != kEmptySlot) {
+        EXPECT_EQ(entry_length(e), l[entry_symbol(e)]);
+        EXPECT_EQ(bits & ((1u << entry_length(e)) - 1), c[entry_symbol(e)]);
+      }
     }
   }
 }

@@ -285,6 +285,11 @@ void full_paths_and_version() {
   char own[261];
   const uint32_t own_length = sys_module_file_name(GetModuleHandleA(nullptr), own, 261);
   check(own_length > 0 && std::strstr(own, "platform_probe") != nullptr, "own module path", own);
+  char small[8];
+  std::memset(small, 'x', sizeof small);
+  check(sys_module_file_name(GetModuleHandleA(nullptr), small, sizeof small) == 0 &&
+            small[sizeof small - 1] == '\0',
+        "an own path cut short counts as a failure and stays terminated");
 }
 
 }  // namespace

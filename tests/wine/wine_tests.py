@@ -505,6 +505,45 @@ def test_yes_to_all_and_protected_files(ctx):
     expect(read_installed(ctx, "readonly.txt") == p.files["readonly.txt"], "read-only file changed")
 
 
+def test_file_that_cannot_be_created(ctx):
+    """A file that cannot be created: OK goes on and the installation is registered;
+    Cancel stops it, and a stopped installation is neither registered nor started."""
+    p = payload(ctx)
+    cases = [  # (answer to "Cannot create", folder, registered afterwards)
+        ("Return", "C:\\Blocked\\GoOn", True),
+        ("Escape", "C:\\Blocked\\Stop", False),
+    ]
+    for answer, folder, registered in cases:
+        ctx.wine.forget_installation()
+        # A folder where readme.txt should go: the file cannot be created over it.
+        os.makedirs(ctx.wine.host_path(folder + "\\readme.txt"))
+        run_ = ctx.wine.start(p.installer, ctx.trace_file("blocked"))
+        try:
+            dialog = run_.new_window()
+            run_.type(dialog, folder)
+            run_.keys(dialog, "Return")
+            box = run_.new_window()
+            run_.keys(box, answer)
+            code, boxes, templates = run_.finish()
+        finally:
+            run_.abandon()
+        expect(code == 0, "%s: exit code %d" % (folder, code))
+        expect(boxes == ["Cannot create %s\\readme.txt\nAccess denied" % folder],
+               "%s: message boxes: %r" % (folder, boxes))
+        expect(os.path.isdir(ctx.wine.host_path(folder + "\\readme.txt")),
+               folder + ": the blocking folder went away")
+        if registered:
+            rest = {name: data for name, data in p.files.items() if name != "readme.txt"}
+            check_installed(ctx, folder, rest)
+            check_registered(ctx, folder)
+            expect(wait_marker(ctx, folder) is not None, folder + ": the program was not started")
+        else:
+            nothing_recorded(ctx)
+            time.sleep(1)
+            expect(not os.path.exists(ctx.wine.host_path(folder + "\\Zarpex32.started")),
+                   folder + ": the program was started")
+
+
 def cancel_test(ctx, name, folder, how):
     p = payload(ctx)
     ctx.wine.forget_installation()
@@ -691,6 +730,7 @@ INSTALLER_TESTS = [
     test_fresh_install,
     test_second_run_keeps_files_answered_no,
     test_yes_to_all_and_protected_files,
+    test_file_that_cannot_be_created,
     test_cancel_writes_nothing,
     test_close_box_writes_nothing,
     test_changed_stub_shows_only_its_warning,

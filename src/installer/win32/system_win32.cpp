@@ -15,7 +15,11 @@ HKEY hive_key(RegHive hive) {
 uint32_t sys_get_version() { return GetVersion(); }
 
 uint32_t sys_module_file_name(void* instance, char* out, uint32_t size) {
-  return GetModuleFileNameA(static_cast<HMODULE>(instance), out, size);
+  const DWORD length = GetModuleFileNameA(static_cast<HMODULE>(instance), out, size);
+  if (length != 0 && length < size) return length;
+  // Failed, or cut short: Windows XP then leaves the text without its terminator.
+  if (size != 0) out[length == 0 ? 0 : size - 1] = '\0';
+  return 0;
 }
 
 long sys_reg_open_key(RegHive hive, const char* subkey, RegKey* key) {

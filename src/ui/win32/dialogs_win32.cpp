@@ -13,10 +13,6 @@ namespace {
 
 HINSTANCE instance() { return static_cast<HINSTANCE>(install_state.instance_handle); }
 
-// Set while the Install command runs: a second Install, pumped through drain_messages,
-// must not start a second extraction over the same process-wide state.
-bool installing;
-
 // The folder edit and the Install and Browse buttons are disabled while extracting.
 void enable_choices(HWND dialog, BOOL enable) {
   EnableWindow(GetDlgItem(dialog, IDC_FOLDER_EDIT), enable);
@@ -32,13 +28,11 @@ void cancel(HWND dialog) {
 void install(HWND dialog) {
   GetDlgItemTextA(dialog, IDC_FOLDER_EDIT, install_state.install_folder, kPathBufferSize);
   install_state.overwrite_all = IsDlgButtonChecked(dialog, IDC_OVERWRITE_ALL) ? 1 : 0;
-  installing = true;
   enable_choices(dialog, FALSE);
   // Cancel stays reachable with the keyboard while the edit and buttons are disabled.
   SetFocus(GetDlgItem(dialog, IDC_CANCEL_INSTALL));
   const int32_t result = main_dialog_install(dialog);
-  installing = false;
-  EndDialog(dialog, result);
+  if (result != kInstallRefused) EndDialog(dialog, result);
 }
 
 void browse(HWND dialog) {
@@ -61,14 +55,16 @@ INT_PTR CALLBACK main_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPAR
       return FALSE;  // the focus has been set here
     case WM_COMMAND:
       switch (LOWORD(wparam)) {
+        // While an extraction runs (its messages are pumped through drain_messages), a
+        // second Install or a Browse must not touch install_folder: both are ignored.
         case IDC_INSTALL:
-          if (!installing) install(dialog);
+          if (!main_dialog_installing()) install(dialog);
           return TRUE;
         case IDC_CANCEL_INSTALL:
           cancel(dialog);
           return TRUE;
         case IDC_BROWSE:
-          if (!installing) browse(dialog);
+          if (!main_dialog_installing()) browse(dialog);
           return TRUE;
         default:
           return FALSE;  // IDOK, and the IDCANCEL of Escape, do nothing
