@@ -13,8 +13,9 @@ set(ZARPEX_STUB_FLAGS
     -fno-stack-protector -fno-threadsafe-statics -ffunction-sections
     -fno-ident -fomit-frame-pointer -fno-tree-loop-distribute-patterns
     # Whole-program optimisation across the core and the Win32 layers (about 1.4 KB less
-    # code), and switches as code rather than lookup tables in read-only data.
-    -flto -fno-tree-switch-conversion)
+    # code), switches as code rather than lookup tables in read-only data, and functions
+    # called from one place kept apart (whole-program inlining of those grew the code).
+    -flto -fno-tree-switch-conversion -fno-inline-functions-called-once)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   # Windows keeps the i686 stack 4-byte aligned; the stub needs no more (no SSE).
   list(APPEND ZARPEX_STUB_FLAGS -mpreferred-stack-boundary=2)
