@@ -150,7 +150,7 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
     refill();
     int32_t entry = work->literal_primary[bits & ((1u << kLiteralLengthBits) - 1)];
     if (entry < 0) {
-      entry = walk_tree(static_cast<uint32_t>(bits) >> kLiteralLengthBits, -entry, work->tree, kLiteralLengthBits);
+      entry = walk_tree(static_cast<uint32_t>(bits) >> kLiteralLengthBits, entry, work->tree, kLiteralLengthBits);
       if (entry == kEmptySlot) break;
     }
     consume(entry_length(entry));
@@ -181,7 +181,7 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
     const uint32_t t = format::distance_table_for(length, tables);
     entry = work->distance_primary[t][bits & ((1u << kDistanceBits) - 1)];
     if (entry < 0) {
-      entry = walk_tree(static_cast<uint32_t>(bits) >> kDistanceBits, -entry,
+      entry = walk_tree(static_cast<uint32_t>(bits) >> kDistanceBits, entry,
                         work->tree + 2 * format::kDistanceOffset[t], kDistanceBits);
       if (entry == kEmptySlot) break;
     }

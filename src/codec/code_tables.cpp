@@ -112,7 +112,9 @@ ResultCode build_decode_table(int32_t* primary, int32_t* tree, const uint32_t* c
   return kResultOk;
 }
 
-int32_t walk_tree(uint32_t bits, int32_t node, const int32_t* tree, uint32_t width) {
+int32_t walk_tree(uint32_t bits, int32_t link, const int32_t* tree, uint32_t width) {
+  if (link == kEmptySlot) return kEmptySlot;
+  int32_t node = -link;
   // Codes are at most 16 bits long, so no walk goes deeper than 16 - width levels.
   for (uint32_t level = width; level < format::kMaxCodeLength; ++level) {
     const int32_t entry = tree[2 * node + (bits & 1)];

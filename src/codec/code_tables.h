@@ -45,9 +45,10 @@ void canonical_codes(uint32_t* codes, const uint8_t* lengths, uint32_t count);
 ResultCode build_decode_table(int32_t* primary, int32_t* tree, const uint32_t* codes,
                               const uint8_t* lengths, uint32_t width, uint32_t count);
 
-// The rest of a lookup whose primary entry leads into the tree: bits are those behind
-// the primary width. Returns the entry where the code ends, or kEmptySlot.
-int32_t walk_tree(uint32_t bits, int32_t node, const int32_t* tree, uint32_t width);
+// The rest of a lookup whose primary entry is below zero (a link into the tree or an
+// empty slot): bits are those behind the primary width. Returns the entry where the
+// code ends, or kEmptySlot.
+int32_t walk_tree(uint32_t bits, int32_t link, const int32_t* tree, uint32_t width);
 
 // Looks up the code that begins the bits (first bit least significant; at least 16 valid
 // bits). Returns its entry (symbol and length) or kEmptySlot. The caller consumes the
@@ -55,6 +56,6 @@ int32_t walk_tree(uint32_t bits, int32_t node, const int32_t* tree, uint32_t wid
 inline int32_t decode_symbol(uint32_t bits, const int32_t* primary, const int32_t* tree,
                              uint32_t width) {
   const int32_t entry = primary[bits & ((1u << width) - 1)];
-  if (entry >= 0 || entry == kEmptySlot) return entry;
-  return walk_tree(bits >> width, -entry, tree, width);
+  if (entry >= 0) return entry;
+  return walk_tree(bits >> width, entry, tree, width);
 }

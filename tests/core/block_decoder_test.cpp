@@ -155,6 +155,33 @@ TEST_F(BlockDecoderTest, EndsOfBlock) {
   EXPECT_EQ(output_text(), "a");
 }
 
+TEST_F(BlockDecoderTest, BitsThatBeginNoCodeEndTheBlock) {
+  // An incomplete set: 'a' is 0, length symbol 258 (3 bytes) is 10 (written 01), 11
+  // begins no code; distance symbol 2 (distance 1) is 0, 1 begins no code. A lookup that
+  // lands on such a slot ends the block after what was decoded, in either alphabet.
+  std::vector<uint8_t> set(344, 0);
+  set['a'] = 1;
+  set[258] = 2;
+  set[288 + 2] = 1;
+  struct Case {
+    const char* what;
+    uint32_t bits, count;
+  } cases[] = {{"literal/length code", 0b11, 2}, {"distance code", 0b1 << 2 | 0b01, 3}};
+  for (const auto& c : cases) {
+    BitWriter w;
+    BlockEncoder e(w, 2, {set});
+    e.literal('a');
+    e.match(3, 1);
+    w.put(c.bits, c.count);
+    w.put(0, 32);
+    e.finish();
+    load_input(w.bytes());
+    Bytes out(64, 0xAB);
+    EXPECT_EQ(decode_block(out.data(), 0, 32), 4) << c.what;
+    EXPECT_EQ(std::string(out.begin(), out.begin() + 4), "aaaa") << c.what;
+  }
+}
+
 TEST_F(BlockDecoderTest, DistanceTableCounts) {
   // D = 1: length-2 matches use table 0 like every other match.
   ASSERT_EQ(run(1, {standard_set(1)}, [](BlockEncoder& e) { e.literals("xyz"); e.match(2, 3); }, 5), 5);
