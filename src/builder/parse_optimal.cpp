@@ -77,8 +77,10 @@ void OptimalParser::shortest_path(const BlockSpan& span, const Prices& prices,
   uint32_t length_price[format::kLiteralLengthSymbols];
   for (uint32_t s = 257; s < format::kLiteralLengthSymbols; ++s)
     length_price[s] = prices.literal[s] + length_extra_bits(s);
+  uint32_t short_length_price[259];
+  for (uint32_t l = 2; l <= 258; ++l) short_length_price[l] = length_price[length_symbol(l)];
   auto match_price = [&](uint32_t length) {
-    return length_price[length_symbol(length)];
+    return length <= 258 ? short_length_price[length] : length_price[format::kSymbolLongMatch];
   };
   // A step of length 0 is a literal (it advances by one).
   auto relax = [&](uint32_t from, uint32_t length, uint32_t distance, uint32_t cost) {
@@ -104,44 +106,48 @@ void OptimalParser::shortest_path(const BlockSpan& span, const Prices& prices,
     const uint32_t max_length = std::min<uint32_t>(n - i, format::kMaxMatchLength);
     if (max_length < 2) continue;
     const uint32_t lo = reach_start(span, pos);
-    auto dist_price = [&](uint32_t length, uint32_t distance) -> uint32_t {
-      RepeatState r = node.reps;
-      const Token t = r.match(length, distance);
-      const uint32_t table = format::distance_table_for(length, 3);
-      return prices.distance[table][t.dist_symbol] + distance_symbol_extra_bits(t.dist_symbol);
+    // Price of a distance by the table its length selects (1 for length 2, 2 for length
+    // 3, 0 for longer), or kInfinity where that table cannot code it.
+    struct DistancePrices {
+      uint32_t by_table[3];
+      uint32_t of(uint32_t length) const {
+        return by_table[length == 2 ? 1 : length == 3 ? 2 : 0];
+      }
     };
-    uint32_t longest = 0;
+    auto distance_prices = [&](uint32_t distance) {
+      RepeatState r = node.reps;
+      const Token t = r.match(4, distance);
+      DistancePrices p;
+      const uint32_t extra = distance_symbol_extra_bits(t.dist_symbol);
+      for (uint32_t table = 0; table < 3; ++table)
+        p.by_table[table] = t.dist_symbol < format::kDistanceSymbols[table]
+                                ? prices.distance[table][t.dist_symbol] + extra
+                                : kInfinity;
+      return p;
+    };
+    auto relax_lengths = [&](uint32_t from_length, uint32_t to_length, uint32_t distance) {
+      const DistancePrices p = distance_prices(distance);
+      if (to_length >= params_.nice_length) from_length = to_length;
+      for (uint32_t l = from_length; l <= to_length; ++l) {
+        const uint32_t price = p.of(l);
+        if (price != kInfinity) relax(i, l, distance, node.cost + match_price(l) + price);
+      }
+    };
     // Remembered distances, every length.
     for (uint32_t rep : {node.reps.last, node.reps.previous}) {
       if (rep == 0 || rep > pos || pos - rep < lo) continue;
       const uint32_t length = common_length(data_ + pos, data_ + pos - rep, max_length);
-      if (length < 2) continue;
-      longest = std::max(longest, length);
-      if (length >= params_.nice_length) {
-        relax(i, length, rep, node.cost + match_price(length) + dist_price(length, rep));
-        continue;
-      }
-      for (uint32_t l = 2; l <= length; ++l)
-        relax(i, l, rep, node.cost + match_price(l) + dist_price(l, rep));
+      if (length >= 2) relax_lengths(2, length, rep);
     }
-    if (pair_distance_[i] != 0 && match_codable(2, pair_distance_[i], node.reps, 3))
-      relax(i, 2, pair_distance_[i],
-            node.cost + match_price(2) + dist_price(2, pair_distance_[i]));
+    if (pair_distance_[i] != 0) relax_lengths(2, 2, pair_distance_[i]);
     uint32_t previous_length = 2;
     for (uint32_t k = first_[i]; k < first_[i + 1]; ++k) {
       const MatchCandidate& m = matches_[k];
       const uint32_t length = std::min(m.length, max_length);
-      longest = std::max(longest, length);
-      if (length >= params_.nice_length) {
-        relax(i, length, m.distance,
-              node.cost + match_price(length) + dist_price(length, m.distance));
-        break;
-      }
-      for (uint32_t l = previous_length + 1; l <= length; ++l) {
-        if (!match_codable(l, m.distance, node.reps, 3)) continue;
-        relax(i, l, m.distance, node.cost + match_price(l) + dist_price(l, m.distance));
-      }
-      previous_length = std::max(previous_length, length);
+      if (length <= previous_length) continue;
+      relax_lengths(previous_length + 1, length, m.distance);
+      if (length >= params_.nice_length) break;
+      previous_length = length;
     }
   }
   // Walk back from the end, then replay forward to resolve the distance symbols.

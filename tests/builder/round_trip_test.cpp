@@ -138,6 +138,20 @@ TEST(RoundTrip, IncompressibleDataIsStored) {
   EXPECT_EQ(a.stream_blocks[0].type, format::kBlockTypeStored);
 }
 
+TEST(RoundTrip, SmallBlocksUseTheFixedSetAndDirectoriesTwoTables) {
+  // A few dozen bytes cannot pay for transmitted tables.
+  const model::Archive a = pack_and_read({file("tiny.txt", testdata::text(40, 6))}, 9);
+  ASSERT_EQ(a.stream_blocks.size(), 1u);
+  EXPECT_EQ(a.stream_blocks[0].type, format::kBlockTypeCompressed);
+  EXPECT_EQ(a.stream_blocks[0].sets, 0u);
+  EXPECT_EQ(a.stream_blocks[0].tables, 2u);
+  for (const model::BlockInfo& b : a.directory_blocks) {
+    if (b.type == format::kBlockTypeCompressed) {
+      EXPECT_EQ(b.tables, 2u);
+    }
+  }
+}
+
 TEST(RoundTrip, LongMatchesBeyondTheLengthTable) {
   // Long runs need the 15-bit long-match symbol; blocks of the full size keep them whole.
   std::vector<uint8_t> data = testdata::random_bytes(5000, 4);
