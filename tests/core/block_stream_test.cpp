@@ -129,11 +129,11 @@ TEST_F(BlockStreamTest, StoredBlockKeepsTheWholeWindowOfEarlierOutput) {
   // Block 1 compressed (1,000 bytes), block 2 stored (800 bytes, more than the 512 bytes
   // of slack), block 3 copies from block 1 across the stored bytes.
   const Bytes first = pattern(1000, 6), stored = pattern(800, 7);
-  ChunkSpec spec;
-  spec.size = 40;
-  spec.last = true;
-  spec.selector = 4;  // 65,536 bytes of window
-  const Bytes third = make_chunk(spec, [](BitWriter& w) {
+  ChunkSpec chunk_spec;
+  chunk_spec.size = 40;
+  chunk_spec.last = true;
+  chunk_spec.selector = 4;  // 65,536 bytes of window
+  const Bytes third = make_chunk(chunk_spec, [](BitWriter& w) {
     BlockEncoder e(w, 2, {standard_set(2)});
     e.match(40, 1790);
   });
@@ -164,11 +164,11 @@ TEST_F(BlockStreamTest, WindowSelectorLimitsTheHistory) {
     Bytes head = member_bytes("", {});
     head.resize(11);
     append(head, first);
-    ChunkSpec spec;
-    spec.size = 4;
-    spec.last = true;
-    spec.selector = c.selector;
-    const Bytes second = make_chunk(spec, [](BitWriter& w) {
+    ChunkSpec chunk_spec;
+    chunk_spec.size = 4;
+    chunk_spec.last = true;
+    chunk_spec.selector = c.selector;
+    const Bytes second = make_chunk(chunk_spec, [](BitWriter& w) {
       BlockEncoder e(w, 2, {standard_set(2)});
       e.match(4, 40000);
       e.literals("end!");

@@ -142,11 +142,11 @@ TEST_F(DirectoryTest, DamagedBlocks) {
   }
   {
     // Decoded length of 8,193: more than the staging area holds.
-    ChunkSpec spec;
-    spec.type = 0;
-    spec.size = format::kEntryStagingSize + 1;
+    ChunkSpec chunk_spec;
+    chunk_spec.type = 0;
+    chunk_spec.size = format::kEntryStagingSize + 1;
     Bytes d = signature();
-    append(d, make_chunk(spec, [](BitWriter& w) {
+    append(d, make_chunk(chunk_spec, [](BitWriter& w) {
              w.align();
              for (uint32_t i = 0; i < format::kEntryStagingSize + 1; ++i) w.put(0x41, 8);
            }));
@@ -178,10 +178,10 @@ TEST_F(DirectoryTest, DecoderSeesOnlyTheBytesRead) {
   // Six 9-bit literals (bytes of 244 and above) end the data on a byte boundary.
   Bytes decoded = record(0, 0, 1, std::string(56, 'n') + std::string(6, '\xF5'));
   ASSERT_EQ(decoded.size(), 100u);
-  ChunkSpec spec;
-  spec.size = 200;
+  ChunkSpec chunk_spec;
+  chunk_spec.size = 200;
   Bytes dir = signature();
-  append(dir, make_chunk(spec, [&](BitWriter& w) {
+  append(dir, make_chunk(chunk_spec, [&](BitWriter& w) {
            BlockEncoder e(w, 2, {});
            for (uint8_t b : decoded) e.literal(b);
          }));
@@ -223,10 +223,10 @@ TEST_F(DirectoryTest, DirectoryReadBetweenTwoEntriesOfOneStream) {
   // The first chunk's length claims 30 bytes of the next chunk as well: those are loaded
   // with it, and the next chunk is found by going back over them.
   Bytes c1 = literal_chunk(b1, false);
-  ChunkSpec spec;
-  spec.size = uint32_t(b1.size());
-  spec.length_override = int32_t(c1.size() + 30);
-  append(file, make_chunk(spec, [&](BitWriter& w) {
+  ChunkSpec chunk_spec;
+  chunk_spec.size = uint32_t(b1.size());
+  chunk_spec.length_override = int32_t(c1.size() + 30);
+  append(file, make_chunk(chunk_spec, [&](BitWriter& w) {
            BlockEncoder enc(w, 2, {});
            for (uint8_t b : b1) enc.literal(b);
          }));

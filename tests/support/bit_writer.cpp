@@ -173,23 +173,23 @@ void BlockEncoder::match(uint32_t length, uint32_t distance) {
 }
 
 Bytes stored_chunk(const Bytes& data, bool last, unsigned selector) {
-  ChunkSpec spec;
-  spec.type = 0;
-  spec.last = last;
-  spec.size = uint32_t(data.size());
-  spec.selector = selector;
-  return make_chunk(spec, [&](BitWriter& w) {
+  ChunkSpec chunk_spec;
+  chunk_spec.type = 0;
+  chunk_spec.last = last;
+  chunk_spec.size = uint32_t(data.size());
+  chunk_spec.selector = selector;
+  return make_chunk(chunk_spec, [&](BitWriter& w) {
     w.align();
     for (uint8_t b : data) w.put(b, 8);
   });
 }
 
 Bytes literal_chunk(const Bytes& data, bool last, unsigned selector) {
-  ChunkSpec spec;
-  spec.last = last;
-  spec.size = uint32_t(data.size());
-  spec.selector = selector;
-  return make_chunk(spec, [&](BitWriter& w) {
+  ChunkSpec chunk_spec;
+  chunk_spec.last = last;
+  chunk_spec.size = uint32_t(data.size());
+  chunk_spec.selector = selector;
+  return make_chunk(chunk_spec, [&](BitWriter& w) {
     BlockEncoder e(w, 2, {});
     for (uint8_t b : data) e.literal(b);
   });

@@ -78,18 +78,18 @@ struct ChunkSpec {
   int32_t length_override = -1;  // chunk length field; -1 = the real length
 };
 template <typename Payload>
-Bytes make_chunk(const ChunkSpec& spec, Payload&& payload) {
+Bytes make_chunk(const ChunkSpec& chunk_spec, Payload&& payload) {
   BitWriter w;
-  w.put(spec.type, 4);
-  w.put(spec.last ? 1 : 0, 1);
-  w.put(spec.size, 20);
+  w.put(chunk_spec.type, 4);
+  w.put(chunk_spec.last ? 1 : 0, 1);
+  w.put(chunk_spec.size, 20);
   w.put(0, 20);
-  w.put(spec.selector, 5);
+  w.put(chunk_spec.selector, 5);
   payload(w);
   w.align();
   while (w.bytes().size() < 8) w.put(0, 8);
   const size_t length = w.bytes().size();
-  w.patch(25, spec.length_override >= 0 ? uint32_t(spec.length_override) : uint32_t(length), 20);
+  w.patch(25, chunk_spec.length_override >= 0 ? uint32_t(chunk_spec.length_override) : uint32_t(length), 20);
   return w.bytes();
 }
 // A stored chunk holding data.
