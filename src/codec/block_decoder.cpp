@@ -82,6 +82,8 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
   constexpr uint32_t kWordBits = sizeof(BitWord) * 8;
   constexpr uint32_t kRefilled = kWordBits - 8;
   constexpr bool kWide = kWordBits == 64;
+  constexpr uint32_t kLongestSymbol = format::kMaxCodeLength + format::kLongMatchExtraBits;
+  auto is_literal = [](int32_t entry) { return static_cast<uint32_t>(entry) < (256u << kEntryLengthBits); };
   const uint8_t* in = r.cursor;
   const uint8_t* in_end = r.input_end;
   BitWord bits = 0;
@@ -149,6 +151,17 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
     }
     refill();
     int32_t entry = work->literal_primary[bits & ((1u << kLiteralLengthBits) - 1)];
+    if (kWide && is_literal(entry)) {
+      // A run of literals from one refill, while the bits left hold any whole next
+      // symbol (code and extra bits) and it begins before in_end, as `in` does.
+      do {
+        consume(entry_length(entry));
+        *out++ = static_cast<uint8_t>(entry_symbol(entry));
+        if (out >= limit || in >= in_end || count < kLongestSymbol) break;
+        entry = work->literal_primary[bits & ((1u << kLiteralLengthBits) - 1)];
+      } while (is_literal(entry));
+      if (is_literal(entry)) continue;  // the run stopped at a limit, not at a symbol
+    }
     if (entry < 0) {
       entry = walk_tree(static_cast<uint32_t>(bits) >> kLiteralLengthBits, entry, work->tree, kLiteralLengthBits);
       if (entry == kEmptySlot) break;

@@ -28,18 +28,6 @@ namespace {
 constexpr char kDamaged[] =
     "Archive data is damaged, probably caused by\ncorrupt disk or download error";
 
-time_t local_time(int year, int month, int day, int hour, int minute, int second) {
-  struct tm tm {};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  tm.tm_isdst = -1;
-  return mktime(&tm);
-}
-
 // Runs the driver over archives written to C:\setup.bin, with the scripted front end.
 class Extract : public ::testing::Test {
  protected:

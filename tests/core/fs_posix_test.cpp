@@ -197,18 +197,6 @@ TEST_F(FileLayer, CreateOutputTruncatesAndDropsOldAttributes) {
   EXPECT_EQ(fs_get_attributes("C:\\f.txt"), kAttributeNormal);
 }
 
-time_t local_time(int year, int month, int day, int hour, int minute, int second) {
-  struct tm tm {};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  tm.tm_isdst = -1;
-  return mktime(&tm);
-}
-
 TEST_F(FileLayer, TimesFromDosDateAndTime) {
   const FileHandle out = fs_create_output("C:\\t.txt", kAttributeNormal);
   ASSERT_NE(out, kNoFile);

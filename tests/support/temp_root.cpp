@@ -64,3 +64,15 @@ void write_file(const std::string& posix_path, const std::string& contents) {
   std::ofstream out(posix_path, std::ios::binary | std::ios::trunc);
   out << contents;
 }
+
+time_t local_time(int year, int month, int day, int hour, int minute, int second) {
+  struct tm tm {};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  return mktime(&tm);
+}

@@ -2,6 +2,7 @@
 // (with everything in it) when the object goes away.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 class TempRoot {
@@ -26,3 +27,5 @@ bool path_exists(const std::string& posix_path);
 bool is_folder(const std::string& posix_path);
 std::string read_file(const std::string& posix_path);
 void write_file(const std::string& posix_path, const std::string& contents);
+// Seconds since the epoch of a local date and time (the way DOS times are read).
+time_t local_time(int year, int month, int day, int hour, int minute, int second);

@@ -119,10 +119,10 @@ std::vector<std::string> split_tabs(const std::string& line) {
   }
 }
 
-// Reads a hive's store; a missing store is an empty hive. Damaged lines are dropped.
-std::vector<RegistryLine> load_hive(RegHive hive) {
-  std::vector<RegistryLine> lines;
-  FILE* file = std::fopen(hive_store(hive).c_str(), "r");
+// The lines of a text file; none when it cannot be read.
+std::vector<std::string> read_lines(const std::string& path) {
+  std::vector<std::string> lines;
+  FILE* file = std::fopen(path.c_str(), "r");
   if (file == nullptr) return lines;
   std::string text;
   char chunk[4096];
@@ -133,8 +133,17 @@ std::vector<RegistryLine> load_hive(RegHive hive) {
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    const std::vector<std::string> fields = split_tabs(text.substr(start, end - start));
+    lines.push_back(text.substr(start, end - start));
     start = end + 1;
+  }
+  return lines;
+}
+
+// Reads a hive's store; a missing store is an empty hive. Damaged lines are dropped.
+std::vector<RegistryLine> load_hive(RegHive hive) {
+  std::vector<RegistryLine> lines;
+  for (const std::string& text : read_lines(hive_store(hive))) {
+    const std::vector<std::string> fields = split_tabs(text);
     RegistryLine line;
     line.key = fields[0];
     if (line.key.empty()) continue;
@@ -225,25 +234,6 @@ std::string trim(const std::string& text) {
   while (begin < end && (text[begin] == ' ' || text[begin] == '\t' || text[begin] == '\r')) ++begin;
   while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r')) --end;
   return text.substr(begin, end - begin);
-}
-
-std::vector<std::string> read_lines(const std::string& path) {
-  std::vector<std::string> lines;
-  FILE* file = std::fopen(path.c_str(), "r");
-  if (file == nullptr) return lines;
-  std::string text;
-  char chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
-  std::fclose(file);
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
 }
 
 bool is_section(const std::string& line, std::string* name) {
