@@ -11,6 +11,21 @@ namespace {
 
 constexpr uint32_t kTreeEntries = 2 * format::kSetLengthThreeTables;  // 744
 
+// Base length (low 9 bits) and extra bits (above them) of the length symbols 257 to 286.
+struct LengthInfo {
+  uint16_t entries[30];
+  constexpr LengthInfo() : entries() {
+    for (uint32_t s = 257; s <= 265; ++s) entries[s - 257] = static_cast<uint16_t>(s - 255);
+    for (uint32_t i = 0; i < 20; ++i) {
+      entries[266 - 257 + i] = static_cast<uint16_t>(format::kLengthBase[i] | (format::kLengthExtra[i] << 9));
+    }
+    entries[format::kSymbolLongMatch - 257] =
+        static_cast<uint16_t>(format::kLongMatchBase | (format::kLongMatchExtraBits << 9));
+  }
+};
+constexpr LengthInfo kLengthInfoTable;
+constexpr const uint16_t* kLengthInfo = kLengthInfoTable.entries;
+
 // The tables of one block; allocated together with its code lengths.
 struct DecodeWork {
   int32_t literal_primary[1u << kLiteralLengthBits];
@@ -177,18 +192,10 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
       continue;
     }
 
+    if (symbol > format::kSymbolLongMatch) break;  // symbol 287 has no meaning: the block ends here
     if (!kWide) refill();
-    uint32_t length;
-    if (symbol <= 265) {
-      length = symbol - 255;
-    } else if (symbol <= 285) {
-      const uint32_t i = symbol - 266;
-      length = format::kLengthBase[i] + take(format::kLengthExtra[i]);
-    } else if (symbol == format::kSymbolLongMatch) {
-      length = format::kLongMatchBase + take(format::kLongMatchExtraBits);
-    } else {
-      break;  // symbol 287 has no meaning: the block ends here
-    }
+    const uint32_t info = kLengthInfo[symbol - 257];
+    const uint32_t length = (info & 0x1FF) + take(info >> 9);
 
     refill();
     const uint32_t t = format::distance_table_for(length, tables);
@@ -233,6 +240,14 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
         __builtin_memcpy(out, &v, 8);
         out += 8;
         from += 8;
+      } while (out < end);
+      out = end;
+    } else if (kWide && distance == 1 && room >= ((n + 7) & ~7u)) {
+      // A run of one byte, eight at a time (the same bounds).
+      const uint64_t v = *from * 0x0101010101010101ull;
+      do {
+        __builtin_memcpy(out, &v, 8);
+        out += 8;
       } while (out < end);
       out = end;
     } else {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 
 #include "support/reader_fixture.h"
@@ -99,15 +100,23 @@ TEST_F(BlockDecoderTest, DistanceRangesReachTheRightByte) {
 }
 
 TEST_F(BlockDecoderTest, MultiByteCopiesEqualByteByByteCopies) {
-  for (uint32_t d = 1; d <= 20; ++d) {
-    for (uint32_t len : {2u, 7u, 8u, 9u, 16u, 17u, 40u}) {
-      const std::string seed = "qwertyuiopasdfghjklz";
-      ASSERT_GE(run(2, {standard_set(2)}, [&](BlockEncoder& e) { e.literals(seed); e.match(len, d); },
-                    uint32_t(seed.size() + len)),
-                0);
-      std::string expected = seed;
-      for (uint32_t i = 0; i < len; ++i) expected += expected[expected.size() - d];
-      EXPECT_EQ(output_text(), expected) << d << " " << len;
+  // Matches that end at the output limit, and matches with later output behind them
+  // (room for whole eight-byte steps); nothing is written past the limit either way.
+  for (const char* tail : {"", "!", "0123456789"}) {
+    for (uint32_t d = 1; d <= 20; ++d) {
+      for (uint32_t len : {2u, 7u, 8u, 9u, 16u, 17u, 40u, 300u}) {
+        const std::string seed = "qwertyuiopasdfghjklz";
+        const uint32_t size = uint32_t(seed.size() + len + std::strlen(tail));
+        ASSERT_GE(run(2, {standard_set(2)}, [&](BlockEncoder& e) { e.literals(seed); e.match(len, d); e.literals(tail); },
+                      size),
+                  0);
+        std::string expected = seed;
+        for (uint32_t i = 0; i < len; ++i) expected += expected[expected.size() - d];
+        expected += tail;
+        EXPECT_EQ(output_text(), expected) << d << " " << len << " " << tail;
+        EXPECT_EQ(Bytes(buffer_.begin() + size, buffer_.end()), Bytes(buffer_.size() - size, 0xAB))
+            << d << " " << len << " " << tail;
+      }
     }
   }
 }
