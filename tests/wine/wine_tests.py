@@ -505,6 +505,28 @@ def test_yes_to_all_and_protected_files(ctx):
     expect(read_installed(ctx, "readonly.txt") == p.files["readonly.txt"], "read-only file changed")
 
 
+def test_overwrite_check_box(ctx):
+    """With "Overwrite Existing Files Without Prompting" ticked, nothing is asked."""
+    p = payload(ctx)
+    changed = ["readme.txt", "docs/deeper/notes.txt"]
+    modify_installed(ctx, changed)
+    run_ = ctx.wine.start(p.installer, ctx.trace_file("check-box"))
+    try:
+        dialog = run_.new_window()
+        # Tab order: folder, Install, Cancel, Browse, the check box.
+        run_.keys(dialog, "Tab", "Tab", "Tab", "Tab", "space", "alt+i")
+        answer_every_box(run_)
+        code, boxes, templates = run_.finish()
+    finally:
+        run_.abandon()
+    expect(code == 0, "exit code %d" % code)
+    expect(PROMPT_TEMPLATE not in templates, "the overwrite prompt opened")
+    if os.geteuid() == 0:  # see the Yes To All test
+        expect(boxes == [], "message boxes: %r" % boxes)
+    for name in changed:
+        expect(read_installed(ctx, name) == p.files[name], name + " was not restored")
+
+
 def test_file_that_cannot_be_created(ctx):
     """A file that cannot be created: OK goes on and the installation is registered;
     Cancel stops it, and a stopped installation is neither registered nor started."""
@@ -730,6 +752,7 @@ INSTALLER_TESTS = [
     test_fresh_install,
     test_second_run_keeps_files_answered_no,
     test_yes_to_all_and_protected_files,
+    test_overwrite_check_box,
     test_file_that_cannot_be_created,
     test_cancel_writes_nothing,
     test_close_box_writes_nothing,
