@@ -7,11 +7,13 @@ enable_language(RC)
 # object: MinGW's GCC then puts zero-initialised data into file-backed .data$ sections,
 # which made the CRC slices and the process-wide records cost 9 KB of the image);
 # loops stay loops (not calls to memset, memcpy or strlen, which the stub has only as a
-# small fallback, and which its own runtime must not call from within itself).
+# small fallback, and which its own runtime must not call from within itself); arrays
+# aligned as their type needs, not to 32 bytes (the padding between the strings of the
+# read-only data cost 116 bytes, and .text, padded to 512 bytes, has little room left).
 set(ZARPEX_STUB_FLAGS
     -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
     -fno-stack-protector -fno-threadsafe-statics -ffunction-sections
-    -fno-ident -fomit-frame-pointer -fno-tree-loop-distribute-patterns
+    -fno-ident -fomit-frame-pointer -fno-tree-loop-distribute-patterns -malign-data=abi
     # Whole-program optimisation across the core and the Win32 layers (about 1.4 KB less
     # code), switches as code rather than lookup tables in read-only data, and functions
     # called from one place kept apart (whole-program inlining of those grew the code).
@@ -43,13 +45,19 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/src/installer/install_sequence.cpp)
   set_target_properties(zarpex-setup PROPERTIES LINKER_LANGUAGE CXX)
   # No C runtime, our own entry; nothing but the system's DLLs (libgcc only for helpers
   # such as the stack probe of large frames). No base relocations: the stub is never
-  # rebased, and the table would only add size. Three sections (stub_win32.ld).
+  # rebased, and the table would only add size. Three sections (stub_win32.ld), finished
+  # after the link by stub_finish.py: the zero-initialised tail of .data leaves the file,
+  # and .rsrc becomes read-only.
   target_link_options(zarpex-setup PRIVATE
     ${ZARPEX_STUB_FLAGS} -nostdlib -nostartfiles -s
     -Wl,--entry,${ZARPEX_STUB_ENTRY} -Wl,--subsystem,windows -Wl,--gc-sections
     -Wl,--disable-dynamicbase -Wl,--disable-reloc-section -Wl,--no-insert-timestamp
     -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/stub_win32.ld)
   set_target_properties(zarpex-setup PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/stub_win32.ld)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  add_custom_command(TARGET zarpex-setup POST_BUILD
+    COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/cmake/stub_finish.py $<TARGET_FILE:zarpex-setup>
+    VERBATIM)
   target_link_libraries(zarpex-setup PRIVATE
     kernel32 user32 advapi32 shell32 comdlg32 ole32 gcc)
 endif()

@@ -1,7 +1,15 @@
-/* Section layout of the Win32 stub. Every section of a PE file is padded to 512 bytes in
-   the file, so the stub keeps only three: one for code, read-only data, initialised data
-   and the import tables together, one for zero-initialised data (no file space) and the
-   resources. The first is therefore writable as well as executable. */
+/* Section layout of the Win32 stub: three sections, since every section of a PE file is
+   padded to 512 bytes in the file and a fourth section header would not fit in the first
+   512 bytes of the i686 stub.
+     .text  code and read-only data: readable and executable, never writable;
+     .data  initialised data (the integrity record first), the import tables, and the
+            zero-initialised data as its tail: readable and writable, never executable;
+     .rsrc  the resources: read-only.
+   The linker writes the zero-initialised tail of .data into the file and marks .rsrc
+   writable; cmake/stub_finish.py, run after every link, drops that tail from the file
+   (the loader zero-fills a section beyond its file data) and makes .rsrc read-only.
+   The i686 stub is then 19,456 bytes in the file: 512 of headers, 14,336 of .text,
+   2,048 of .data and 2,560 of .rsrc. */
 SECTIONS
 {
   . = SIZEOF_HEADERS;
@@ -10,6 +18,9 @@ SECTIONS
   {
     *(.text) *(SORT(.text$*)) *(.text.*)
     *(.rdata) *(SORT(.rdata$*))
+  }
+  .data BLOCK(__section_alignment__) :
+  {
     *(.data) *(.data2) *(SORT(.data$*))
     /* The import tables, in the order the linker expects. Outside a section named .idata
        the linker finds the import directory and the address table by these symbols. */
@@ -26,9 +37,7 @@ SECTIONS
     ".idata$6" = . - __image_base__;
     KEEP (SORT(*)(.idata$6))
     KEEP (SORT(*)(.idata$7))
-  }
-  .bss BLOCK(__section_alignment__) :
-  {
+    /* Last, so that it is all zeros up to the end of the section. */
     *(.bss) *(COMMON)
   }
   /DISCARD/ :
