@@ -4,6 +4,7 @@
 #include "codec/chunk_input.h"
 #include "codec/code_tables.h"
 #include "codec/format.h"
+#include "codec/machine_word.h"
 #include "installer/install_state.h"
 #include "platform/fs.h"
 
@@ -93,7 +94,7 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
   // machines, code and extra bits of a distance on 64-bit ones) fits in them. Refills
   // load at most a word from a few bytes behind the consumed position; the input
   // buffer's read-ahead room holds them.
-  using BitWord = uintptr_t;
+  using BitWord = MachineWord;
   constexpr uint32_t kWordBits = sizeof(BitWord) * 8;
   constexpr uint32_t kRefilled = kWordBits - 8;
   constexpr bool kWide = kWordBits == 64;

@@ -2,6 +2,7 @@
 
 #include "codec/archive_reader.h"
 #include "codec/chunk_input.h"
+#include "codec/machine_word.h"
 
 namespace {
 
@@ -10,7 +11,7 @@ constexpr uint32_t kPolynomial = 0xEDB88320u;
 // Tables 1 to 15 of the sixteen-bytes-at-a-time method (1 to 7 of the eight-bytes one
 // where registers are few and code must stay small: 32-bit builds), derived from
 // crc_table when it is built (zero-initialised data: they add nothing to the image).
-constexpr bool kSixteen = sizeof(uintptr_t) == 8;
+constexpr bool kSixteen = sizeof(MachineWord) == 8;
 constexpr int kSlices = kSixteen ? 15 : 7;
 uint32_t crc_slices[kSlices][256];
 
