@@ -44,7 +44,9 @@ double seconds_of(const std::function<void()>& run, int repeats) {
   return best;
 }
 
-double mb_per_s(size_t bytes, double s) { return static_cast<double>(bytes) / 1e6 / s; }
+double mb_per_s(size_t bytes, double s) {
+  return static_cast<double>(bytes) / 1e6 / s;
+}
 
 struct Corpus {
   std::string name;
@@ -95,7 +97,8 @@ bool engine_extract_all(const std::string& path, uint32_t* files) {
   for (uint32_t i = 0; i < count && ok; ++i) {
     EntryRecord r;
     const uint8_t* name;
-    if (parse_next_entry(staging, &r, &name) != 0) ok = false;
+    if (parse_next_entry(staging, &r, &name) != 0)
+      ok = false;
     else if (!(r.flags & format::kFlagFolder)) {
       ok = extract_stream(kNoFile, r.stream_offset, r.stream_position, r.size, r.flags) == 0 &&
            archive_reader.running_crc == r.crc;
@@ -117,18 +120,23 @@ Result run_zlib(const Bytes& in) {
   Result r;
   Bytes out(compressBound(in.size()));
   uLongf n = 0;
-  r.compress_mbs = mb_per_s(in.size(), seconds_of([&] {
-    n = out.size();
-    compress2(out.data(), &n, in.data(), in.size(), 9);
-  }, 1));
+  r.compress_mbs = mb_per_s(in.size(), seconds_of(
+                                           [&] {
+                                             n = out.size();
+                                             compress2(out.data(), &n, in.data(), in.size(), 9);
+                                           },
+                                           1));
   r.size = n;
   Bytes back(in.size());
-  r.decode_mbs = mb_per_s(in.size(), seconds_of([&] {
-    uLongf m = back.size();
-    uncompress(back.data(), &m, out.data(), n);
-    volatile uLong crc = crc32(0, back.data(), static_cast<uInt>(m));
-    (void)crc;
-  }, 3));
+  r.decode_mbs = mb_per_s(in.size(), seconds_of(
+                                         [&] {
+                                           uLongf m = back.size();
+                                           uncompress(back.data(), &m, out.data(), n);
+                                           volatile uLong crc =
+                                               crc32(0, back.data(), static_cast<uInt>(m));
+                                           (void)crc;
+                                         },
+                                         3));
   if (back != in) std::fprintf(stderr, "zlib round trip failed\n");
   return r;
 }
@@ -137,18 +145,25 @@ Result run_libdeflate(const Bytes& in) {
   Result r;
   libdeflate_compressor* c = libdeflate_alloc_compressor(12);
   Bytes out(libdeflate_deflate_compress_bound(c, in.size()));
-  r.compress_mbs = mb_per_s(in.size(), seconds_of([&] {
-    r.size = libdeflate_deflate_compress(c, in.data(), in.size(), out.data(), out.size());
-  }, 1));
+  r.compress_mbs = mb_per_s(in.size(), seconds_of(
+                                           [&] {
+                                             r.size = libdeflate_deflate_compress(
+                                                 c, in.data(), in.size(), out.data(), out.size());
+                                           },
+                                           1));
   libdeflate_free_compressor(c);
   libdeflate_decompressor* d = libdeflate_alloc_decompressor();
   Bytes back(in.size());
-  r.decode_mbs = mb_per_s(in.size(), seconds_of([&] {
-    size_t m = 0;
-    libdeflate_deflate_decompress(d, out.data(), r.size, back.data(), back.size(), &m);
-    volatile uint32_t crc = libdeflate_crc32(0, back.data(), m);
-    (void)crc;
-  }, 3));
+  r.decode_mbs = mb_per_s(in.size(), seconds_of(
+                                         [&] {
+                                           size_t m = 0;
+                                           libdeflate_deflate_decompress(
+                                               d, out.data(), r.size, back.data(), back.size(), &m);
+                                           volatile uint32_t crc =
+                                               libdeflate_crc32(0, back.data(), m);
+                                           (void)crc;
+                                         },
+                                         3));
   libdeflate_free_decompressor(d);
   if (back != in) std::fprintf(stderr, "libdeflate round trip failed\n");
   return r;
@@ -161,18 +176,23 @@ Result run_zstd(const Bytes& in) {
   ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, 19);
   ZSTD_CCtx_setParameter(c, ZSTD_c_enableLongDistanceMatching, 1);
   ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, 27);
-  r.compress_mbs = mb_per_s(in.size(), seconds_of([&] {
-    r.size = ZSTD_compress2(c, out.data(), out.size(), in.data(), in.size());
-  }, 1));
+  r.compress_mbs = mb_per_s(
+      in.size(),
+      seconds_of([&] { r.size = ZSTD_compress2(c, out.data(), out.size(), in.data(), in.size()); },
+                 1));
   ZSTD_freeCCtx(c);
   ZSTD_DCtx* d = ZSTD_createDCtx();
   ZSTD_DCtx_setParameter(d, ZSTD_d_windowLogMax, 27);
   Bytes back(in.size());
-  r.decode_mbs = mb_per_s(in.size(), seconds_of([&] {
-    const size_t m = ZSTD_decompressDCtx(d, back.data(), back.size(), out.data(), r.size);
-    volatile uLong crc = crc32(0, back.data(), static_cast<uInt>(m));
-    (void)crc;
-  }, 3));
+  r.decode_mbs = mb_per_s(in.size(), seconds_of(
+                                         [&] {
+                                           const size_t m = ZSTD_decompressDCtx(
+                                               d, back.data(), back.size(), out.data(), r.size);
+                                           volatile uLong crc =
+                                               crc32(0, back.data(), static_cast<uInt>(m));
+                                           (void)crc;
+                                         },
+                                         3));
   ZSTD_freeDCtx(d);
   if (back != in) std::fprintf(stderr, "zstd round trip failed\n");
   return r;
@@ -188,23 +208,31 @@ Result run_xz(const Bytes& in, bool x86) {
   filters[f++] = {LZMA_FILTER_LZMA2, &options};
   filters[f] = {LZMA_VLI_UNKNOWN, nullptr};
   Bytes out(lzma_stream_buffer_bound(in.size()));
-  r.compress_mbs = mb_per_s(in.size(), seconds_of([&] {
-    size_t pos = 0;
-    if (lzma_stream_buffer_encode(filters, LZMA_CHECK_NONE, nullptr, in.data(), in.size(), out.data(),
-                              &pos, out.size()) != LZMA_OK)
-      std::fprintf(stderr, "xz compression failed\n");
-    r.size = pos;
-  }, 1));
+  r.compress_mbs =
+      mb_per_s(in.size(), seconds_of(
+                              [&] {
+                                size_t pos = 0;
+                                if (lzma_stream_buffer_encode(filters, LZMA_CHECK_NONE, nullptr,
+                                                              in.data(), in.size(), out.data(),
+                                                              &pos, out.size()) != LZMA_OK)
+                                  std::fprintf(stderr, "xz compression failed\n");
+                                r.size = pos;
+                              },
+                              1));
   Bytes back(in.size());
-  r.decode_mbs = mb_per_s(in.size(), seconds_of([&] {
-    uint64_t limit = UINT64_MAX;
-    size_t in_pos = 0, out_pos = 0;
-    if (lzma_stream_buffer_decode(&limit, 0, nullptr, out.data(), &in_pos, r.size, back.data(),
-                                  &out_pos, back.size()) != LZMA_OK)
-      std::fprintf(stderr, "xz decompression failed\n");
-    volatile uLong crc = crc32(0, back.data(), static_cast<uInt>(out_pos));
-    (void)crc;
-  }, 3));
+  r.decode_mbs =
+      mb_per_s(in.size(),
+               seconds_of(
+                   [&] {
+                     uint64_t limit = UINT64_MAX;
+                     size_t in_pos = 0, out_pos = 0;
+                     if (lzma_stream_buffer_decode(&limit, 0, nullptr, out.data(), &in_pos, r.size,
+                                                   back.data(), &out_pos, back.size()) != LZMA_OK)
+                       std::fprintf(stderr, "xz decompression failed\n");
+                     volatile uLong crc = crc32(0, back.data(), static_cast<uInt>(out_pos));
+                     (void)crc;
+                   },
+                   3));
   if (back != in) std::fprintf(stderr, "xz round trip failed\n");
   return r;
 }
@@ -236,7 +264,8 @@ int main(int argc, char** argv) {
   for (const char* name : {"executables", "text", "mixed"}) {
     Corpus corpus;
     if (!load(dir, name, &corpus)) {
-      std::fprintf(stderr, "cannot load corpus %s/%s (run scripts/bench-corpus.sh)\n", dir.c_str(), name);
+      std::fprintf(stderr, "cannot load corpus %s/%s (run scripts/bench-corpus.sh)\n", dir.c_str(),
+                   name);
       return 1;
     }
     Row row;
@@ -250,20 +279,25 @@ int main(int argc, char** argv) {
       std::string error;
       builder::PackOptions options;
       options.level = level;
-      r.compress_mbs = mb_per_s(row.input, seconds_of([&] {
-        std::vector<builder::SourceEntry> entries = corpus.entries;
-        if (!builder::build_archive(entries, options, &archive, &stats, &error))
-          std::fprintf(stderr, "%s\n", error.c_str());
-      }, 1));
+      r.compress_mbs = mb_per_s(
+          row.input, seconds_of(
+                         [&] {
+                           std::vector<builder::SourceEntry> entries = corpus.entries;
+                           if (!builder::build_archive(entries, options, &archive, &stats, &error))
+                             std::fprintf(stderr, "%s\n", error.c_str());
+                         },
+                         1));
       r.size = archive.size();
       FILE* f = std::fopen(shm.c_str(), "wb");
       std::fwrite(archive.data(), 1, archive.size(), f);
       std::fclose(f);
       bool ok = true;
-      r.decode_mbs = mb_per_s(row.input, seconds_of([&] {
-        uint32_t files;
-        ok = ok && engine_extract_all(shm, &files);
-      }, 3));
+      r.decode_mbs = mb_per_s(row.input, seconds_of(
+                                             [&] {
+                                               uint32_t files;
+                                               ok = ok && engine_extract_all(shm, &files);
+                                             },
+                                             3));
       if (!ok) std::fprintf(stderr, "level %d: the engine did not read the archive back\n", level);
       std::fprintf(stderr, "  level %d: %zu bytes, %.2f MB/s, decode + CRC %.1f MB/s\n", level,
                    r.size, r.compress_mbs, r.decode_mbs);
@@ -277,18 +311,23 @@ int main(int argc, char** argv) {
     rows.push_back(row);
   }
 
-  auto pct = [](size_t a, size_t b) { return 100.0 * static_cast<double>(a) / static_cast<double>(b); };
+  auto pct = [](size_t a, size_t b) {
+    return 100.0 * static_cast<double>(a) / static_cast<double>(b);
+  };
   std::printf("### Compressed size (bytes, %% of input)\n\n");
-  std::printf("| Corpus | Input | zpx -%d | zlib -9 | libdeflate -12 | zstd -19 --long | xz -9%s |\n",
-              best, "");
+  std::printf(
+      "| Corpus | Input | zpx -%d | zlib -9 | libdeflate -12 | zstd -19 --long | xz -9%s |\n", best,
+      "");
   std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
   for (const Row& r : rows) {
     const Result& ours = r.ours.back().second;
-    std::printf("| %s | %zu | %zu (%.1f%%) | %zu (%.1f%%) | %zu (%.1f%%) | %zu (%.1f%%) | %zu (%.1f%%)%s |\n",
-                r.name.c_str(), r.input, ours.size, pct(ours.size, r.input), r.zlib.size,
-                pct(r.zlib.size, r.input), r.deflate.size, pct(r.deflate.size, r.input), r.zstd.size,
-                pct(r.zstd.size, r.input), r.xz.size, pct(r.xz.size, r.input),
-                r.name == "executables" ? " (x86 filter)" : "");
+    std::printf(
+        "| %s | %zu | %zu (%.1f%%) | %zu (%.1f%%) | %zu (%.1f%%) | %zu (%.1f%%) | %zu (%.1f%%)%s "
+        "|\n",
+        r.name.c_str(), r.input, ours.size, pct(ours.size, r.input), r.zlib.size,
+        pct(r.zlib.size, r.input), r.deflate.size, pct(r.deflate.size, r.input), r.zstd.size,
+        pct(r.zstd.size, r.input), r.xz.size, pct(r.xz.size, r.input),
+        r.name == "executables" ? " (x86 filter)" : "");
   }
   std::printf("\n### Compression speed (MB/s of input)\n\n| Corpus |");
   for (int level : levels) std::printf(" zpx -%d |", level);
@@ -312,7 +351,8 @@ int main(int argc, char** argv) {
     std::printf("\n");
   }
   std::printf("\n### Decode + CRC-32 (MB/s of output)\n\n");
-  std::printf("| Corpus | zpx engine (-%d archive) | zlib inflate | libdeflate | zstd | xz |\n", best);
+  std::printf("| Corpus | zpx engine (-%d archive) | zlib inflate | libdeflate | zstd | xz |\n",
+              best);
   std::printf("|---|---:|---:|---:|---:|---:|\n");
   for (const Row& r : rows)
     std::printf("| %s | %.1f | %.1f | %.1f | %.1f | %.1f |\n", r.name.c_str(),
@@ -321,8 +361,8 @@ int main(int argc, char** argv) {
   std::printf("\n### Targets\n\n");
   for (const Row& r : rows) {
     const Result& ours = r.ours.back().second;
-    std::printf("- %s: zpx -%d is %.1f%% smaller than libdeflate -12 (target: at least 10%%)", r.name.c_str(),
-                best, 100.0 - pct(ours.size, r.deflate.size));
+    std::printf("- %s: zpx -%d is %.1f%% smaller than libdeflate -12 (target: at least 10%%)",
+                r.name.c_str(), best, 100.0 - pct(ours.size, r.deflate.size));
     if (r.name == "executables")
       std::printf("; %.1f%% of zstd -19 (target: at most 100%%)", pct(ours.size, r.zstd.size));
     std::printf("; decode + CRC %.2fx zlib (target: at least 2x)\n",

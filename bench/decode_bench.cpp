@@ -33,7 +33,9 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+double seconds_since(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
 
 // Text-like data with repeats, and a stretch of noise that stays mostly literal.
 std::vector<uint8_t> synthetic(size_t size) {
@@ -56,7 +58,8 @@ std::vector<uint8_t> concatenate(const std::vector<fs::path>& files, size_t size
   for (const fs::path& p : files) {
     if (out.size() >= size) break;
     std::ifstream in(p, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
     const size_t take = std::min({bytes.size(), per_file, size - out.size()});
     out.insert(out.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(take));
   }
@@ -67,9 +70,11 @@ std::vector<fs::path> files_under(const fs::path& root, const std::string& suffi
   std::vector<fs::path> files;
   std::error_code ec;
   if (!fs::is_directory(root, ec)) return files;
-  for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator(); it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(root, ec);
+       it != fs::recursive_directory_iterator(); it.increment(ec)) {
     if (ec) break;
-    if (it->is_regular_file(ec) && (suffix.empty() || it->path().string().ends_with(suffix))) files.push_back(it->path());
+    if (it->is_regular_file(ec) && (suffix.empty() || it->path().string().ends_with(suffix)))
+      files.push_back(it->path());
   }
   std::sort(files.begin(), files.end());
   return files;
@@ -87,7 +92,8 @@ std::vector<uint8_t> executable_input(size_t size) {
   std::vector<fs::path> variants;
   std::error_code ec;
   if (fs::is_directory("/usr/lib/gcc/i686-w64-mingw32", ec)) {
-    for (const auto& e : fs::directory_iterator("/usr/lib/gcc/i686-w64-mingw32", ec)) variants.push_back(e.path());
+    for (const auto& e : fs::directory_iterator("/usr/lib/gcc/i686-w64-mingw32", ec))
+      variants.push_back(e.path());
   }
   std::sort(variants.begin(), variants.end());
   if (!variants.empty()) {
@@ -115,7 +121,8 @@ bool measure(const std::vector<uint8_t>& data, int rounds, Figures& f) {
 
   builder::StreamOptions options;
   const std::vector<uint8_t> chunks = builder::compress_stream(
-      stream.data(), uint32_t(stream.size()), builder::block_starts(uint32_t(stream.size()), options.block_size), options);
+      stream.data(), uint32_t(stream.size()),
+      builder::block_starts(uint32_t(stream.size()), options.block_size), options);
   f.ours_size = chunks.size();
 
   uLongf zsize = compressBound(uLong(data.size()));
@@ -179,9 +186,12 @@ int main(int argc, char** argv) {
     const char* name;
     std::vector<uint8_t> data;
   };
-  Input inputs[] = {{"synthetic", synthetic(size)}, {"text", text_input(size)}, {"executable", executable_input(size)}};
+  Input inputs[] = {{"synthetic", synthetic(size)},
+                    {"text", text_input(size)},
+                    {"executable", executable_input(size)}};
 
-  std::printf("%-11s %9s %8s %8s %12s %12s %7s\n", "input", "bytes", "ours %", "zlib %", "ours MB/s", "inflate MB/s", "ratio");
+  std::printf("%-11s %9s %8s %8s %12s %12s %7s\n", "input", "bytes", "ours %", "zlib %",
+              "ours MB/s", "inflate MB/s", "ratio");
   int status = 0;
   for (const Input& in : inputs) {
     if (argc > 3 && std::string(argv[3]) != in.name) continue;
@@ -192,8 +202,9 @@ int main(int argc, char** argv) {
     Figures f;
     if (!measure(in.data, rounds, f)) status = 1;
     std::printf("%-11s %9zu %7.1f%% %7.1f%% %12.1f %12.1f %6.2fx\n", in.name, in.data.size(),
-                100.0 * double(f.ours_size) / double(in.data.size()), 100.0 * double(f.zlib_size) / double(in.data.size()),
-                f.ours, f.zlib, f.ours / f.zlib);
+                100.0 * double(f.ours_size) / double(in.data.size()),
+                100.0 * double(f.zlib_size) / double(in.data.size()), f.ours, f.zlib,
+                f.ours / f.zlib);
     std::fflush(stdout);
   }
 

@@ -6,6 +6,9 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 jobs=$(nproc)
+echo "== source format"
+bash scripts/check-format.sh
+
 echo "== host build and tests"
 cmake --preset host >/dev/null
 cmake --build --preset host -j "$jobs"

@@ -18,7 +18,8 @@ bool same_bytes(const uint8_t* a, const char* b, uint32_t count) {
 ResultCode decode_directory_block(uint8_t* staging) {
   ArchiveReader& r = archive_reader;
   if (r.file_position != r.directory_position) {
-    const uint32_t pos = fs_seek(r.archive_file, static_cast<int32_t>(r.directory_position), kFileBegin);
+    const uint32_t pos =
+        fs_seek(r.archive_file, static_cast<int32_t>(r.directory_position), kFileBegin);
     if (pos == kSeekFailed) return kResultReadFailed;
     r.file_position = pos;
   }
@@ -53,8 +54,9 @@ ResultCode decode_directory_block(uint8_t* staging) {
 
   r.cursor = buffer + format::kPayloadBitOffset / 8;
   r.bit_offset = format::kPayloadBitOffset % 8;
-  const ResultCode produced =
-      type == format::kBlockTypeCompressed ? decode_block(staging, 0, length) : copy_stored(staging, length);
+  const ResultCode produced = type == format::kBlockTypeCompressed
+                                  ? decode_block(staging, 0, length)
+                                  : copy_stored(staging, length);
   if (produced < 0) return produced;
   r.entry_end_pointer += produced;
 

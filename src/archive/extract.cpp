@@ -16,7 +16,9 @@ namespace {
 // Decoded directory bytes of the current block; one run uses it at a time.
 uint8_t entry_staging[format::kEntryStagingSize];
 
-bool is_separator(char c) { return c == '\\' || c == '/'; }
+bool is_separator(char c) {
+  return c == '\\' || c == '/';
+}
 
 // A name may only lead into the install folder: no root, no drive, no colon at all
 // (which would also name a stream), and no ".." component.
@@ -61,8 +63,8 @@ Step extract_file(Window dialog, const EntryRecord& entry, const char* name_star
   }
 
   drain_messages();
-  const ResultCode result = extract_stream(output, entry.stream_offset, entry.stream_position,
-                                           entry.size, entry.flags);
+  const ResultCode result =
+      extract_stream(output, entry.stream_offset, entry.stream_position, entry.size, entry.flags);
   if (result < 0) {
     // Reported first, so that the message names the failing operation's reason.
     const int stop = report_error(dialog, result, path, result == kResultDamaged);
@@ -78,8 +80,8 @@ Step extract_file(Window dialog, const EntryRecord& entry, const char* name_star
     fs_delete(path);
     return report_error(dialog, kResultDamaged, path, 1) ? Step::kStop : Step::kNext;
   }
-  fs_set_attributes(path, entry.attributes & (kAttributeReadOnly | kAttributeHidden |
-                                              kAttributeSystem));
+  fs_set_attributes(path,
+                    entry.attributes & (kAttributeReadOnly | kAttributeHidden | kAttributeSystem));
   return Step::kNext;
 }
 
@@ -152,8 +154,8 @@ ResultCode extract_all(Window dialog) {
           report_error(dialog, kResultCannotCreateFolder, folder, 0);
           step = Step::kStop;
         } else {
-          fs_set_attributes(folder, entry.attributes & (kAttributeReadOnly | kAttributeHidden |
-                                                        kAttributeSystem));
+          fs_set_attributes(folder, entry.attributes &
+                                        (kAttributeReadOnly | kAttributeHidden | kAttributeSystem));
         }
       } else {
         step = extract_file(dialog, entry, name_start);

@@ -120,8 +120,9 @@ bool build_archive(std::vector<SourceEntry>& entries, const PackOptions& options
     placement[i].flags = 0;
     if (options.call_transform && is_x86_executable(contents, length)) {
       placement[i].flags = format::kFlagCall32;
-      forward_call_transform(contents, length, placement[i].position + format::kMemberHeaderSize +
-                                                   name_length, starts);
+      forward_call_transform(contents, length,
+                             placement[i].position + format::kMemberHeaderSize + name_length,
+                             starts);
     }
     put32(member, length);
     put16(member + 4, name_length);

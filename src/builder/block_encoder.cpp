@@ -163,17 +163,28 @@ namespace {
 void fixed_lengths(uint8_t* lengths) {
   for (uint32_t i = 0; i < format::kSetLengthTwoTables; ++i) {
     uint8_t v;
-    if (i < 244) v = 8;
-    else if (i < 256) v = 9;
-    else if (i == 256) v = 0;
-    else if (i < 261) v = 9;
-    else if (i < 266) v = 10;
-    else if (i < 288) v = 11;
-    else if (i < 292) v = 4;
-    else if (i < 316) v = 5;
-    else if (i < 330) v = 0;
-    else if (i < 332) v = 3;
-    else v = 4;
+    if (i < 244)
+      v = 8;
+    else if (i < 256)
+      v = 9;
+    else if (i == 256)
+      v = 0;
+    else if (i < 261)
+      v = 9;
+    else if (i < 266)
+      v = 10;
+    else if (i < 288)
+      v = 11;
+    else if (i < 292)
+      v = 4;
+    else if (i < 316)
+      v = 5;
+    else if (i < 330)
+      v = 0;
+    else if (i < 332)
+      v = 3;
+    else
+      v = 4;
     lengths[i] = v;
   }
 }

@@ -54,7 +54,8 @@ bool is_x86_executable(const uint8_t* data, uint32_t size) {
   if (size < 0x40 || data[0] != 'M' || data[1] != 'Z') return false;
   const uint32_t pe = load32(data + 0x3C);
   if (pe > size - 6 || size < 6) return false;
-  if (data[pe] != 'P' || data[pe + 1] != 'E' || data[pe + 2] != 0 || data[pe + 3] != 0) return false;
+  if (data[pe] != 'P' || data[pe + 1] != 'E' || data[pe + 2] != 0 || data[pe + 3] != 0)
+    return false;
   const uint32_t machine = data[pe + 4] | (data[pe + 5] << 8);
   return machine == 0x014C || machine == 0x8664;
 }

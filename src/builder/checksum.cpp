@@ -24,7 +24,8 @@ const auto kTables = make_tables();
 uint32_t crc32_update(uint32_t crc, const uint8_t* data, size_t length) {
   size_t i = 0;
   for (; i + 4 <= length; i += 4) {
-    crc ^= data[i] | (data[i + 1] << 8) | (data[i + 2] << 16) | (static_cast<uint32_t>(data[i + 3]) << 24);
+    crc ^= data[i] | (data[i + 1] << 8) | (data[i + 2] << 16) |
+           (static_cast<uint32_t>(data[i + 3]) << 24);
     crc = kTables[3][crc & 0xFF] ^ kTables[2][(crc >> 8) & 0xFF] ^ kTables[1][(crc >> 16) & 0xFF] ^
           kTables[0][crc >> 24];
   }

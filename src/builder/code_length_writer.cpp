@@ -11,7 +11,8 @@ constexpr uint32_t kZeroRunOne = 17, kZeroRunTwo = 18, kRepeatRunOne = 19, kRepe
 constexpr uint32_t kCodeLengthLimit = 6;
 
 // A run length as digits 1 and 2 of rising weight (1, 2, 4, ...), lowest first.
-void append_run(std::vector<uint8_t>& symbols, uint32_t run, uint32_t digit_one, uint32_t digit_two) {
+void append_run(std::vector<uint8_t>& symbols, uint32_t run, uint32_t digit_one,
+                uint32_t digit_two) {
   while (run > 0) {
     if (run & 1) {
       symbols.push_back(static_cast<uint8_t>(digit_one));
@@ -45,7 +46,8 @@ void write_code_lengths(BitWriter& out, const std::vector<uint8_t>& lengths, uin
     }
     if (target == reference(i, running)) {
       uint32_t j = i, value = running;
-      while (j < total && lengths[j] != 0 && lengths[j] == reference(j, value)) value = lengths[j++];
+      while (j < total && lengths[j] != 0 && lengths[j] == reference(j, value))
+        value = lengths[j++];
       if (j - i == 1) {
         symbols.push_back(0);
       } else {

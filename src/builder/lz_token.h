@@ -9,8 +9,8 @@
 namespace builder {
 
 struct Token {
-  uint32_t length;     // 0 for a literal
-  uint32_t value;      // the literal byte, or the distance's extra-bits value
+  uint32_t length;  // 0 for a literal
+  uint32_t value;   // the literal byte, or the distance's extra-bits value
   uint8_t dist_symbol;
 };
 

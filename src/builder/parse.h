@@ -42,7 +42,8 @@ inline int32_t match_gain(uint32_t length, uint32_t distance, const RepeatState&
   } else if (distance <= 4) {
     dist_cost = 4;
   } else {
-    dist_cost = 5 + static_cast<int32_t>(distance_symbol_extra_bits(coded_distance_symbol(distance)));
+    dist_cost =
+        5 + static_cast<int32_t>(distance_symbol_extra_bits(coded_distance_symbol(distance)));
   }
   const uint32_t symbol = length_symbol(length);
   const int32_t length_cost = 5 + static_cast<int32_t>(length_extra_bits(symbol));

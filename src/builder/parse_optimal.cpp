@@ -110,9 +110,7 @@ void OptimalParser::shortest_path(const BlockSpan& span, const Prices& prices,
     // 3, 0 for longer), or kInfinity where that table cannot code it.
     struct DistancePrices {
       uint32_t by_table[3];
-      uint32_t of(uint32_t length) const {
-        return by_table[length == 2 ? 1 : length == 3 ? 2 : 0];
-      }
+      uint32_t of(uint32_t length) const { return by_table[length == 2 ? 1 : length == 3 ? 2 : 0]; }
     };
     auto distance_prices = [&](uint32_t distance) {
       RepeatState r = node.reps;
@@ -199,8 +197,10 @@ void OptimalParser::parse(const BlockSpan& span, std::vector<Token>& tokens, uin
     };
     for (uint32_t rep : {reps.last, reps.previous})
       if (rep != 0 && rep <= pos && pos - rep >= lo)
-        consider(common_length(data_ + pos, data_ + pos - rep, std::min<uint32_t>(max_length, 258)), rep);
-    for (uint32_t k = first_[i]; k < first_[i + 1]; ++k) consider(matches_[k].length, matches_[k].distance);
+        consider(common_length(data_ + pos, data_ + pos - rep, std::min<uint32_t>(max_length, 258)),
+                 rep);
+    for (uint32_t k = first_[i]; k < first_[i + 1]; ++k)
+      consider(matches_[k].length, matches_[k].distance);
     if (pair_distance_[i]) consider(2, pair_distance_[i]);
     return best;
   };

@@ -54,8 +54,7 @@ bool describe(const std::string& path, const std::string& name, const struct sta
   }
   if (name.size() > kMaxNameLength) {
     *error = path + ": the name inside the archive would be " + std::to_string(name.size()) +
-             " bytes, longer than the " + std::to_string(kMaxNameLength) +
-             " the installer can use";
+             " bytes, longer than the " + std::to_string(kMaxNameLength) + " the installer can use";
     return false;
   }
   return true;

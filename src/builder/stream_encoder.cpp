@@ -144,8 +144,8 @@ std::vector<uint8_t> compress_directory_block(const uint8_t* data, uint32_t size
   std::vector<Token> tokens;
   uint32_t needed = 0;
   parse_lazy(finder, data, {0, size, 0, 2}, level_params(6), tokens, &needed);
-  std::vector<uint8_t> packed =
-      compressed_chunk(tokens, 2, format::kMaxTableSets, {format::kBlockTypeCompressed, true, size, 0});
+  std::vector<uint8_t> packed = compressed_chunk(tokens, 2, format::kMaxTableSets,
+                                                 {format::kBlockTypeCompressed, true, size, 0});
   if (packed.size() < chunk.size()) return packed;
   return chunk;
 }

@@ -14,9 +14,9 @@ struct ArchiveReader {
   uint32_t archive_base;   // file offset of the appended archive
 
   // Input side (chunk input).
-  uint8_t* input_buffer;  // format::kInputBufferSize bytes
-  const uint8_t* cursor;  // byte holding the next unread bit
-  uint32_t bit_offset;    // bits of *cursor already consumed, 0..7
+  uint8_t* input_buffer;     // format::kInputBufferSize bytes
+  const uint8_t* cursor;     // byte holding the next unread bit
+  uint32_t bit_offset;       // bits of *cursor already consumed, 0..7
   const uint8_t* input_end;  // a symbol may start only while cursor < input_end
   uint32_t chunk_unread;     // bytes of the current chunk not yet read from the file
   uint32_t resume_position;  // file offset behind the last byte loaded for the stream

@@ -18,7 +18,8 @@ struct LengthInfo {
   constexpr LengthInfo() : entries() {
     for (uint32_t s = 257; s <= 265; ++s) entries[s - 257] = static_cast<uint16_t>(s - 255);
     for (uint32_t i = 0; i < 20; ++i) {
-      entries[266 - 257 + i] = static_cast<uint16_t>(format::kLengthBase[i] | (format::kLengthExtra[i] << 9));
+      entries[266 - 257 + i] =
+          static_cast<uint16_t>(format::kLengthBase[i] | (format::kLengthExtra[i] << 9));
     }
     entries[format::kSymbolLongMatch - 257] =
         static_cast<uint16_t>(format::kLongMatchBase | (format::kLongMatchExtraBits << 9));
@@ -67,7 +68,8 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
   if (tables == 0 || (tables == 3 && set_count == 0)) return kResultDamaged;
   const uint32_t set_length =
       tables == 3 ? format::kSetLengthThreeTables : format::kSetLengthTwoTables;
-  const uint32_t lengths_size = set_count == 0 ? format::kSetLengthTwoTables : set_count * set_length;
+  const uint32_t lengths_size =
+      set_count == 0 ? format::kSetLengthTwoTables : set_count * set_length;
 
   DecodeWork* const work = static_cast<DecodeWork*>(mem_alloc(sizeof(DecodeWork) + lengths_size));
   if (work == nullptr) return kResultNoMemory;
@@ -99,7 +101,9 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
   constexpr uint32_t kRefilled = kWordBits - 8;
   constexpr bool kWide = kWordBits == 64;
   constexpr uint32_t kLongestSymbol = format::kMaxCodeLength + format::kLongMatchExtraBits;
-  auto is_literal = [](int32_t entry) { return static_cast<uint32_t>(entry) < (256u << kEntryLengthBits); };
+  auto is_literal = [](int32_t entry) {
+    return static_cast<uint32_t>(entry) < (256u << kEntryLengthBits);
+  };
   const uint8_t* in = r.cursor;
   const uint8_t* in_end = r.input_end;
   BitWord bits = 0;
@@ -179,7 +183,8 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
       if (is_literal(entry)) continue;  // the run stopped at a limit, not at a symbol
     }
     if (entry < 0) {
-      entry = walk_tree(static_cast<uint32_t>(bits) >> kLiteralLengthBits, entry, work->tree, kLiteralLengthBits);
+      entry = walk_tree(static_cast<uint32_t>(bits) >> kLiteralLengthBits, entry, work->tree,
+                        kLiteralLengthBits);
       if (entry == kEmptySlot) break;
     }
     consume(entry_length(entry));

@@ -48,10 +48,12 @@ ResultCode refill_input(bool next_chunk) {
   if (!next_chunk) {
     if (r.chunk_unread == 0) return kResultNoMoreInput;
     if (install_state.cancel_requested) return kResultCancelled;
-    const uint32_t beyond = r.cursor > r.input_end ? static_cast<uint32_t>(r.cursor - r.input_end) : 0;
+    const uint32_t beyond =
+        r.cursor > r.input_end ? static_cast<uint32_t>(r.cursor - r.input_end) : 0;
     // The look-ahead bytes the readers could not yet start in move to the front.
     copy_forward(buffer, r.input_end, format::kInputCarry);
-    const uint32_t want = r.chunk_unread < format::kInputFillMax ? r.chunk_unread : format::kInputFillMax;
+    const uint32_t want =
+        r.chunk_unread < format::kInputFillMax ? r.chunk_unread : format::kInputFillMax;
     const int32_t got = archive_read(buffer + format::kInputCarry, want);
     if (got < 0) return got;
     const uint32_t count = static_cast<uint32_t>(got);
@@ -71,7 +73,8 @@ ResultCode refill_input(bool next_chunk) {
 
   // The stream resumes where it stood, whoever moved the file pointer since.
   if (r.resume_position != r.file_position) {
-    const uint32_t pos = fs_seek(r.archive_file, static_cast<int32_t>(r.resume_position), kFileBegin);
+    const uint32_t pos =
+        fs_seek(r.archive_file, static_cast<int32_t>(r.resume_position), kFileBegin);
     if (pos == kSeekFailed) return kResultReadFailed;
     r.file_position = pos;
   }

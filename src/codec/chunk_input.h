@@ -29,7 +29,9 @@ void copy_forward(void* dest, const void* src, uint32_t count);
 void fill_bytes(void* dest, uint32_t value, uint32_t count);
 
 // Little-endian loads used by every bit reader.
-inline uint32_t load_le16(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8); }
+inline uint32_t load_le16(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8);
+}
 inline uint32_t load_le32(const uint8_t* p) {
   uint32_t v;
   __builtin_memcpy(&v, p, 4);

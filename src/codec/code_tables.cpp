@@ -27,14 +27,16 @@ ResultCode ensure_input() {
   return refill_input(false);
 }
 
-uint32_t doubled(uint32_t weight) { return weight < kMaxRunWeight ? weight * 2 : weight; }
+uint32_t doubled(uint32_t weight) {
+  return weight < kMaxRunWeight ? weight * 2 : weight;
+}
 
 }  // namespace
 
 void fixed_code_lengths(uint8_t* lengths) {
   // Runs of (count, length) over the 344 entries.
-  static const uint8_t kRuns[] = {244, 8, 12, 9, 1, 0, 4, 9, 5, 10, 22, 11,
-                                  4,   4, 24, 5, 14, 0, 2, 3, 12, 4};
+  static const uint8_t kRuns[] = {244, 8, 12, 9,  1, 0,  4, 9, 5, 10, 22,
+                                  11,  4, 4,  24, 5, 14, 0, 2, 3, 12, 4};
   for (uint32_t i = 0; i < sizeof kRuns; i += 2) {
     fill_bytes(lengths, kRuns[i + 1], kRuns[i]);
     lengths += kRuns[i];

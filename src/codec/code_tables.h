@@ -12,7 +12,9 @@
 // into the tree (-node); tree entries above zero are nodes, those at or below zero end
 // a code (-entry).
 inline constexpr uint32_t kEntryLengthBits = 5;
-inline constexpr uint32_t entry_symbol(int32_t entry) { return static_cast<uint32_t>(entry) >> kEntryLengthBits; }
+inline constexpr uint32_t entry_symbol(int32_t entry) {
+  return static_cast<uint32_t>(entry) >> kEntryLengthBits;
+}
 inline constexpr uint32_t entry_length(int32_t entry) {
   return static_cast<uint32_t>(entry) & ((1u << kEntryLengthBits) - 1);
 }

@@ -45,13 +45,12 @@ uint32_t crc_update(const void* data, uint32_t length, uint32_t crc) {
       const uint32_t c = load_le32(p + 8);
       const uint32_t d = load_le32(p + 12);
       crc = crc_slices[10][b & 0xFF] ^ crc_slices[9][(b >> 8) & 0xFF] ^
-            crc_slices[8][(b >> 16) & 0xFF] ^ crc_slices[7][b >> 24] ^
-            crc_slices[6][c & 0xFF] ^ crc_slices[5][(c >> 8) & 0xFF] ^
-            crc_slices[4][(c >> 16) & 0xFF] ^ crc_slices[3][c >> 24] ^
-            crc_slices[2][d & 0xFF] ^ crc_slices[1][(d >> 8) & 0xFF] ^
-            crc_slices[0][(d >> 16) & 0xFF] ^ table[d >> 24] ^
-            crc_slices[14][a & 0xFF] ^ crc_slices[13][(a >> 8) & 0xFF] ^
-            crc_slices[12][(a >> 16) & 0xFF] ^ crc_slices[11][a >> 24];
+            crc_slices[8][(b >> 16) & 0xFF] ^ crc_slices[7][b >> 24] ^ crc_slices[6][c & 0xFF] ^
+            crc_slices[5][(c >> 8) & 0xFF] ^ crc_slices[4][(c >> 16) & 0xFF] ^
+            crc_slices[3][c >> 24] ^ crc_slices[2][d & 0xFF] ^ crc_slices[1][(d >> 8) & 0xFF] ^
+            crc_slices[0][(d >> 16) & 0xFF] ^ table[d >> 24] ^ crc_slices[14][a & 0xFF] ^
+            crc_slices[13][(a >> 8) & 0xFF] ^ crc_slices[12][(a >> 16) & 0xFF] ^
+            crc_slices[11][a >> 24];
       p += 16;
       length -= 16;
     }
@@ -60,9 +59,9 @@ uint32_t crc_update(const void* data, uint32_t length, uint32_t crc) {
     const uint32_t lo = load_le32(p) ^ crc;
     const uint32_t hi = load_le32(p + 4);
     crc = crc_slices[2][hi & 0xFF] ^ crc_slices[1][(hi >> 8) & 0xFF] ^
-          crc_slices[0][(hi >> 16) & 0xFF] ^ table[hi >> 24] ^
-          crc_slices[6][lo & 0xFF] ^ crc_slices[5][(lo >> 8) & 0xFF] ^
-          crc_slices[4][(lo >> 16) & 0xFF] ^ crc_slices[3][lo >> 24];
+          crc_slices[0][(hi >> 16) & 0xFF] ^ table[hi >> 24] ^ crc_slices[6][lo & 0xFF] ^
+          crc_slices[5][(lo >> 8) & 0xFF] ^ crc_slices[4][(lo >> 16) & 0xFF] ^
+          crc_slices[3][lo >> 24];
     p += 8;
     length -= 8;
   }

@@ -105,7 +105,7 @@ inline constexpr uint32_t kLongMatchExtraBits = 15;
 inline constexpr uint32_t kMaxMatchLength = 259 + 32767;  // 33,026
 inline constexpr uint32_t kMinMatchLength = 2;
 // Symbols 266..285: base and extra bits.
-inline constexpr uint16_t kLengthBase[20] = {11, 13, 15, 17, 19, 23, 27, 31, 35, 43,
+inline constexpr uint16_t kLengthBase[20] = {11, 13, 15, 17, 19, 23,  27,  31,  35,  43,
                                              51, 59, 67, 83, 99, 115, 131, 163, 195, 227};
 inline constexpr uint8_t kLengthExtra[20] = {1, 1, 1, 1, 2, 2, 2, 2, 3, 3,
                                              3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
@@ -116,7 +116,9 @@ inline constexpr uint32_t kDistanceRepeatLast = 0;
 inline constexpr uint32_t kDistanceRepeatPrevious = 1;
 inline constexpr uint32_t kFirstShortDistance = 2;
 inline constexpr uint32_t kFirstCodedDistance = 6;
-inline constexpr uint32_t distance_extra_bits(uint32_t symbol) { return (symbol - 6) / 2 + 1; }
+inline constexpr uint32_t distance_extra_bits(uint32_t symbol) {
+  return (symbol - 6) / 2 + 1;
+}
 inline constexpr uint32_t distance_base(uint32_t symbol) {
   const uint32_t j = symbol - 6, k = j / 2;
   return (1u << (k + 2)) + 1 + ((j & 1) ? (1u << (k + 1)) : 0);

@@ -17,8 +17,7 @@ int start_up(void* instance) {
   install_state.os_major_version = static_cast<int8_t>(sys_get_version() & 0xFF);
   install_state.install_folder[0] = '\0';
   sys_module_file_name(instance, install_state.install_folder, kPathBufferSize);
-  text_copy(install_state.module_name, kWorkPathSize,
-            file_name_part(install_state.install_folder));
+  text_copy(install_state.module_name, kWorkPathSize, file_name_part(install_state.install_folder));
 
   ResultCode failure = kResultOk;
   archive_reader.archive_file = fs_open_existing(install_state.install_folder, kGenericRead);

@@ -7,7 +7,8 @@
 
 namespace {
 
-constexpr char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Zarpex32.exe";
+constexpr char kAppPathKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Zarpex32.exe";
 constexpr char kUserKey[] = "Software\\Kolvane\\Zarpex";
 constexpr char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zarpex";
 constexpr char kProfileFile[] = "zarpex.ini";

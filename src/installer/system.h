@@ -18,8 +18,7 @@ uint32_t sys_module_file_name(void* instance, char* out, uint32_t size);
 
 // Registry: results are Windows error numbers, 0 on success.
 long sys_reg_open_key(RegHive hive, const char* subkey, RegKey* key);  // query access
-long sys_reg_query_value(RegKey key, const char* name, uint32_t* type, void* data,
-                         uint32_t* size);
+long sys_reg_query_value(RegKey key, const char* name, uint32_t* type, void* data, uint32_t* size);
 long sys_reg_create_key(RegHive hive, const char* subkey, RegKey* key);  // set access
 long sys_reg_set_value(RegKey key, const char* name, uint32_t type, const void* data,
                        uint32_t size);

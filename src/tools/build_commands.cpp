@@ -29,7 +29,8 @@ bool read_file(const std::string& path, std::vector<uint8_t>* data, std::string*
   data->clear();
   uint8_t buffer[65536];
   size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) data->insert(data->end(), buffer, buffer + n);
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+    data->insert(data->end(), buffer, buffer + n);
   const bool failed = std::ferror(f) != 0;
   const int saved = errno;
   std::fclose(f);
@@ -170,15 +171,15 @@ int zpx_build(int argc, char** argv) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   const uint64_t out = archive.size() + stub.size();
-  std::printf("%s: %u files, %u folders, %llu bytes in, %llu bytes out (archive %llu), "
-              "ratio %.2f%%, %.2f s\n",
-              a.output.c_str(), stats.files, stats.folders,
-              static_cast<unsigned long long>(stats.bytes_in), static_cast<unsigned long long>(out),
-              static_cast<unsigned long long>(archive.size()),
-              stats.bytes_in ? 100.0 * static_cast<double>(archive.size()) /
-                                   static_cast<double>(stats.bytes_in)
-                             : 0.0,
-              seconds);
+  std::printf(
+      "%s: %u files, %u folders, %llu bytes in, %llu bytes out (archive %llu), "
+      "ratio %.2f%%, %.2f s\n",
+      a.output.c_str(), stats.files, stats.folders, static_cast<unsigned long long>(stats.bytes_in),
+      static_cast<unsigned long long>(out), static_cast<unsigned long long>(archive.size()),
+      stats.bytes_in
+          ? 100.0 * static_cast<double>(archive.size()) / static_cast<double>(stats.bytes_in)
+          : 0.0,
+      seconds);
   return 0;
 }
 

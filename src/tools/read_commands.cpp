@@ -306,8 +306,8 @@ int zpx_list(int argc, char** argv) {
     if (entry.flags & format::kFlagFolder) {
       ++folders;
       std::printf("%-4s  %-6s  %10s  %-19s  %-19s  %-8s  %s\n",
-                  attribute_text(entry.attributes).c_str(), flags_text(entry.flags), "", "", "",
-                  "", printable(name).c_str());
+                  attribute_text(entry.attributes).c_str(), flags_text(entry.flags), "", "", "", "",
+                  printable(name).c_str());
     } else {
       ++files;
       bytes += entry.size;

@@ -13,7 +13,9 @@ constexpr char kProductFolder[] = "Zarpex";
 
 }  // namespace
 
-bool main_dialog_installing() { return installing; }
+bool main_dialog_installing() {
+  return installing;
+}
 
 int32_t main_dialog_install(Window dialog) {
   if (installing) return kInstallRefused;

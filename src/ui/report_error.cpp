@@ -37,16 +37,26 @@ constexpr Reason kReasons[] = {
 // The message format for a ResultCode, or nullptr when it has none.
 const char* message_format(ResultCode result) {
   switch (result) {
-    case kResultNoMemory: return "Not enough memory";
-    case kResultCannotCreate: return "Cannot create %s%s";
-    case kResultCannotOpenSelf: return "Cannot open %s%s";
-    case kResultShortRead: return "Cannot read %s%s";
-    case kResultWriteFailed: return "Cannot write %s%s";
-    case kResultCannotCreateFolder: return "Cannot create folder %s%s";
-    case kResultDamaged: return kDamaged;
-    case kResultReadFailed: return "Cannot read %s%s";
-    case kResultNoMoreInput: return kDamaged;
-    default: return nullptr;
+    case kResultNoMemory:
+      return "Not enough memory";
+    case kResultCannotCreate:
+      return "Cannot create %s%s";
+    case kResultCannotOpenSelf:
+      return "Cannot open %s%s";
+    case kResultShortRead:
+      return "Cannot read %s%s";
+    case kResultWriteFailed:
+      return "Cannot write %s%s";
+    case kResultCannotCreateFolder:
+      return "Cannot create folder %s%s";
+    case kResultDamaged:
+      return kDamaged;
+    case kResultReadFailed:
+      return "Cannot read %s%s";
+    case kResultNoMoreInput:
+      return kDamaged;
+    default:
+      return nullptr;
   }
 }
 

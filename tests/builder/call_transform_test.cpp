@@ -1,7 +1,8 @@
 // The call-address transform against the installer's restoring rules.
+#include "builder/call_transform.h"
+
 #include <gtest/gtest.h>
 
-#include "builder/call_transform.h"
 #include "test_data.h"
 
 namespace {
@@ -9,11 +10,13 @@ namespace {
 std::vector<uint8_t> call_at(uint32_t offset, uint32_t size, int32_t displacement) {
   std::vector<uint8_t> v(size, 0x90);
   v[offset] = 0xE8;
-  for (int k = 0; k < 4; ++k) v[offset + 1 + k] = static_cast<uint8_t>(static_cast<uint32_t>(displacement) >> (8 * k));
+  for (int k = 0; k < 4; ++k)
+    v[offset + 1 + k] = static_cast<uint8_t>(static_cast<uint32_t>(displacement) >> (8 * k));
   return v;
 }
 int32_t operand(const std::vector<uint8_t>& v, uint32_t at) {
-  return static_cast<int32_t>(v[at] | (v[at + 1] << 8) | (v[at + 2] << 16) | (static_cast<uint32_t>(v[at + 3]) << 24));
+  return static_cast<int32_t>(v[at] | (v[at + 1] << 8) | (v[at + 2] << 16) |
+                              (static_cast<uint32_t>(v[at + 3]) << 24));
 }
 
 TEST(CallTransform, StoredOperandsMapOntoDisplacementsAsTheInstallerRestoresThem) {
@@ -48,7 +51,8 @@ TEST(CallTransform, RunsAreCutWhereTheContentsBeginAndAtBlockStarts) {
   std::vector<uint8_t> restored = stored;
   const uint32_t cuts[] = {0, 3096, 7192, 11288, 12000};
   for (int r = 0; r < 4; ++r)
-    builder::inverse_call_transform_run(restored.data() + cuts[r], cuts[r + 1] - cuts[r], cuts[r], 12000);
+    builder::inverse_call_transform_run(restored.data() + cuts[r], cuts[r + 1] - cuts[r], cuts[r],
+                                        12000);
   EXPECT_EQ(restored, original);
 }
 

@@ -1,9 +1,8 @@
 // Archives and installers built by the packer, read back by the installer's own engine:
 // image check, header, directory blocks and the solid stream, entry by entry.
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -79,7 +78,8 @@ class CoreRoundTrip : public ReaderTest {
     const std::string path = dir_ + "/out.bin";
     const int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_RDWR, 0600);
     ASSERT_GE(fd, 0);
-    const ResultCode result = extract_stream(fd, r.stream_offset, r.stream_position, r.size, r.flags);
+    const ResultCode result =
+        extract_stream(fd, r.stream_offset, r.stream_position, r.size, r.flags);
     close(fd);
     ASSERT_EQ(result, kResultOk) << original.name;
     EXPECT_EQ(archive_reader.running_crc, r.crc) << original.name;
@@ -89,8 +89,12 @@ class CoreRoundTrip : public ReaderTest {
 
 TEST_F(CoreRoundTrip, EveryKindAtEveryLevel) {
   const std::vector<uint8_t> kinds[] = {
-      testdata::random_bytes(150000, 1), testdata::repetitive(200000), testdata::text(200000, 2),
-      testdata::executable(150000, 3),   {},                            {0x41},
+      testdata::random_bytes(150000, 1),
+      testdata::repetitive(200000),
+      testdata::text(200000, 2),
+      testdata::executable(150000, 3),
+      {},
+      {0x41},
   };
   for (int level = 1; level <= 9; ++level) {
     SCOPED_TRACE("level " + std::to_string(level));
@@ -124,7 +128,8 @@ TEST_F(CoreRoundTrip, ChunksLongerThanOneInputFill) {
   std::vector<uint8_t> data = testdata::text(600000, 4);
   const auto noise = testdata::random_bytes(400000, 5);
   data.insert(data.end(), noise.begin(), noise.end());
-  const std::vector<SourceEntry> entries = {file("big", data), file("after", testdata::text(1000, 6))};
+  const std::vector<SourceEntry> entries = {file("big", data),
+                                            file("after", testdata::text(1000, 6))};
   extract_and_compare(pack(entries, 7), 0, entries);
 }
 
@@ -138,15 +143,16 @@ TEST_F(CoreRoundTrip, DirectoryBlocksReadBetweenEntriesOfOneStream) {
     entries.push_back(folder(path));
   }
   for (int i = 0; i < 500; ++i)
-    entries.push_back(file(path + "\\f" + std::to_string(i),
-                           testdata::text(static_cast<size_t>(i * 37 % 3000), static_cast<uint32_t>(i))));
+    entries.push_back(
+        file(path + "\\f" + std::to_string(i),
+             testdata::text(static_cast<size_t>(i * 37 % 3000), static_cast<uint32_t>(i))));
   extract_and_compare(pack(entries, 5, 8192), 0, entries);
 }
 
 TEST_F(CoreRoundTrip, EntriesOutOfStreamOrderRestartTheStream) {
-  const std::vector<SourceEntry> entries = {
-      file("a", testdata::text(50000, 1)), file("b", testdata::executable(60000, 2)),
-      file("c", testdata::text(70000, 3))};
+  const std::vector<SourceEntry> entries = {file("a", testdata::text(50000, 1)),
+                                            file("b", testdata::executable(60000, 2)),
+                                            file("c", testdata::text(70000, 3))};
   extract_and_compare(pack(entries, 9, 20000), 0, entries, {2, 0, 1, 1});
 }
 

@@ -3,9 +3,8 @@
 // what the engine and the strict model reader accept for the same inputs.
 //
 // To write them anew: ZARPEX_WRITE_FIXTURES=1 builder_tests --gtest_filter='Fixture*'
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -13,13 +12,12 @@
 #include <fstream>
 #include <iterator>
 
+#include "archive/directory.h"
 #include "builder/archive_writer.h"
+#include "codec/block_stream.h"
 #include "model_reader.h"
 #include "support/reader_fixture.h"
 #include "test_data.h"
-
-#include "archive/directory.h"
-#include "codec/block_stream.h"
 
 namespace {
 
@@ -112,11 +110,13 @@ TEST_F(FixtureTest, KeptArchivesStillReadAndTodaysWriterStillAgrees) {
     const std::vector<uint8_t> fresh = pack(f);
     if (rewrite) {
       std::ofstream(fixture_path(f.file), std::ios::binary)
-          .write(reinterpret_cast<const char*>(fresh.data()), static_cast<std::streamsize>(fresh.size()));
+          .write(reinterpret_cast<const char*>(fresh.data()),
+                 static_cast<std::streamsize>(fresh.size()));
     }
     std::ifstream in(fixture_path(f.file), std::ios::binary);
     ASSERT_TRUE(in) << "missing fixture";
-    const std::vector<uint8_t> kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> kept((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
     read_with_engine(kept);
     read_with_engine(fresh);
     model::Archive a;

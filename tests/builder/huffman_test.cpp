@@ -1,8 +1,8 @@
 // Code lengths: the 16-bit limit under skewed statistics, and complete codes (the
 // installer's tables have no room for the nodes of a code that is not).
-#include <gtest/gtest.h>
-
 #include "builder/huffman.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -35,7 +35,9 @@ TEST(Huffman, LimitedCompleteCodesForEveryShapeOfStatistics) {
   std::vector<uint32_t> powers(21, 0);
   for (uint32_t i = 0; i < 21; ++i) powers[i] = 1u << i;
   const Case cases[] = {
-      {"fibonacci", fibonacci, 16}, {"two symbols", two, 16}, {"flat", flat, 16},
+      {"fibonacci", fibonacci, 16},
+      {"two symbols", two, 16},
+      {"flat", flat, 16},
       {"powers under a 6-bit limit", powers, 6},
   };
   for (const Case& c : cases) {

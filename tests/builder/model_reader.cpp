@@ -17,7 +17,9 @@ void require(bool ok, const std::string& what) {
   if (!ok) throw Failure(what);
 }
 
-uint32_t get16(const uint8_t* p) { return p[0] | (p[1] << 8); }
+uint32_t get16(const uint8_t* p) {
+  return p[0] | (p[1] << 8);
+}
 uint32_t get32(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
@@ -128,8 +130,17 @@ std::vector<uint8_t> read_code_lengths(Bits& bits, uint32_t total, uint32_t set_
 std::vector<uint8_t> fixed_set() {
   std::vector<uint8_t> l(344);
   for (uint32_t i = 0; i < 344; ++i)
-    l[i] = i < 244 ? 8 : i < 256 ? 9 : i == 256 ? 0 : i < 261 ? 9 : i < 266 ? 10 : i < 288 ? 11
-         : i < 292 ? 4 : i < 316 ? 5 : i < 330 ? 0 : i < 332 ? 3 : 4;
+    l[i] = i < 244    ? 8
+           : i < 256  ? 9
+           : i == 256 ? 0
+           : i < 261  ? 9
+           : i < 266  ? 10
+           : i < 288  ? 11
+           : i < 292  ? 4
+           : i < 316  ? 5
+           : i < 330  ? 0
+           : i < 332  ? 3
+                      : 4;
   return l;
 }
 
@@ -154,7 +165,8 @@ void decode_payload(Bits& bits, std::vector<uint8_t>& out, uint32_t size, uint32
     const uint8_t* l = lengths.data() + set * set_length;
     const Code literal(l, 288);
     std::vector<Code> dist;
-    for (uint32_t t = 0; t < tables; ++t) dist.emplace_back(l + format::kDistanceOffset[t], format::kDistanceSymbols[t]);
+    for (uint32_t t = 0; t < tables; ++t)
+      dist.emplace_back(l + format::kDistanceOffset[t], format::kDistanceSymbols[t]);
     while (out.size() < limit) {
       const uint32_t s = literal.decode(bits);
       if (s < 256) {
@@ -164,9 +176,12 @@ void decode_payload(Bits& bits, std::vector<uint8_t>& out, uint32_t size, uint32
       if (s == 256) break;
       require(s != 287, "symbol 287");
       uint32_t length;
-      if (s <= 265) length = s - 255;
-      else if (s == 286) length = 259 + bits.get(15);
-      else length = format::kLengthBase[s - 266] + bits.get(format::kLengthExtra[s - 266]);
+      if (s <= 265)
+        length = s - 255;
+      else if (s == 286)
+        length = 259 + bits.get(15);
+      else
+        length = format::kLengthBase[s - 266] + bits.get(format::kLengthExtra[s - 266]);
       const uint32_t table = format::distance_table_for(length, tables);
       const uint32_t m = dist[table].decode(bits);
       uint32_t distance;
@@ -183,7 +198,8 @@ void decode_payload(Bits& bits, std::vector<uint8_t>& out, uint32_t size, uint32
         last = distance;
       }
       require(distance != 0, "remembered distance used before any was sent");
-      require(distance <= out.size() - block_begin + history, "match reaches before the kept window");
+      require(distance <= out.size() - block_begin + history,
+              "match reaches before the kept window");
       require(out.size() + length <= limit, "match runs past the block's end");
       for (uint32_t k = 0; k < length; ++k) out.push_back(out[out.size() - distance]);
     }
@@ -220,8 +236,9 @@ void read(const std::vector<uint8_t>& bytes, Archive* a) {
   size_t at = directory_offset;
   while (at < bytes.size()) {
     require(bytes.size() - at >= 6 + 7, "truncated directory block");
-    require(std::equal(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at) + 6,
-                       format::kDirectorySignature), "directory signature");
+    require(std::equal(bytes.begin() + static_cast<long>(at),
+                       bytes.begin() + static_cast<long>(at) + 6, format::kDirectorySignature),
+            "directory signature");
     at += 6;
     const size_t avail = std::min<size_t>(format::kDirectoryChunkMax, bytes.size() - at);
     Bits bits(&bytes[at], avail);
@@ -231,7 +248,8 @@ void read(const std::vector<uint8_t>& bytes, Archive* a) {
     info.size = bits.get(20);
     info.chunk_length = bits.get(20);
     info.selector = bits.get(5);
-    require(info.size <= format::kEntryStagingSize, "directory block decodes to more than 8,192 bytes");
+    require(info.size <= format::kEntryStagingSize,
+            "directory block decodes to more than 8,192 bytes");
     std::vector<uint8_t> block;
     if (info.type == 0) {
       require(avail >= 7 + info.size, "stored directory block beyond what is read in one go");
@@ -280,7 +298,8 @@ void read(const std::vector<uint8_t>& bytes, Archive* a) {
     done.push_back(first.stream_offset);
     size_t pos = first.stream_offset + 6;
     require(std::equal(bytes.begin() + first.stream_offset, bytes.begin() + first.stream_offset + 6,
-                       format::kStreamLead), "stream lead bytes");
+                       format::kStreamLead),
+            "stream lead bytes");
     std::vector<uint8_t> stream;
     std::vector<uint32_t> starts;
     uint32_t held = 0;
@@ -301,7 +320,8 @@ void read(const std::vector<uint8_t>& bytes, Archive* a) {
         held += info.size;
       } else {
         require(info.type == 1, "block type");
-        const uint32_t history = starts.size() == 1 ? 0 : std::min(held, format::window_size(info.selector));
+        const uint32_t history =
+            starts.size() == 1 ? 0 : std::min(held, format::window_size(info.selector));
         decode_payload(bits, stream, info.size, history, &info);
         held = history + info.size;
       }
@@ -317,7 +337,8 @@ void read(const std::vector<uint8_t>& bytes, Archive* a) {
       require(get32(member) == e.size, "member length field");
       require(member[10] == e.flags, "member flags field");
       const uint32_t contents_at = e.stream_position + 11 + name_length;
-      require(contents_at + static_cast<uint64_t>(e.size) + 4 <= stream.size(), "member outside the stream");
+      require(contents_at + static_cast<uint64_t>(e.size) + 4 <= stream.size(),
+              "member outside the stream");
       e.contents.assign(&stream[contents_at], &stream[contents_at] + e.size);
       if (e.flags & format::kFlagCall32) restore_calls(e, contents_at, starts);
       require(builder::crc32(e.contents.data(), e.contents.size()) == e.crc, "CRC of " + e.name);

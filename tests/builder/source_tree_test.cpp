@@ -1,16 +1,16 @@
 // Collecting a folder tree for packing: order, names, times and attributes, and the
 // errors a user must see with the file's name and the reason.
+#include "builder/source_tree.h"
+
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
 
 #include "builder/archive_writer.h"
-#include "builder/source_tree.h"
 
 namespace {
 
@@ -47,7 +47,8 @@ TEST_F(SourceTreeTest, FoldersComeBeforeTheirContentsWithBackslashNamesTimesAndA
   ASSERT_TRUE(builder::scan_tree(root_, &entries, &error)) << error;
   std::vector<std::string> names;
   for (const auto& e : entries) names.push_back(e.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b", "b\\a.txt", "b\\inner", "b\\inner\\z.txt"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"a.txt", "b", "b\\a.txt", "b\\inner", "b\\inner\\z.txt"}));
   EXPECT_TRUE(entries[1].folder);
   EXPECT_EQ(entries[1].attributes & 0x10, 0x10);
   EXPECT_EQ(entries[2].attributes & 0x01, 0x01);  // no owner write bit: read-only
@@ -91,9 +92,7 @@ TEST_F(SourceTreeTest, ErrorsNameTheFileAndTheReason) {
       {"special file",
        [](SourceTreeTest& t) { ASSERT_EQ(mkfifo((t.root_ + "/pipe").c_str(), 0644), 0); },
        "not a regular file"},
-      {"backslash in a name",
-       [](SourceTreeTest& t) { t.write("a\\b.txt", "x"); },
-       "backslash"},
+      {"backslash in a name", [](SourceTreeTest& t) { t.write("a\\b.txt", "x"); }, "backslash"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -1,11 +1,12 @@
 // Stamping a stub's IntegrityRecord.
+#include "builder/stamp.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "archive/installer_image.h"
 #include "builder/checksum.h"
-#include "builder/stamp.h"
 #include "test_data.h"
 
 namespace {

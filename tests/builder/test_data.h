@@ -18,14 +18,16 @@ inline std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
 inline std::vector<uint8_t> repetitive(size_t n) {
   std::vector<uint8_t> v(n);
   const char* pattern = "abcabcabd";
-  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(i % 5000 < 4000 ? pattern[i % 9] : 'z');
+  for (size_t i = 0; i < n; ++i)
+    v[i] = static_cast<uint8_t>(i % 5000 < 4000 ? pattern[i % 9] : 'z');
   return v;
 }
 
 inline std::vector<uint8_t> text(size_t n, uint32_t seed) {
-  static const char* words[] = {"the ", "installer ", "reads ", "a ", "block ", "of ", "compressed ",
-                                "data, ", "and ", "writes ", "files.\n", "window ", "history ",
-                                "match ", "distance ", "length ", "table ", "symbol "};
+  static const char* words[] = {"the ",     "installer ",  "reads ",   "a ",     "block ",
+                                "of ",      "compressed ", "data, ",   "and ",   "writes ",
+                                "files.\n", "window ",     "history ", "match ", "distance ",
+                                "length ",  "table ",      "symbol "};
   std::mt19937 rng(seed);
   std::string s;
   while (s.size() < n) s += words[rng() % (sizeof words / sizeof *words)];

@@ -26,7 +26,9 @@ class BlockDecoderTest : public ReaderTest {
     buffer_ = history;
     buffer_.resize(history.size() + size + 64, 0xAB);
     const ResultCode rc = decode_block(buffer_.data(), uint32_t(history.size()), size);
-    if (rc >= 0) output_.assign(buffer_.begin() + long(history.size()), buffer_.begin() + long(history.size()) + rc);
+    if (rc >= 0)
+      output_.assign(buffer_.begin() + long(history.size()),
+                     buffer_.begin() + long(history.size()) + rc);
     return rc;
   }
   std::string output_text() const { return std::string(output_.begin(), output_.end()); }
@@ -41,9 +43,17 @@ TEST_F(BlockDecoderTest, LiteralsMatchesAndRememberedDistances) {
     Encode encode;
     std::string expected;
   } cases[] = {
-      {"distance 1 repeats the last byte", [](BlockEncoder& e) { e.literal('x'); e.match(10, 1); },
+      {"distance 1 repeats the last byte",
+       [](BlockEncoder& e) {
+         e.literal('x');
+         e.match(10, 1);
+       },
        std::string(11, 'x')},
-      {"overlapping copy", [](BlockEncoder& e) { e.literals("abcdef"); e.match(7, 3); },
+      {"overlapping copy",
+       [](BlockEncoder& e) {
+         e.literals("abcdef");
+         e.match(7, 3);
+       },
        "abcdefdefdefd"},
       // Distance 10 (symbol 8, extra 1), then symbol 3 (distance 2), then symbol 0: 10 again.
       {"short distances leave the remembered ones alone",
@@ -53,7 +63,10 @@ TEST_F(BlockDecoderTest, LiteralsMatchesAndRememberedDistances) {
          e.match_symbol(3, 3);
          e.match_symbol(3, 0);
        },
-       "0123456789ab" "234" "343" "89a"},
+       "0123456789ab"
+       "234"
+       "343"
+       "89a"},
       // Distances 9, 13; symbol 1 swaps back to 9, symbol 1 again to 13.
       {"symbol 1 twice returns to the distance before",
        [](BlockEncoder& e) {
@@ -63,10 +76,23 @@ TEST_F(BlockDecoderTest, LiteralsMatchesAndRememberedDistances) {
          e.match_symbol(2, 1);
          e.match_symbol(2, 1);
        },
-       "ABCDEFGHIJKLMNOPQ" "IJ" "GH" "MN" "KL"},
+       "ABCDEFGHIJKLMNOPQ"
+       "IJ"
+       "GH"
+       "MN"
+       "KL"},
       {"a match reaching before the buffer is dropped",
-       [](BlockEncoder& e) { e.literal('a'); e.match(5, 2); e.literal('b'); }, "ab"},
-      {"long match symbol", [](BlockEncoder& e) { e.literal('z'); e.match(1000, 1); },
+       [](BlockEncoder& e) {
+         e.literal('a');
+         e.match(5, 2);
+         e.literal('b');
+       },
+       "ab"},
+      {"long match symbol",
+       [](BlockEncoder& e) {
+         e.literal('z');
+         e.match(1000, 1);
+       },
        std::string(1001, 'z')},
   };
   for (const auto& c : cases) {
@@ -76,7 +102,14 @@ TEST_F(BlockDecoderTest, LiteralsMatchesAndRememberedDistances) {
 }
 
 TEST_F(BlockDecoderTest, FixedSetAndCursorLeftOnTheNextByte) {
-  ASSERT_EQ(run(2, {}, [](BlockEncoder& e) { e.literals("hello, hello"); e.match(4, 7); }, 16), 16);
+  ASSERT_EQ(run(
+                2, {},
+                [](BlockEncoder& e) {
+                  e.literals("hello, hello");
+                  e.match(4, 7);
+                },
+                16),
+            16);
   EXPECT_EQ(output_text(), "hello, hello, he");
   EXPECT_EQ(archive_reader.bit_offset, 0u);
   EXPECT_EQ(size_t(archive_reader.cursor - input_.data()), (bits_used_ + 7) / 8);
@@ -85,11 +118,16 @@ TEST_F(BlockDecoderTest, FixedSetAndCursorLeftOnTheNextByte) {
 TEST_F(BlockDecoderTest, DistanceRangesReachTheRightByte) {
   // Earlier output of 1 MiB + 16 bytes, each position distinct enough to tell apart.
   Bytes history((1u << 20) + 16);
-  for (size_t i = 0; i < history.size(); ++i) history[i] = uint8_t(i * 7 + (i >> 8) * 13 + (i >> 16));
-  const uint32_t distances[] = {1, 2, 4, 5, 6, 7, 8, 9, 12, 13, 16, 17, 8192, 8193,
+  for (size_t i = 0; i < history.size(); ++i)
+    history[i] = uint8_t(i * 7 + (i >> 8) * 13 + (i >> 16));
+  const uint32_t distances[] = {1,      2,      4,      5,      6,       7,      8,
+                                9,      12,     13,     16,     17,      8192,   8193,
                                 524288, 524289, 786432, 786433, 1048575, 1048576};
   for (uint32_t d : distances) {
-    ASSERT_EQ(run(2, {standard_set(2)}, [&](BlockEncoder& e) { e.match(4, d); }, 4, history), 4) << d;
+    ASSERT_EQ(run(
+                  2, {standard_set(2)}, [&](BlockEncoder& e) { e.match(4, d); }, 4, history),
+              4)
+        << d;
     for (uint32_t i = 0; i < 4; ++i) {
       // The copy may overlap its own output when d < 4.
       const Bytes& b = buffer_;
@@ -107,7 +145,13 @@ TEST_F(BlockDecoderTest, MultiByteCopiesEqualByteByByteCopies) {
       for (uint32_t len : {2u, 7u, 8u, 9u, 16u, 17u, 40u, 300u}) {
         const std::string seed = "qwertyuiopasdfghjklz";
         const uint32_t size = uint32_t(seed.size() + len + std::strlen(tail));
-        ASSERT_GE(run(2, {standard_set(2)}, [&](BlockEncoder& e) { e.literals(seed); e.match(len, d); e.literals(tail); },
+        ASSERT_GE(run(
+                      2, {standard_set(2)},
+                      [&](BlockEncoder& e) {
+                        e.literals(seed);
+                        e.match(len, d);
+                        e.literals(tail);
+                      },
                       size),
                   0);
         std::string expected = seed;
@@ -124,43 +168,75 @@ TEST_F(BlockDecoderTest, MultiByteCopiesEqualByteByByteCopies) {
 TEST_F(BlockDecoderTest, TableSetSwitching) {
   const Sets two = {standard_set(2, 0), standard_set(2, 100)};
   // The second symbol 256 has no set left: the block ends short.
-  ASSERT_EQ(run(2, two, [](BlockEncoder& e) {
-              e.literals("one");
-              e.switch_set();
-              e.literals("two");
-              e.switch_set();
-              e.literals("lost");
-            }, 20),
+  ASSERT_EQ(run(
+                2, two,
+                [](BlockEncoder& e) {
+                  e.literals("one");
+                  e.switch_set();
+                  e.literals("two");
+                  e.switch_set();
+                  e.literals("lost");
+                },
+                20),
             6);
   EXPECT_EQ(output_text(), "onetwo");
 
   // 32 sets: 31 switches go on, the 32nd symbol 256 ends the block.
   Sets many;
   for (unsigned k = 0; k < 32; ++k) many.push_back(standard_set(2, k * 9));
-  ASSERT_EQ(run(2, many, [](BlockEncoder& e) {
-              for (int k = 0; k < 32; ++k) {
-                e.literal(uint8_t('A' + k));
-                e.switch_set();
-              }
-              e.literal('!');
-            }, 100),
+  ASSERT_EQ(run(
+                2, many,
+                [](BlockEncoder& e) {
+                  for (int k = 0; k < 32; ++k) {
+                    e.literal(uint8_t('A' + k));
+                    e.switch_set();
+                  }
+                  e.literal('!');
+                },
+                100),
             32);
   EXPECT_EQ(output_[31], uint8_t('A' + 31));
 }
 
 TEST_F(BlockDecoderTest, EndsOfBlock) {
   // Output complete: the remaining symbols are not read.
-  ASSERT_EQ(run(2, {standard_set(2)}, [](BlockEncoder& e) { e.literals("ab"); e.match(10, 1); e.literals("cd"); }, 5), 5);
+  ASSERT_EQ(run(
+                2, {standard_set(2)},
+                [](BlockEncoder& e) {
+                  e.literals("ab");
+                  e.match(10, 1);
+                  e.literals("cd");
+                },
+                5),
+            5);
   EXPECT_EQ(output_text(), "abbbb");
   // The chunk's data end first: the block comes out short (8-bit codes of the fixed set
   // keep the data byte-aligned, so no padding bits remain to be read).
-  ASSERT_EQ(run(2, {}, [](BlockEncoder& e) { e.literals("abc"); }, 50), 3);
+  ASSERT_EQ(run(
+                2, {}, [](BlockEncoder& e) { e.literals("abc"); }, 50),
+            3);
   // Symbol 287 ends the block.
-  ASSERT_EQ(run(2, {standard_set(2)}, [](BlockEncoder& e) { e.literals("ab"); e.symbol(287); e.literal('c'); }, 10), 2);
+  ASSERT_EQ(run(
+                2, {standard_set(2)},
+                [](BlockEncoder& e) {
+                  e.literals("ab");
+                  e.symbol(287);
+                  e.literal('c');
+                },
+                10),
+            2);
   // A remembered distance never sent in this block ends it: the bytes of the buffer
   // that would have been copied never become output.
   const Bytes stale = text_bytes("STALE");
-  ASSERT_EQ(run(2, {standard_set(2)}, [](BlockEncoder& e) { e.literal('a'); e.match_symbol(4, 0); e.literal('b'); }, 10, stale), 1);
+  ASSERT_EQ(run(
+                2, {standard_set(2)},
+                [](BlockEncoder& e) {
+                  e.literal('a');
+                  e.match_symbol(4, 0);
+                  e.literal('b');
+                },
+                10, stale),
+            1);
   EXPECT_EQ(output_text(), "a");
 }
 
@@ -193,10 +269,25 @@ TEST_F(BlockDecoderTest, BitsThatBeginNoCodeEndTheBlock) {
 
 TEST_F(BlockDecoderTest, DistanceTableCounts) {
   // D = 1: length-2 matches use table 0 like every other match.
-  ASSERT_EQ(run(1, {standard_set(1)}, [](BlockEncoder& e) { e.literals("xyz"); e.match(2, 3); }, 5), 5);
+  ASSERT_EQ(run(
+                1, {standard_set(1)},
+                [](BlockEncoder& e) {
+                  e.literals("xyz");
+                  e.match(2, 3);
+                },
+                5),
+            5);
   EXPECT_EQ(output_text(), "xyzxy");
   // D = 3: length-3 matches use table 2.
-  ASSERT_EQ(run(3, {standard_set(3)}, [](BlockEncoder& e) { e.literals("xyz"); e.match(3, 3); e.match(2, 1); }, 8), 8);
+  ASSERT_EQ(run(
+                3, {standard_set(3)},
+                [](BlockEncoder& e) {
+                  e.literals("xyz");
+                  e.match(3, 3);
+                  e.match(2, 1);
+                },
+                8),
+            8);
   EXPECT_EQ(output_text(), "xyzxyzzz");
 
   struct Bad {
@@ -216,7 +307,9 @@ TEST_F(BlockDecoderTest, DistanceTableCounts) {
 
 TEST_F(BlockDecoderTest, CancelAtTheFirstSetSwitch) {
   install_state.cancel_requested = 1;
-  EXPECT_EQ(run(2, {}, [](BlockEncoder& e) { e.literals("abc"); }, 3), kResultCancelled);
+  EXPECT_EQ(run(
+                2, {}, [](BlockEncoder& e) { e.literals("abc"); }, 3),
+            kResultCancelled);
 }
 
 }  // namespace

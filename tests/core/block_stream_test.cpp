@@ -40,7 +40,8 @@ class BlockStreamTest : public ReaderTest {
   ResultCode extract(const Member& m, uint8_t flags = 0, uint32_t stream_offset = 0) {
     const std::string path = dir_ + "/out";
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-    const ResultCode rc = extract_stream(fd, stream_offset, m.position, uint32_t(m.contents.size()), flags);
+    const ResultCode rc =
+        extract_stream(fd, stream_offset, m.position, uint32_t(m.contents.size()), flags);
     close(fd);
     out_ = read_file(path);
     return rc;
@@ -49,7 +50,8 @@ class BlockStreamTest : public ReaderTest {
   static std::vector<Bytes> literal_chunks(const Bytes& data, size_t step, unsigned selector = 0) {
     std::vector<Bytes> chunks;
     for (size_t at = 0; at < data.size(); at += step) {
-      const Bytes part(data.begin() + long(at), data.begin() + long(std::min(data.size(), at + step)));
+      const Bytes part(data.begin() + long(at),
+                       data.begin() + long(std::min(data.size(), at + step)));
       chunks.push_back(literal_chunk(part, at + step >= data.size(), selector));
     }
     return chunks;
@@ -90,7 +92,8 @@ TEST_F(BlockStreamTest, MembersOfOneStreamAcrossBlockBoundaries) {
 }
 
 TEST_F(BlockStreamTest, EntriesInStreamOrderDecodeEachBlockOnce) {
-  std::vector<Member> members = {{"a", pattern(100, 14)}, {"b", pattern(100, 15)}, {"c", pattern(100, 16)}};
+  std::vector<Member> members = {
+      {"a", pattern(100, 14)}, {"b", pattern(100, 15)}, {"c", pattern(100, 16)}};
   const std::vector<Bytes> chunks = literal_chunks(layout(members), 60);
   open_stream(chunks);
   ASSERT_EQ(extract(members[0]), kResultOk);
@@ -112,7 +115,8 @@ TEST_F(BlockStreamTest, ChunksLongerThanOneFillAndStoredBlocksReadPastTheBuffer)
   // 70,000 bytes in one compressed chunk (several fills; 9-bit literals keep symbols
   // off byte boundaries), then a stored block longer than one fill, then a compressed
   // block behind it that must be found right behind the stored bytes.
-  std::vector<Member> members = {{"big", pattern(70000, 3)}, {"stored", pattern(80000, 4)}, {"tail", pattern(500, 5)}};
+  std::vector<Member> members = {
+      {"big", pattern(70000, 3)}, {"stored", pattern(80000, 4)}, {"tail", pattern(500, 5)}};
   for (auto& b : members[0].contents) b = uint8_t(b | 0xF0);
   const Bytes stream = layout(members);
   const size_t cut1 = members[1].position + 20, cut2 = members[2].position + 7;
@@ -139,7 +143,8 @@ TEST_F(BlockStreamTest, StoredBlockKeepsTheWholeWindowOfEarlierOutput) {
   });
   Bytes head = member_bytes("", {});
   head.resize(11);  // the member header alone; its contents follow in the next blocks
-  open_stream({literal_chunk(head, false), literal_chunk(first, false), stored_chunk(stored, false), third});
+  open_stream({literal_chunk(head, false), literal_chunk(first, false), stored_chunk(stored, false),
+               third});
   Member m{"w", {}};
   m.contents.assign(first.begin() + 10, first.begin() + 50);
   m.position = 11 + 1000 + 800;

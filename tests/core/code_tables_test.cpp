@@ -40,7 +40,8 @@ TEST_F(CodeTablesTest, CanonicalCodesOfTheClassicExample) {
   const std::vector<uint8_t> lengths = {3, 3, 3, 3, 3, 2, 4, 4, 0};
   std::vector<uint32_t> codes(9, 0xDEAD);
   canonical_codes(codes.data(), lengths.data(), 9);
-  const std::vector<uint32_t> expected = {0b010, 0b110, 0b001, 0b101, 0b011, 0b00, 0b0111, 0b1111, 0xDEAD};
+  const std::vector<uint32_t> expected = {0b010, 0b110,  0b001,  0b101, 0b011,
+                                          0b00,  0b0111, 0b1111, 0xDEAD};
   EXPECT_EQ(codes, expected);
 }
 
@@ -133,7 +134,8 @@ TEST_F(CodeLengthReadTest, RunFieldsOfTheCodeLengthAlphabet) {
     // Length 1 for the symbol at position `skipped` and the next, then zero runs to 21.
     w.put(2, 5);
     w.put(2, 5);
-    for (uint32_t pos = c.skipped + 2, weight = 1; pos < 21; pos += weight, weight *= 2) w.put(0, 5);
+    for (uint32_t pos = c.skipped + 2, weight = 1; pos < 21; pos += weight, weight *= 2)
+      w.put(0, 5);
     // Codes 0 and 1: a 0 bit is symbol `skipped`, a delta from 0.
     w.put(0, 1);
     std::vector<uint8_t> out;

@@ -30,7 +30,8 @@ TEST_F(Crc32Test, MatchesBitwiseReferenceForEveryLengthAndAnySplit) {
   const uint32_t whole = crc_update(data.data(), uint32_t(data.size()), 0xFFFFFFFFu);
   for (uint32_t split = 0; split <= data.size(); ++split) {
     const uint32_t first = crc_update(data.data(), split, 0xFFFFFFFFu);
-    EXPECT_EQ(crc_update(data.data() + split, uint32_t(data.size()) - split, first), whole) << split;
+    EXPECT_EQ(crc_update(data.data() + split, uint32_t(data.size()) - split, first), whole)
+        << split;
   }
 }
 

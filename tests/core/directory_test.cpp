@@ -34,7 +34,9 @@ Bytes record(uint32_t stream_offset, uint32_t position, uint32_t size, const std
   return b;
 }
 
-Bytes signature() { return text_bytes(std::string("ZPXDE") + '\0'); }
+Bytes signature() {
+  return text_bytes(std::string("ZPXDE") + '\0');
+}
 
 Bytes directory_block(const Bytes& decoded, bool stored) {
   Bytes b = signature();
@@ -71,7 +73,8 @@ class DirectoryTest : public ReaderTest {
 TEST_F(DirectoryTest, ExampleRecordAndOneCompressedBlock) {
   Bytes decoded = kExampleRecord;
   append(decoded, text_bytes("README.TXT"));
-  for (int i = 0; i < 4; ++i) append(decoded, record(42, 500 + i, 10 * i, "file" + std::to_string(i) + ".dat"));
+  for (int i = 0; i < 4; ++i)
+    append(decoded, record(42, 500 + i, 10 * i, "file" + std::to_string(i) + ".dat"));
   open_directory(Bytes(42, 0), directory_block(decoded, false));
 
   EntryRecord e;
@@ -152,7 +155,8 @@ TEST_F(DirectoryTest, DamagedBlocks) {
            }));
     cases.push_back({"decoded length above the staging area", d});
   }
-  cases.push_back({"fewer than 38 bytes in the block", directory_block(Bytes(good.begin(), good.begin() + 37), true)});
+  cases.push_back({"fewer than 38 bytes in the block",
+                   directory_block(Bytes(good.begin(), good.begin() + 37), true)});
   {
     Bytes d = good;
     d[26] = 2;  // name length 2, one byte there
@@ -166,7 +170,8 @@ TEST_F(DirectoryTest, DamagedBlocks) {
     std::string name;
     EXPECT_EQ(next(e, name), kResultDamaged) << c.what;
     // Nothing was written past the staging area.
-    for (size_t i = format::kEntryStagingSize; i < staging_.size(); ++i) ASSERT_EQ(staging_[i], 0x5E) << c.what;
+    for (size_t i = format::kEntryStagingSize; i < staging_.size(); ++i)
+      ASSERT_EQ(staging_[i], 0x5E) << c.what;
     TearDown();
   }
   SetUp();
@@ -230,7 +235,8 @@ TEST_F(DirectoryTest, DirectoryReadBetweenTwoEntriesOfOneStream) {
            BlockEncoder enc(w, 2, {});
            for (uint8_t b : b1) enc.literal(b);
          }));
-  append(file, stored_chunk(Bytes(stream.begin() + long(cut1), stream.begin() + long(cut2)), false));
+  append(file,
+         stored_chunk(Bytes(stream.begin() + long(cut1), stream.begin() + long(cut2)), false));
   append(file, literal_chunk(Bytes(stream.begin() + long(cut2), stream.end()), true));
 
   Bytes first = record(0, positions[0], uint32_t(members[0].second.size()), "one");
@@ -247,7 +253,8 @@ TEST_F(DirectoryTest, DirectoryReadBetweenTwoEntriesOfOneStream) {
   for (size_t i = 0; i < members.size(); ++i) {
     ASSERT_EQ(next(e, name), kResultOk);
     ASSERT_EQ(name, members[i].first);
-    ASSERT_EQ(extract_stream(kNoFile, e.stream_offset, e.stream_position, e.size, 0), kResultOk) << name;
+    ASSERT_EQ(extract_stream(kNoFile, e.stream_offset, e.stream_position, e.size, 0), kResultOk)
+        << name;
     EXPECT_EQ(archive_reader.running_crc, reference_crc(members[i].second)) << name;
   }
 }

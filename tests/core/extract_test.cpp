@@ -1,5 +1,6 @@
 #include "archive/extract.h"
 
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,8 +11,6 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "archive/installer_image.h"
 #include "codec/archive_reader.h"
@@ -78,10 +77,14 @@ TEST_F(Extract, WritesFilesAndFoldersWithContentsTimesAndAttributes) {
   std::string big;
   for (int i = 0; i < 20000; ++i) big.push_back(static_cast<char>(i * 31 % 251));
   TestEntry sub{.name = "sub", .folder = true, .attributes = 0x12};  // hidden folder
-  TestEntry first{.name = "readme.txt", .contents = "hello, world\n", .creation_date = 0x2849,
-                  .creation_time = 0xB026, .write_date = 0x2926, .write_time = 0x98F1};
+  TestEntry first{.name = "readme.txt",
+                  .contents = "hello, world\n",
+                  .creation_date = 0x2849,
+                  .creation_time = 0xB026,
+                  .write_date = 0x2926,
+                  .write_time = 0x98F1};
   TestEntry inner{.name = "sub\\data.bin", .contents = big, .attributes = 0x21};  // read-only
-  TestEntry empty{.name = "empty.txt", .contents = "", .attributes = 0x06};  // hidden, system
+  TestEntry empty{.name = "empty.txt", .contents = "", .attributes = 0x06};       // hidden, system
   TestEntry other{.name = "other.txt", .contents = "second stream", .stream = 1};
   // Small blocks: member headers, names and contents cross block boundaries.
   open({sub, first, inner, empty, other}, {.block_size = 7});
@@ -117,7 +120,8 @@ TEST_F(Extract, WritesFilesAndFoldersWithContentsTimesAndAttributes) {
 TEST_F(Extract, DirectoryInSeveralBlocksWithSkippedBytes) {
   std::vector<TestEntry> entries;
   for (int i = 0; i < 40; ++i) {
-    entries.push_back({.name = "f" + std::to_string(i), .contents = std::string(i, 'a' + i % 26),
+    entries.push_back({.name = "f" + std::to_string(i),
+                       .contents = std::string(i, 'a' + i % 26),
                        .skipped = std::string(i % 3, 'x')});
   }
   open(entries, {.directory_block_size = 200});
@@ -235,7 +239,8 @@ TEST_F(Extract, OutputThatCannotBeCreated) {
 TEST_F(Extract, WriteFailureStopsWithTheDiskFullReason) {
   // Files larger than the process may write: the write fails as a full disk.
   const std::string big(100000, 'b');
-  open({{.name = "small", .contents = "s"}, {.name = "big", .contents = big},
+  open({{.name = "small", .contents = "s"},
+        {.name = "big", .contents = big},
         {.name = "after", .contents = "a"}});
   struct rlimit old_limit;
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
@@ -295,9 +300,12 @@ TEST_F(Extract, CancelBeforeAndDuringExtraction) {
 }
 
 TEST_F(Extract, NamesLeadingOutOfTheFolderAreRefused) {
-  const char* unsafe[] = {"..\\evil.txt", "a\\..\\..\\evil.txt", "../evil.txt", "a/../../evil.txt",
-                          "\\evil.txt",   "/evil.txt",           "C:evil.txt",  "x:\\evil.txt",
-                          "a:b",          "..",                  "sub\\.."};
+  const char* unsafe[] = {"..\\evil.txt", "a\\..\\..\\evil.txt",
+                          "../evil.txt",  "a/../../evil.txt",
+                          "\\evil.txt",   "/evil.txt",
+                          "C:evil.txt",   "x:\\evil.txt",
+                          "a:b",          "..",
+                          "sub\\.."};
   for (const char* name : unsafe) {
     std::filesystem::remove_all(root.posix("C:\\Inst"));
     fake_ui.reset();
@@ -473,12 +481,20 @@ TEST_F(MainDialog, ResultTellsWhetherToRegister) {
     int32_t result;
     const char* folder = "C:\\Inst";
   } cases[] = {
-      {"install folder not creatable", {{.name = "a", .contents = "A"}}, kIdOk, 0, -1,
+      {"install folder not creatable",
+       {{.name = "a", .contents = "A"}},
+       kIdOk,
+       0,
+       -1,
        "C:\\blocker\\Inst"},
       {"complete", {{.name = "a", .contents = "A"}}, kIdOk, 0, 0},
       {"file failed, OK", {{.name = "a", .contents = "A", .crc_xor = 1}}, kIdOk, 0, 0},
       {"file failed, Cancel", {{.name = "a", .contents = "A", .crc_xor = 1}}, kIdCancel, 0, -1},
-      {"Cancel pressed", {{.name = "a", .contents = "A"}, {.name = "b", .contents = "B"}}, kIdOk, 2, -1},
+      {"Cancel pressed",
+       {{.name = "a", .contents = "A"}, {.name = "b", .contents = "B"}},
+       kIdOk,
+       2,
+       -1},
       // Cancel during the last file: everything is written, but the user said Cancel.
       {"Cancel at the end", {{.name = "a", .contents = "A"}}, kIdOk, 2, -1},
   };

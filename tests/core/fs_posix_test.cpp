@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -9,8 +10,6 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "codec/archive_reader.h"
 #include "platform/fs.h"

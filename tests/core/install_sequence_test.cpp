@@ -1,18 +1,17 @@
 #include "installer/install_sequence.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "archive/installer_image.h"
 #include "codec/archive_reader.h"
@@ -69,16 +68,17 @@ class InstallSequence : public ::testing::Test {
   // Writes the installer file; returns its bytes.
   std::string write_installer(const std::vector<TestEntry>& entries,
                               const TestArchiveOptions& options = {}) {
-    std::string bytes = build_test_installer(build_test_archive(entries, options), kStubLength,
-                                             &saved_record);
+    std::string bytes =
+        build_test_installer(build_test_archive(entries, options), kStubLength, &saved_record);
     set_record(saved_record);
     write_file(root.posix("C:\\setup.exe"), bytes);
     return bytes;
   }
 
   std::vector<TestEntry> program_entries() const {
-    return {{.name = "Zarpex32.exe", .contents = "#!/bin/sh\ntouch " + mark + "\n", .attributes = 0x20},
-            {.name = "readme.txt", .contents = "read me"}};
+    return {
+        {.name = "Zarpex32.exe", .contents = "#!/bin/sh\ntouch " + mark + "\n", .attributes = 0x20},
+        {.name = "readme.txt", .contents = "read me"}};
   }
 
   bool started() {

@@ -39,7 +39,8 @@ class InstallerImageTest : public ReaderTest {
 TEST_F(InstallerImageTest, TagPrecedesTheRecordInInitialisedData) {
   const volatile char* tag = integrity_block.tag;
   for (uint32_t i = 0; i < kIntegrityTagSize; ++i) EXPECT_EQ(tag[i], kIntegrityTag[i]);
-  EXPECT_EQ(reinterpret_cast<const volatile char*>(&integrity_block.record), tag + kIntegrityTagSize);
+  EXPECT_EQ(reinterpret_cast<const volatile char*>(&integrity_block.record),
+            tag + kIntegrityTagSize);
 }
 
 TEST_F(InstallerImageTest, IntactStubPassesWhateverFollowsIt) {

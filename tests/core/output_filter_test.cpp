@@ -18,7 +18,8 @@ class OutputFilterTest : public ReaderTest {
     archive_reader.running_crc = 0xFFFFFFFFu;
     const std::string path = dir_ + "/f";
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-    const ResultCode rc = filter_output_run(fd, run.data(), uint32_t(run.size()), run_offset, file_size);
+    const ResultCode rc =
+        filter_output_run(fd, run.data(), uint32_t(run.size()), run_offset, file_size);
     close(fd);
     out_ = read_file(path);
     return rc;
@@ -57,7 +58,10 @@ TEST_F(OutputFilterTest, OpcodesNearTheRunEndAndBackToBack) {
     Bytes run, expected;
   } cases[] = {
       {"run no longer than W is its tail", 4, {0xE8, 1, 2, 3}, {0xE8, 1, 2, 3}},
-      {"E8 as the (W+1)-th byte from the end is converted", 2, {9, 0xE8, 0x05, 0x00}, {9, 0xE8, 0x03, 0x00}},
+      {"E8 as the (W+1)-th byte from the end is converted",
+       2,
+       {9, 0xE8, 0x05, 0x00},
+       {9, 0xE8, 0x03, 0x00}},
       {"E8 among the last W bytes is not", 2, {9, 9, 0xE8, 0x05}, {9, 9, 0xE8, 0x05}},
       // The second E8 is the first byte of the operand: 0xE8E8 - 2 = 0xE8E6.
       {"E8 E8: the second is operand", 2, {7, 0xE8, 0xE8, 0xE8, 0x00}, {7, 0xE8, 0xE6, 0xE8, 0x00}},
@@ -86,8 +90,10 @@ TEST_F(OutputFilterTest, LongRunsEqualOnePassAndCancelStillCounts) {
     const uint32_t off = run_offset + uint32_t(p);
     const int64_t sv = int32_t(v);
     uint32_t r = v;
-    if (v < file_size) r = v - off;
-    else if (sv < 0 && sv >= -int64_t(off)) r = file_size - off - 1 - v;
+    if (v < file_size)
+      r = v - off;
+    else if (sv < 0 && sv >= -int64_t(off))
+      r = file_size - off - 1 - v;
     for (int i = 0; i < 4; ++i) expected.push_back(uint8_t(r >> (8 * i)));
     p += 4;
   }
@@ -98,7 +104,8 @@ TEST_F(OutputFilterTest, LongRunsEqualOnePassAndCancelStillCounts) {
 
   // kNoFile restores and counts the same way.
   archive_reader.running_crc = 0xFFFFFFFFu;
-  ASSERT_EQ(filter_output_run(kNoFile, run.data(), uint32_t(run.size()), run_offset, file_size), kResultOk);
+  ASSERT_EQ(filter_output_run(kNoFile, run.data(), uint32_t(run.size()), run_offset, file_size),
+            kResultOk);
   EXPECT_EQ(archive_reader.running_crc, ~reference_crc(expected));
 
   // Cancel: the first batch is counted into the CRC but nothing is written.

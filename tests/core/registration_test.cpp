@@ -1,3 +1,4 @@
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -7,8 +8,6 @@
 #include <string>
 #include <thread>
 
-#include <gtest/gtest.h>
-
 #include "installer/install_sequence.h"
 #include "installer/install_state.h"
 #include "installer/system.h"
@@ -16,7 +15,8 @@
 
 namespace {
 
-constexpr char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Zarpex32.exe";
+constexpr char kAppPathKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Zarpex32.exe";
 constexpr char kUserKey[] = "Software\\Kolvane\\Zarpex";
 constexpr char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zarpex";
 

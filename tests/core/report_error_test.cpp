@@ -69,8 +69,8 @@ TEST_F(ReportError, AskFlagDecidesStopOrGoOn) {
     int result;
     uint32_t style;
   } cases[] = {
-      {0, kIdOk, 1, 0x30},       {0, kIdCancel, 1, 0x30}, {1, kIdOk, 0, 0x31},
-      {1, kIdCancel, 1, 0x31},   {1, 0, 1, 0x31},  // the box could not be shown
+      {0, kIdOk, 1, 0x30},     {0, kIdCancel, 1, 0x30}, {1, kIdOk, 0, 0x31},
+      {1, kIdCancel, 1, 0x31}, {1, 0, 1, 0x31},  // the box could not be shown
   };
   for (const Case& c : cases) {
     fake_ui.reset();

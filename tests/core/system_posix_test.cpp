@@ -1,5 +1,4 @@
-#include "installer/system.h"
-
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,8 +9,7 @@
 #include <string>
 #include <thread>
 
-#include <gtest/gtest.h>
-
+#include "installer/system.h"
 #include "support/temp_root.h"
 
 namespace {
@@ -24,9 +22,9 @@ class Registry : public ::testing::Test {
                   const std::string& bytes) {
     RegKey handle = nullptr;
     ASSERT_EQ(sys_reg_create_key(hive, key, &handle), 0);
-    EXPECT_EQ(sys_reg_set_value(handle, name, type, bytes.data(),
-                                static_cast<uint32_t>(bytes.size())),
-              0);
+    EXPECT_EQ(
+        sys_reg_set_value(handle, name, type, bytes.data(), static_cast<uint32_t>(bytes.size())),
+        0);
     sys_reg_close_key(handle);
   }
 };
@@ -82,8 +80,8 @@ TEST_F(Registry, ReplacingAValueAndOpeningParentsAndMissingKeys) {
 
 TEST_F(Registry, HiveWithoutWriteBitRefusesNewKeys) {
   set(kHiveLocalMachine, "SOFTWARE\\Existing", "v", kRegSz, std::string("a", 2));
-  for (const std::string& locked : {root.root() + "/registry/machine",
-                                    root.root() + "/registry/machine/store"}) {
+  for (const std::string& locked :
+       {root.root() + "/registry/machine", root.root() + "/registry/machine/store"}) {
     ASSERT_EQ(chmod(locked.c_str(), 0555), 0);
     RegKey key = nullptr;
     EXPECT_EQ(sys_reg_create_key(kHiveLocalMachine, "SOFTWARE\\New", &key), 5) << locked;
@@ -199,8 +197,7 @@ TEST(WinExec, StartsTheProgramInItsOwnSession) {
   TempRoot root;
   const std::string program = root.posix("C:\\Zarpex32.exe");
   const std::string marker = root.root() + "/started";
-  write_file(program, "#!/bin/sh\ncat /proc/$$/stat > " + marker + "\ntouch " + marker +
-                          ".done\n");
+  write_file(program, "#!/bin/sh\ncat /proc/$$/stat > " + marker + "\ntouch " + marker + ".done\n");
   ASSERT_EQ(chmod(program.c_str(), 0755), 0);
 
   EXPECT_GT(sys_win_exec("C:\\Zarpex32.exe", kSwShowNormal), 31u);

@@ -22,7 +22,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+void set_nonblocking(int fd) {
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
 
 // Reads what a pipe holds; false at its end.
 bool drain_pipe(int fd, std::string* into) {
@@ -69,7 +71,8 @@ RunResult run_program(const RunOptions& options) {
   set_nonblocking(in[1]);
 
   // SIGPIPE would end the test when the child stops reading early.
-  struct sigaction ignore {}, saved {};
+  struct sigaction ignore {
+  }, saved{};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &ignore, &saved);
 
@@ -87,8 +90,10 @@ RunResult run_program(const RunOptions& options) {
   while (out_open || err_open) {
     if (input_open && !pending.empty()) {
       const ssize_t n = write(in[1], pending.data(), pending.size());
-      if (n > 0) pending.erase(0, static_cast<size_t>(n));
-      else if (n < 0 && errno != EAGAIN && errno != EINTR) pending.clear();
+      if (n > 0)
+        pending.erase(0, static_cast<size_t>(n));
+      else if (n < 0 && errno != EAGAIN && errno != EINTR)
+        pending.clear();
     }
     if (input_open && pending.empty() && options.close_input) {
       close(in[1]);
@@ -142,8 +147,8 @@ Scratch::Scratch() {
 Scratch::~Scratch() {
   // Read-only files and folders would stop the removal.
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(path_, ec); it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(path_, ec);
+       it != fs::recursive_directory_iterator(); it.increment(ec)) {
     fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
   fs::remove_all(path_, ec);
@@ -160,7 +165,9 @@ std::vector<std::pair<std::string, std::string>> Scratch::env() const {
   return {{"HOME", home()}, {"ZARPEX_ROOT", root()}};
 }
 
-void make_folders(const std::string& path) { fs::create_directories(path); }
+void make_folders(const std::string& path) {
+  fs::create_directories(path);
+}
 
 void write_file(const std::string& path, const std::string& contents) {
   fs::create_directories(fs::path(path).parent_path());
@@ -224,9 +231,15 @@ std::string noise(size_t size, uint32_t seed) {
   return out;
 }
 
-std::string zpx_bin() { return ZPX_BIN; }
-std::string setup_bin() { return SETUP_BIN; }
-std::string source_dir() { return ZARPEX_SOURCE_DIR; }
+std::string zpx_bin() {
+  return ZPX_BIN;
+}
+std::string setup_bin() {
+  return SETUP_BIN;
+}
+std::string source_dir() {
+  return ZARPEX_SOURCE_DIR;
+}
 
 RunResult build_installer(const std::string& tree, const std::string& out) {
   RunOptions options;
@@ -263,8 +276,8 @@ void patch_file(const std::string& path, size_t offset, const std::string& bytes
   if (!file) throw std::runtime_error("cannot patch " + path);
 }
 
-RunResult run_setup(const Scratch& scratch, const std::string& installer,
-                    const std::string& script, RunOptions extra) {
+RunResult run_setup(const Scratch& scratch, const std::string& installer, const std::string& script,
+                    RunOptions extra) {
   extra.args = {installer};
   extra.input = script;
   auto env = scratch.env();

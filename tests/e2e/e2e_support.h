@@ -10,11 +10,11 @@
 #include <vector>
 
 struct RunOptions {
-  std::vector<std::string> args;  // args[0] is the program
-  std::string input;              // written to standard input
-  bool close_input = true;        // end of input after `input`
+  std::vector<std::string> args;                         // args[0] is the program
+  std::string input;                                     // written to standard input
+  bool close_input = true;                               // end of input after `input`
   std::vector<std::pair<std::string, std::string>> env;  // set in the child
-  std::string cwd;                                         // empty: the test's own
+  std::string cwd;                                       // empty: the test's own
   // When standard output first contains this text, send SIGINT (Ctrl+C) to the child.
   std::string interrupt_on;
   int timeout_ms = 60000;
@@ -85,5 +85,5 @@ size_t find_in_file(const std::string& path, const std::string& needle);
 void patch_file(const std::string& path, size_t offset, const std::string& bytes);
 
 // Runs the installer with a scripted standard input in the scratch environment.
-RunResult run_setup(const Scratch& scratch, const std::string& installer,
-                    const std::string& script, RunOptions extra = {});
+RunResult run_setup(const Scratch& scratch, const std::string& installer, const std::string& script,
+                    RunOptions extra = {});

@@ -3,9 +3,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <sys/xattr.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -141,11 +141,11 @@ TEST_F(InstallerTest, AttributesAndCreationTimeArrive) {
     const std::string path = tree_ + "/attr/" + c.name;
     write_file(path, c.name);
     if (c.dos_bits[0] != '\0') {
-      ASSERT_EQ(setxattr(path.c_str(), "user.zarpex.attributes", c.dos_bits,
-                         std::strlen(c.dos_bits), 0), 0);
+      ASSERT_EQ(
+          setxattr(path.c_str(), "user.zarpex.attributes", c.dos_bits, std::strlen(c.dos_bits), 0),
+          0);
     }
-    ASSERT_EQ(setxattr(path.c_str(), "user.zarpex.creation", created.data(), created.size(), 0),
-              0);
+    ASSERT_EQ(setxattr(path.c_str(), "user.zarpex.creation", created.data(), created.size(), 0), 0);
     if (c.read_only) chmod(path.c_str(), 0444);
   }
   const std::string setup = build();
@@ -201,10 +201,10 @@ TEST_F(InstallerTest, RegistersTheInstallationAndProposesItsFolderNextTime) {
   const std::string machine = scratch_.root() + "/registry/machine/store";
   const std::string user = scratch_.root() + "/registry/user/store";
   const std::string program = "C:\\Apps\\Demo\\Zarpex32.exe";
-  EXPECT_EQ(registry_value(machine,
-                           "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Zarpex32.exe",
-                           ""),
-            program + '\0');
+  EXPECT_EQ(
+      registry_value(machine,
+                     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Zarpex32.exe", ""),
+      program + '\0');
   const std::string uninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zarpex";
   EXPECT_EQ(registry_value(machine, uninstall, "DisplayName"), std::string("Zarpex") + '\0');
   EXPECT_EQ(registry_value(machine, uninstall, "UninstallString"),
@@ -280,11 +280,11 @@ TEST_F(InstallerTest, CtrlCDuringExtractionNeverLeavesAPartialFile) {
 
 struct OverwriteCase {
   const char* name;
-  const char* answers;        // after "install"
-  bool overwrite_checked;     // the check box
-  size_t prompts;             // questions asked
+  const char* answers;     // after "install"
+  bool overwrite_checked;  // the check box
+  size_t prompts;          // questions asked
   bool a_replaced, b_replaced;
-  bool later_files_written;   // z.txt, after both existing files
+  bool later_files_written;  // z.txt, after both existing files
 };
 
 class OverwriteTest : public InstallerTest, public ::testing::WithParamInterface<OverwriteCase> {};
@@ -327,8 +327,7 @@ TEST_F(InstallerTest, ReadOnlyExistingFileAnsweredYesCannotBeCreated) {
   const std::string setup = build();
   write_file(target("a.txt"), "old a\n");
   chmod(target("a.txt").c_str(), 0444);
-  const RunResult run =
-      run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\nyes\nok\n");
+  const RunResult run = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\nyes\nok\n");
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_NE(run.out.find("*** Zarpex Installation ***\nCannot create C:\\Apps\\Demo\\a.txt\n"
                          "Access denied\n*** [OK] [Cancel]"),

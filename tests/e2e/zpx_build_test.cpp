@@ -23,7 +23,8 @@ std::vector<std::string> names_in(const std::string& dir) {
   std::vector<std::string> names;
   if (DIR* d = opendir(dir.c_str())) {
     while (const dirent* e = readdir(d))
-      if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+      if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+        names.push_back(e->d_name);
     closedir(d);
   }
   return names;
@@ -40,7 +41,8 @@ class ZpxBuildTest : public ::testing::Test {
       program += std::string("\xE8") + char(i) + char(i >> 8) + "\0\0\x8B\x45\x08";
     write_file(tree_ + "/Zarpex32.exe", program);
     std::string text;
-    for (int i = 0; text.size() < 50000; ++i) text += "line " + std::to_string(i % 97) + " of the readme\n";
+    for (int i = 0; text.size() < 50000; ++i)
+      text += "line " + std::to_string(i % 97) + " of the readme\n";
     write_file(tree_ + "/docs/readme.txt", text);
     write_file(tree_ + "/docs/deeper/noise.bin", noise(30000, 5));
     write_file(tree_ + "/empty.txt", "");
@@ -107,8 +109,10 @@ TEST_F(ZpxBuildTest, FailuresNameTheFileAndLeaveNoOutput) {
       {{"build", "-o", out_dir + "/a.zpx", scratch_.path() + "/missing"}, "missing: No such file"},
       {{"build", "-o", out_dir + "/taken", tree_}, out_dir + "/taken: cannot write"},
       {{"build", "-o", out_dir + "/nofolder/a.zpx", tree_}, "nofolder/a.zpx: cannot create"},
-      {{"build", "--stub", plain_stub, "-o", out_dir + "/b", tree_}, "plain-stub: no integrity record"},
-      {{"wrap", "--stub", plain_stub, "-o", out_dir + "/c", archive}, "plain-stub: no integrity record"},
+      {{"build", "--stub", plain_stub, "-o", out_dir + "/b", tree_},
+       "plain-stub: no integrity record"},
+      {{"wrap", "--stub", plain_stub, "-o", out_dir + "/c", archive},
+       "plain-stub: no integrity record"},
       {{"wrap", "--stub", setup_bin(), "-o", out_dir + "/d", plain_stub}, "not an archive"},
       {{"build", "-o", out_dir + "/e"}, "usage"},
   };

@@ -184,8 +184,7 @@ TEST_F(ZpxReadTest, FilesThatAreNoArchiveFail) {
       EXPECT_FALSE(run.err.empty()) << command;
     }
   }
-  EXPECT_NE(zpx({"list", scratch_.path() + "/missing"}).err.find("Cannot open"),
-            std::string::npos);
+  EXPECT_NE(zpx({"list", scratch_.path() + "/missing"}).err.find("Cannot open"), std::string::npos);
 }
 
 TEST_F(ZpxReadTest, NamesTooLongForTheFolderAreReportedNotPassedOverSilently) {

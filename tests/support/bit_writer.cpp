@@ -2,7 +2,6 @@
 
 #include <stdexcept>
 
-
 void BitWriter::put(uint64_t value, unsigned bits) {
   for (unsigned i = 0; i < bits; ++i) {
     if (bits_ % 8 == 0) bytes_.push_back(0);
@@ -126,14 +125,16 @@ void BlockEncoder::symbol(uint32_t s) {
   if (s == 256 && current_ + 1 < sets_.size()) ++current_;
 }
 
-void BlockEncoder::literal(uint8_t byte) { symbol(byte); }
+void BlockEncoder::literal(uint8_t byte) {
+  symbol(byte);
+}
 
 void BlockEncoder::literals(const std::string& text) {
   for (char c : text) literal(uint8_t(c));
 }
 
 void BlockEncoder::put_length(uint32_t length) {
-  static const uint32_t base[20] = {11, 13, 15, 17, 19, 23, 27, 31, 35, 43,
+  static const uint32_t base[20] = {11, 13, 15, 17, 19, 23,  27,  31,  35,  43,
                                     51, 59, 67, 83, 99, 115, 131, 163, 195, 227};
   if (length <= 10) {
     symbol(255 + length);
@@ -210,6 +211,10 @@ Bytes member_bytes(const std::string& name, const Bytes& contents) {
   return out;
 }
 
-Bytes text_bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes text_bytes(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
 
-void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
+void append(Bytes& to, const Bytes& more) {
+  to.insert(to.end(), more.begin(), more.end());
+}

@@ -89,7 +89,9 @@ Bytes make_chunk(const ChunkSpec& chunk_spec, Payload&& payload) {
   w.align();
   while (w.bytes().size() < 8) w.put(0, 8);
   const size_t length = w.bytes().size();
-  w.patch(25, chunk_spec.length_override >= 0 ? uint32_t(chunk_spec.length_override) : uint32_t(length), 20);
+  w.patch(25,
+          chunk_spec.length_override >= 0 ? uint32_t(chunk_spec.length_override) : uint32_t(length),
+          20);
   return w.bytes();
 }
 // A stored chunk holding data.

@@ -20,14 +20,18 @@ int ui_overwrite_prompt(Window) {
   return answer;
 }
 
-void ui_set_progress(Window, const char* text) { fake_ui.progress.emplace_back(text); }
+void ui_set_progress(Window, const char* text) {
+  fake_ui.progress.emplace_back(text);
+}
 
 int32_t ui_main_dialog() {
   if (fake_ui.on_main_dialog) return fake_ui.on_main_dialog();
   return fake_ui.main_dialog_result;
 }
 
-int ui_choose_folder(Window, char*) { return 0; }
+int ui_choose_folder(Window, char*) {
+  return 0;
+}
 
 void drain_messages() {
   ++fake_ui.drains;

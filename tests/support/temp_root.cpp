@@ -39,7 +39,8 @@ TempRoot::~TempRoot() {
 
 std::string TempRoot::posix(const std::string& windows_path) const {
   char out[4096];
-  if (!map_to_posix(windows_path.c_str(), out, sizeof out)) throw std::runtime_error("path too long");
+  if (!map_to_posix(windows_path.c_str(), out, sizeof out))
+    throw std::runtime_error("path too long");
   return out;
 }
 

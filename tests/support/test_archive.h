@@ -17,15 +17,15 @@ struct TestEntry {
   int stream = 0;     // entries with the same number share one solid stream
   uint16_t creation_date = 0, creation_time = 0;
   uint16_t write_date = 0, write_time = 0;
-  uint32_t crc_xor = 0;       // non-zero: the recorded CRC is wrong
-  std::string skipped;        // bytes behind the name that the reader passes over
-  uint32_t name_length = ~0u; // when set, recorded instead of name.size()
+  uint32_t crc_xor = 0;        // non-zero: the recorded CRC is wrong
+  std::string skipped;         // bytes behind the name that the reader passes over
+  uint32_t name_length = ~0u;  // when set, recorded instead of name.size()
 };
 
 struct TestArchiveOptions {
-  uint32_t block_size = 4096;           // largest stored block of a stream
-  uint32_t directory_block_size = 8000; // largest directory block (data bytes)
-  int32_t entry_count = -1;             // when set, recorded instead of the real count
+  uint32_t block_size = 4096;            // largest stored block of a stream
+  uint32_t directory_block_size = 8000;  // largest directory block (data bytes)
+  int32_t entry_count = -1;              // when set, recorded instead of the real count
 };
 
 // The archive (header, streams, directory) as bytes.

@@ -15,8 +15,8 @@ int main(int argc, char** argv) {
     SYSTEMTIME written;
     FileTimeToSystemTime(&data.ftLastWriteTime, &written);
     std::printf("%s attributes=%lx write=%04u-%02u-%02u %02u:%02u:%02u\n", argv[i],
-                data.dwFileAttributes, written.wYear, written.wMonth, written.wDay,
-                written.wHour, written.wMinute, written.wSecond);
+                data.dwFileAttributes, written.wYear, written.wMonth, written.wDay, written.wHour,
+                written.wMinute, written.wSecond);
   }
   return 0;
 }

@@ -25,7 +25,9 @@ void check(bool ok, const char* what, const std::string& detail = {}) {
   }
 }
 
-std::string got(unsigned long long value) { return "(got " + std::to_string(value) + ")"; }
+std::string got(unsigned long long value) {
+  return "(got " + std::to_string(value) + ")";
+}
 
 void write_file(const char* path, const char* text) {
   HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -80,12 +82,12 @@ void error_number_rules() {
   check(fs_delete("rules.bin") == 1 && last_os_error == 77,
         "a successful delete keeps the earlier error");
   last_os_error = 77;
-  check(fs_open_existing("rules.bin", kGenericRead) == kNoFile &&
-            last_os_error == kErrorFileNotFound,
-        "opening a deleted file fails with 2", got(last_os_error));
-  check(fs_set_attributes("rules.bin", kAttributeHidden) == 0 &&
-            last_os_error == kErrorFileNotFound,
-        "setting attributes of a missing file fails with 2", got(last_os_error));
+  check(
+      fs_open_existing("rules.bin", kGenericRead) == kNoFile && last_os_error == kErrorFileNotFound,
+      "opening a deleted file fails with 2", got(last_os_error));
+  check(
+      fs_set_attributes("rules.bin", kAttributeHidden) == 0 && last_os_error == kErrorFileNotFound,
+      "setting attributes of a missing file fails with 2", got(last_os_error));
 }
 
 void failing_write_and_close() {
@@ -111,8 +113,7 @@ void failing_write_and_close() {
 void share_modes() {
   write_file("shared.bin", "data");
   FileHandle reader = fs_open_existing("shared.bin", kGenericRead);
-  check(second_open_allowed("shared.bin", GENERIC_WRITE),
-        "a reader lets other processes write");
+  check(second_open_allowed("shared.bin", GENERIC_WRITE), "a reader lets other processes write");
   fs_close(reader);
   FileHandle writer = fs_open_existing("shared.bin", kGenericRead | kGenericWrite);
   check(writer != kNoFile, "open for writing");

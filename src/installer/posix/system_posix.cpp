@@ -78,7 +78,9 @@ std::string hive_folder(RegHive hive) {
   return std::string(root) + "/registry/" + (hive == kHiveLocalMachine ? "machine" : "user");
 }
 
-std::string hive_store(RegHive hive) { return hive_folder(hive) + "/store"; }
+std::string hive_store(RegHive hive) {
+  return hive_folder(hive) + "/store";
+}
 
 bool lacks_owner_write(const std::string& path) {
   struct stat st;
@@ -113,7 +115,8 @@ std::vector<std::string> split_tabs(const std::string& line) {
   size_t start = 0;
   for (;;) {
     const size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+    fields.push_back(
+        line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
     if (tab == std::string::npos) return fields;
     start = tab + 1;
   }
@@ -232,7 +235,8 @@ std::string profile_path(const char* file) {
 std::string trim(const std::string& text) {
   size_t begin = 0, end = text.size();
   while (begin < end && (text[begin] == ' ' || text[begin] == '\t' || text[begin] == '\r')) ++begin;
-  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r')) --end;
+  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r'))
+    --end;
   return text.substr(begin, end - begin);
 }
 
@@ -299,8 +303,7 @@ long sys_reg_open_key(RegHive hive, const char* subkey, RegKey* key) {
   return kRegOk;
 }
 
-long sys_reg_query_value(RegKey key, const char* name, uint32_t* type, void* data,
-                         uint32_t* size) {
+long sys_reg_query_value(RegKey key, const char* name, uint32_t* type, void* data, uint32_t* size) {
   const OpenKey* open = static_cast<const OpenKey*>(key);
   if (open == nullptr) return 6;  // ERROR_INVALID_HANDLE
   const std::string wanted = name != nullptr ? name : "";
@@ -349,7 +352,8 @@ long sys_reg_set_value(RegKey key, const char* name, uint32_t type, const void* 
   std::vector<RegistryLine> lines = load_hive(open->hive);
   RegistryLine* target = nullptr;
   for (RegistryLine& line : lines) {
-    if (line.has_value && equal_nocase(line.key, open->key) && equal_nocase(line.name, value_name)) {
+    if (line.has_value && equal_nocase(line.key, open->key) &&
+        equal_nocase(line.name, value_name)) {
       target = &line;
     }
   }
@@ -366,7 +370,9 @@ long sys_reg_set_value(RegKey key, const char* name, uint32_t type, const void* 
   return save_hive(open->hive, lines);
 }
 
-void sys_reg_close_key(RegKey key) { delete static_cast<OpenKey*>(key); }
+void sys_reg_close_key(RegKey key) {
+  delete static_cast<OpenKey*>(key);
+}
 
 uint32_t sys_profile_get_string(const char* section, const char* key, const char* fallback,
                                 char* out, uint32_t size, const char* file) {

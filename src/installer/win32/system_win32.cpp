@@ -12,7 +12,9 @@ HKEY hive_key(RegHive hive) {
 
 }  // namespace
 
-uint32_t sys_get_version() { return GetVersion(); }
+uint32_t sys_get_version() {
+  return GetVersion();
+}
 
 uint32_t sys_module_file_name(void* instance, char* out, uint32_t size) {
   const DWORD length = GetModuleFileNameA(static_cast<HMODULE>(instance), out, size);
@@ -29,8 +31,7 @@ long sys_reg_open_key(RegHive hive, const char* subkey, RegKey* key) {
   return status;
 }
 
-long sys_reg_query_value(RegKey key, const char* name, uint32_t* type, void* data,
-                         uint32_t* size) {
+long sys_reg_query_value(RegKey key, const char* name, uint32_t* type, void* data, uint32_t* size) {
   DWORD value_type = 0;
   DWORD value_size = *size;
   const LONG status = RegQueryValueExA(static_cast<HKEY>(key), name, nullptr, &value_type,
@@ -42,20 +43,21 @@ long sys_reg_query_value(RegKey key, const char* name, uint32_t* type, void* dat
 
 long sys_reg_create_key(RegHive hive, const char* subkey, RegKey* key) {
   HKEY created = nullptr;
-  const LONG status = RegCreateKeyExA(hive_key(hive), subkey, 0, nullptr,
-                                      REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
-                                      &created, nullptr);
+  const LONG status = RegCreateKeyExA(hive_key(hive), subkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                      KEY_SET_VALUE, nullptr, &created, nullptr);
   *key = created;
   return status;
 }
 
 long sys_reg_set_value(RegKey key, const char* name, uint32_t type, const void* data,
                        uint32_t size) {
-  return RegSetValueExA(static_cast<HKEY>(key), name, 0, type,
-                        static_cast<const BYTE*>(data), size);
+  return RegSetValueExA(static_cast<HKEY>(key), name, 0, type, static_cast<const BYTE*>(data),
+                        size);
 }
 
-void sys_reg_close_key(RegKey key) { RegCloseKey(static_cast<HKEY>(key)); }
+void sys_reg_close_key(RegKey key) {
+  RegCloseKey(static_cast<HKEY>(key));
+}
 
 uint32_t sys_profile_get_string(const char* section, const char* key, const char* fallback,
                                 char* out, uint32_t size, const char* file) {

@@ -31,9 +31,13 @@ bool map_or_fail(const char* path, char* out, size_t size) {
   return false;
 }
 
-void record_errno(const char* posix_path) { last_os_error = windows_error_from_errno(errno, posix_path); }
+void record_errno(const char* posix_path) {
+  last_os_error = windows_error_from_errno(errno, posix_path);
+}
 
-bool is_read_only(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
+bool is_read_only(const struct stat& st) {
+  return (st.st_mode & S_IWUSR) == 0;
+}
 
 // Seconds since the epoch of a DOS local date and time.
 time_t dos_to_time(uint16_t date, uint16_t time) {
@@ -50,11 +54,17 @@ time_t dos_to_time(uint16_t date, uint16_t time) {
 
 }  // namespace
 
-void* mem_alloc(uint32_t size) { return std::malloc(size != 0 ? size : 1); }
+void* mem_alloc(uint32_t size) {
+  return std::malloc(size != 0 ? size : 1);
+}
 
-void* mem_resize(void* block, uint32_t size) { return std::realloc(block, size != 0 ? size : 1); }
+void* mem_resize(void* block, uint32_t size) {
+  return std::realloc(block, size != 0 ? size : 1);
+}
 
-void mem_free(void* block) { std::free(block); }
+void mem_free(void* block) {
+  std::free(block);
+}
 
 FileHandle fs_create_output(const char* path, uint32_t /*attributes*/) {
   last_os_error = 0;
@@ -145,7 +155,8 @@ int32_t fs_write(FileHandle file, const void* buffer, uint32_t count) {
 
 uint32_t fs_seek(FileHandle file, int32_t distance, uint32_t method) {
   last_os_error = 0;
-  const int whence = method == kFileBegin ? SEEK_SET : (method == kFileCurrent ? SEEK_CUR : SEEK_END);
+  const int whence =
+      method == kFileBegin ? SEEK_SET : (method == kFileCurrent ? SEEK_CUR : SEEK_END);
   const off_t position = lseek(static_cast<int>(file), distance, whence);
   if (position < 0) {
     record_errno(nullptr);

@@ -10,7 +10,9 @@ bool is_drive_prefix(const char* p) {
   return ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && p[1] == ':';
 }
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool append(char* out, size_t out_size, size_t* used, const char* text, size_t n) {
   if (*used + n + 1 > out_size) return false;

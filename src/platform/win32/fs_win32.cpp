@@ -6,11 +6,17 @@
 
 namespace {
 
-HANDLE as_handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+HANDLE as_handle(FileHandle file) {
+  return reinterpret_cast<HANDLE>(file);
+}
 
-FileHandle as_file(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); }
+FileHandle as_file(HANDLE handle) {
+  return reinterpret_cast<FileHandle>(handle);
+}
 
-void record_error() { last_os_error = GetLastError(); }
+void record_error() {
+  last_os_error = GetLastError();
+}
 
 // A DOS date and time taken as local time, in universal time.
 void dos_to_universal(uint16_t date, uint16_t time, FILETIME* out) {
@@ -21,13 +27,17 @@ void dos_to_universal(uint16_t date, uint16_t time, FILETIME* out) {
 
 }  // namespace
 
-void* mem_alloc(uint32_t size) { return LocalAlloc(LMEM_FIXED, size); }
+void* mem_alloc(uint32_t size) {
+  return LocalAlloc(LMEM_FIXED, size);
+}
 
 void* mem_resize(void* block, uint32_t size) {
   return LocalReAlloc(block, size, LMEM_MOVEABLE);
 }
 
-void mem_free(void* block) { LocalFree(block); }
+void mem_free(void* block) {
+  LocalFree(block);
+}
 
 FileHandle fs_create_output(const char* path, uint32_t attributes) {
   last_os_error = 0;
@@ -40,10 +50,10 @@ FileHandle fs_create_output(const char* path, uint32_t attributes) {
 FileHandle fs_open_existing(const char* path, uint32_t access) {
   last_os_error = 0;
   // Writers let others only read; readers let others read and write.
-  const DWORD share = (access & GENERIC_WRITE) ? FILE_SHARE_READ
-                                               : FILE_SHARE_READ | FILE_SHARE_WRITE;
-  HANDLE file = CreateFileA(path, access, share, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_RANDOM_ACCESS, nullptr);
+  const DWORD share =
+      (access & GENERIC_WRITE) ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
+  HANDLE file =
+      CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr);
   if (file == INVALID_HANDLE_VALUE) record_error();
   return as_file(file);
 }

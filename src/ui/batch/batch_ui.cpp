@@ -12,7 +12,9 @@ namespace {
 
 volatile sig_atomic_t interrupt_pending = 0;
 
-void on_interrupt(int) { interrupt_pending = 1; }
+void on_interrupt(int) {
+  interrupt_pending = 1;
+}
 
 struct BatchRun {
   uint32_t files = 0;
@@ -25,7 +27,9 @@ struct BatchRun {
 
 BatchRun run;
 
-bool bar_wanted() { return isatty(2) == 1; }
+bool bar_wanted() {
+  return isatty(2) == 1;
+}
 
 void clear_bar() {
   if (run.bar_shown) {
@@ -60,11 +64,19 @@ void batch_begin(uint32_t files) {
   sigaction(SIGINT, &action, nullptr);
 }
 
-void batch_end() { clear_bar(); }
+void batch_end() {
+  clear_bar();
+}
 
-uint32_t batch_failures() { return run.failures; }
-uint32_t batch_kept() { return run.kept; }
-bool batch_interrupted() { return run.interrupted; }
+uint32_t batch_failures() {
+  return run.failures;
+}
+uint32_t batch_kept() {
+  return run.kept;
+}
+bool batch_interrupted() {
+  return run.interrupted;
+}
 
 int ui_message_box(Window, const char* text, const char*, uint32_t style) {
   clear_bar();
@@ -93,9 +105,13 @@ void ui_set_progress(Window, const char* text) {
 }
 
 // zpx shows no dialog: the commands call the driver themselves.
-int32_t ui_main_dialog() { return -1; }
+int32_t ui_main_dialog() {
+  return -1;
+}
 
-int ui_choose_folder(Window, char*) { return 0; }
+int ui_choose_folder(Window, char*) {
+  return 0;
+}
 
 void drain_messages() {
   if (interrupt_pending != 0 && !run.interrupted) {

@@ -15,7 +15,9 @@ namespace {
 
 volatile sig_atomic_t interrupt_pending = 0;
 
-void on_interrupt(int) { interrupt_pending = 1; }
+void on_interrupt(int) {
+  interrupt_pending = 1;
+}
 
 constexpr size_t kInputCapacity = 4096;
 
@@ -31,7 +33,9 @@ struct LineInput {
 LineInput input;
 bool progress_open = false;  // an in-place progress line waits for its line end
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 // Terminates the line [from, to) in place without its surrounding blanks.
 const char* trim(char* from, char* to) {
@@ -50,7 +54,8 @@ const char* find_line() {
   if (char* newline = static_cast<char*>(std::memchr(start, '\n', stop - start))) {
     input.line_next = static_cast<size_t>(newline + 1 - input.buffer);
     input.line = trim(start, newline);
-  } else if (start != stop && (input.ended || stop - start == static_cast<ptrdiff_t>(kInputCapacity))) {
+  } else if (start != stop &&
+             (input.ended || stop - start == static_cast<ptrdiff_t>(kInputCapacity))) {
     input.line_next = input.end;
     input.line = trim(start, stop);
   }
@@ -127,14 +132,15 @@ LineResult read_line(char* out, size_t size) {
   }
 }
 
-
 bool take_interrupt() {
   if (interrupt_pending == 0) return false;
   interrupt_pending = 0;
   return true;
 }
 
-bool input_is_terminal() { return isatty(0) == 1; }
+bool input_is_terminal() {
+  return isatty(0) == 1;
+}
 
 void print(const char* text) {
   end_progress_line();

@@ -46,7 +46,9 @@ void copy_cut(char* out, size_t size, const char* text) {
 }
 
 // Reads the edit box into out (size bytes), cutting the text there.
-void read_edit(char* out, size_t size) { copy_cut(out, size, dialog.edit); }
+void read_edit(char* out, size_t size) {
+  copy_cut(out, size, dialog.edit);
+}
 
 // A folder as typed: a POSIX path (starting with '/') becomes its Windows name, anything
 // else is taken as it stands. False when the Windows name does not fit.
@@ -245,7 +247,9 @@ int ui_overwrite_prompt(Window) {
   }
 }
 
-void ui_set_progress(Window, const char* text) { terminal::show_progress(text); }
+void ui_set_progress(Window, const char* text) {
+  terminal::show_progress(text);
+}
 
 int ui_choose_folder(Window, char* path) {
   terminal::printf_out("*** %s ***\nFolder (an empty line cancels): ", kChooserTitle);

@@ -4,14 +4,16 @@
 #include <windows.h>
 
 #include "archive/paths.h"
+#include "dialog_ids.h"
 #include "installer/install_state.h"
 #include "ui/main_dialog.h"
 #include "ui/ui.h"
-#include "dialog_ids.h"
 
 namespace {
 
-HINSTANCE instance() { return static_cast<HINSTANCE>(install_state.instance_handle); }
+HINSTANCE instance() {
+  return static_cast<HINSTANCE>(install_state.instance_handle);
+}
 
 // The folder edit and the Install and Browse buttons are disabled while extracting (the
 // dialog ends right after, so they are never enabled again).
@@ -91,7 +93,8 @@ INT_PTR CALLBACK overwrite_prompt_proc(HWND dialog, UINT message, WPARAM wparam,
   }
   if (message == WM_COMMAND) {
     const WORD id = LOWORD(wparam);
-    if (id == IDC_PROMPT_YES || id == IDC_PROMPT_NO || id == IDC_PROMPT_YES_TO_ALL) EndDialog(dialog, id);
+    if (id == IDC_PROMPT_YES || id == IDC_PROMPT_NO || id == IDC_PROMPT_YES_TO_ALL)
+      EndDialog(dialog, id);
   }
   return FALSE;
 }
@@ -99,8 +102,8 @@ INT_PTR CALLBACK overwrite_prompt_proc(HWND dialog, UINT message, WPARAM wparam,
 }  // namespace
 
 int32_t ui_main_dialog() {
-  return static_cast<int32_t>(DialogBoxParamA(instance(), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
-                                              main_dialog_proc, 0));
+  return static_cast<int32_t>(
+      DialogBoxParamA(instance(), MAKEINTRESOURCEA(IDD_MAIN), nullptr, main_dialog_proc, 0));
 }
 
 int ui_overwrite_prompt(Window owner) {

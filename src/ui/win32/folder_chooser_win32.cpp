@@ -2,15 +2,16 @@
 // later, and before them the common file dialog with template 3, whose hook turns the
 // folder the user opened into a file name ("x") that the dialog accepts.
 #include <windows.h>
+
 #include <cderr.h>
 #include <commdlg.h>
 #include <dlgs.h>
 #include <shlobj.h>
 
 #include "archive/paths.h"
+#include "dialog_ids.h"
 #include "installer/install_state.h"
 #include "ui/ui.h"
-#include "dialog_ids.h"
 
 namespace {
 
