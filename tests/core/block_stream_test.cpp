@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <unordered_map>
 
 #include "codec/block_stream_internal.h"
+#include "codec/output_filter.h"
 #include "support/reader_fixture.h"
 
 namespace {
@@ -186,6 +188,132 @@ TEST_F(BlockStreamTest, WindowSelectorLimitsTheHistory) {
     append(m.contents, c.window > 40000 ? reached : text_bytes("end!"));
     ASSERT_EQ(extract(m), kResultOk) << c.selector;
     EXPECT_EQ(out_, m.contents) << c.selector;
+  }
+}
+
+// Encodes data as one compressed block of three table sets, greedily: the longest match (3
+// or more) at a few distances (the remembered ones first), literals otherwise, a switch to the next
+// set after some thousand symbols. Matches run up to the longest length, across any point of the
+// output.
+Bytes matching_chunk(const Bytes& data) {
+  ChunkSpec s;
+  s.size = uint32_t(data.size());
+  s.last = true;
+  return make_chunk(s, [&](BitWriter& w) {
+    BlockEncoder e(w, 2, {standard_set(2, 0), standard_set(2, 5), standard_set(2, 9)});
+    uint32_t last = 0, previous = 0;
+    size_t symbols = 0;
+    std::unordered_map<uint32_t, size_t> last_seen;
+    auto length_at = [&](size_t at, uint32_t d) -> uint32_t {
+      if (d == 0 || d > at) return 0;
+      uint32_t n = 0;
+      while (at + n < data.size() && n < format::kMaxMatchLength &&
+             data[at + n] == data[at + n - d])
+        ++n;
+      return n;
+    };
+    for (size_t at = 0; at < data.size();) {
+      if (++symbols % 9000 == 0 && symbols <= 18000) e.switch_set();  // to each later set
+      // The remembered distances, a run, the last place of these three bytes.
+      uint32_t candidates[] = {last, previous, 1, 0};
+      if (at + 3 <= data.size()) {
+        const uint32_t key = data[at] | data[at + 1] << 8 | data[at + 2] << 16;
+        const auto seen = last_seen.find(key);
+        if (seen != last_seen.end()) candidates[3] = uint32_t(at - seen->second);
+      }
+      uint32_t best = 0, best_length = 2;  // length 2 reaches few distances
+      for (uint32_t d : candidates) {
+        const uint32_t n = length_at(at, d);
+        if (n > best_length) best = d, best_length = n;
+      }
+      const size_t step = best == 0 ? 1 : best_length;
+      for (size_t i = at; i < at + step && i + 3 <= data.size(); ++i)
+        last_seen[data[i] | data[i + 1] << 8 | data[i + 2] << 16] = i;
+      if (best == 0) {
+        e.literal(data[at++]);
+        continue;
+      }
+      if (best == last) {
+        e.match_symbol(best_length, format::kDistanceRepeatLast);
+      } else if (best == previous) {
+        e.match_symbol(best_length, format::kDistanceRepeatPrevious);
+        previous = last;
+        last = best;
+      } else {
+        e.match(best_length, best);
+        if (best >= format::kFirstCodedDistance - 1) previous = last, last = best;
+      }
+      at += best_length;
+    }
+    e.finish();
+  });
+}
+
+TEST_F(BlockStreamTest, LargeBlockHandedOutWhileItDecodes) {
+  // Several hundred KB in one block: long runs and matches, remembered distances and
+  // set switches fall anywhere, also across the points where decoding pauses to hand
+  // out what it has produced. The executable-like member carries call opcodes all
+  // along; with the filter it must come out as one run of the whole member.
+  Bytes runs;
+  for (uint32_t i = 0; runs.size() < 100000; ++i)
+    runs.insert(runs.end(), 3000 + i * 4111 % 40000, uint8_t(i));
+  Bytes text;
+  const char* words[] = {"alpha ", "beta ", "gamma\n", "delta ", "ab "};
+  for (uint32_t i = 0; text.size() < 150000; ++i)
+    append(text, text_bytes(words[(i * 7 + i / 13) % 5]));
+  Bytes code = pattern(70000, 21);
+  // Calls whose operands lie inside the file: the filter changes them.
+  for (size_t i = 0; i + 5 < code.size(); i += 37) {
+    code[i] = 0xE8;
+    code[i + 1] = uint8_t(i);
+    code[i + 2] = uint8_t(i >> 8);
+    code[i + 3] = code[i + 4] = 0;
+  }
+  const Bytes first(code.begin(), code.begin() + 50000);
+  append(code, first);
+  code[90000] ^= 0x5A;  // a literal inside the long match
+  std::vector<Member> members = {
+      {"runs", runs}, {"text.txt", text}, {"code.exe", code}, {"tail", pattern(999, 22)}};
+  const Bytes stream = layout(members);
+  const Bytes chunk = matching_chunk(stream);
+  ASSERT_LT(chunk.size(), stream.size() / 3);  // the matches were found
+
+  // The filter's own result on the member as one run.
+  Bytes filtered;
+  {
+    const std::string path = dir_ + "/filtered";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    archive_reader.filter_width = 4;
+    archive_reader.running_crc = 0xFFFFFFFFu;
+    ASSERT_EQ(filter_output_run(fd, code.data(), uint32_t(code.size()), 0, uint32_t(code.size())),
+              kResultOk);
+    close(fd);
+    filtered = read_file(path);
+    ASSERT_NE(filtered, code);
+  }
+
+  struct Case {
+    const char* what;
+    std::vector<size_t> order;  // members extracted one after another
+    uint8_t code_flags;
+  } cases[] = {
+      {"in stream order", {0, 1, 2, 3}, 0},
+      {"in stream order, filtered", {0, 1, 2, 3}, format::kFlagCall32},
+      {"filtered first", {2, 3}, format::kFlagCall32},
+      {"back and forth", {3, 1, 0, 2, 2, 1}, 0},
+      {"one in the middle", {1}, 0},
+  };
+  for (const auto& c : cases) {
+    open_stream({chunk});
+    archive_reader.stream_start = -1;
+    for (size_t i : c.order) {
+      const uint8_t flags = i == 2 ? c.code_flags : 0;
+      ASSERT_EQ(extract(members[i], flags), kResultOk) << c.what << ": " << members[i].name;
+      const Bytes& expected = flags != 0 ? filtered : members[i].contents;
+      EXPECT_TRUE(out_ == expected) << c.what << ": " << members[i].name;
+      EXPECT_EQ(archive_reader.running_crc, reference_crc(expected))
+          << c.what << ": " << members[i].name;
+    }
   }
 }
 
