@@ -49,85 +49,45 @@ void build_set_tables(DecodeWork* work, const uint8_t* set, uint32_t tables) {
   }
 }
 
-// The block being decoded in pieces: its tables and the decoder's state between them.
-struct OpenBlock {
-  DecodeWork* work;  // nullptr while no block is open
-  uint8_t* storage;  // the code lengths of its table sets
-  uint32_t set_length;
-  uint32_t tables;
-  uint32_t sets_left;
-  uint32_t sets_used;
-  uint32_t last_distance;
-  uint32_t previous_distance;
-};
-OpenBlock open_block;
-
 }  // namespace
 
-bool block_decode_open() {
-  return open_block.work != nullptr;
-}
-
-void close_block_decode() {
-  mem_free(open_block.work);
-  open_block.work = nullptr;
-}
-
 ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) {
-  return decode_piece(buffer, output_offset, size, size);
-}
-
-ResultCode decode_piece(uint8_t* buffer, uint32_t output_offset, uint32_t size, uint32_t piece) {
   ArchiveReader& r = archive_reader;
-  OpenBlock& b = open_block;
-  const bool opening = b.work == nullptr;
-  ResultCode rc = kResultOk;
 
-  if (opening) {
-    if (r.cursor >= r.input_end) {
-      rc = refill_input(false);
-      if (rc < 0) return rc;
-    }
-    const uint32_t header = (load_le32(r.cursor) >> r.bit_offset) & 0xFF;
-    r.bit_offset += 8;
-    r.cursor += r.bit_offset >> 3;
-    r.bit_offset &= 7;
-    const uint32_t tables = header & 3;
-    const uint32_t set_count = header >> 2;
-    // No distance tables, or a third one that the fixed set does not define.
-    if (tables == 0 || (tables == 3 && set_count == 0)) return kResultDamaged;
-    const uint32_t set_length =
-        tables == 3 ? format::kSetLengthThreeTables : format::kSetLengthTwoTables;
-    const uint32_t lengths_size =
-        set_count == 0 ? format::kSetLengthTwoTables : set_count * set_length;
-
-    DecodeWork* const work = static_cast<DecodeWork*>(mem_alloc(sizeof(DecodeWork) + lengths_size));
-    if (work == nullptr) return kResultNoMemory;
-    uint8_t* const storage = reinterpret_cast<uint8_t*>(work + 1);
-    rc = read_code_lengths(storage, set_length, set_count);
-    if (rc < 0) {
-      mem_free(work);
-      return rc;
-    }
-    b.work = work;
-    b.storage = storage;
-    b.set_length = set_length;
-    b.tables = tables;
-    b.sets_left = set_count == 0 ? 1 : set_count;
-    b.sets_used = 0;
-    b.last_distance = 0;
-    b.previous_distance = 0;
+  if (r.cursor >= r.input_end) {
+    const ResultCode rc = refill_input(false);
+    if (rc < 0) return rc;
   }
-  DecodeWork* const work = b.work;
-  const uint32_t tables = b.tables;
-  uint32_t last_distance = b.last_distance;
-  uint32_t previous_distance = b.previous_distance;
+  const uint32_t header = (load_le32(r.cursor) >> r.bit_offset) & 0xFF;
+  r.bit_offset += 8;
+  r.cursor += r.bit_offset >> 3;
+  r.bit_offset &= 7;
+  const uint32_t tables = header & 3;
+  const uint32_t set_count = header >> 2;
+  // No distance tables, or a third one that the fixed set does not define.
+  if (tables == 0 || (tables == 3 && set_count == 0)) return kResultDamaged;
+  const uint32_t set_length =
+      tables == 3 ? format::kSetLengthThreeTables : format::kSetLengthTwoTables;
+  const uint32_t lengths_size =
+      set_count == 0 ? format::kSetLengthTwoTables : set_count * set_length;
+
+  DecodeWork* const work = static_cast<DecodeWork*>(mem_alloc(sizeof(DecodeWork) + lengths_size));
+  if (work == nullptr) return kResultNoMemory;
+  uint8_t* const storage = reinterpret_cast<uint8_t*>(work + 1);
+  ResultCode rc = read_code_lengths(storage, set_length, set_count);
+  if (rc < 0) {
+    mem_free(work);
+    return rc;
+  }
+
+  uint32_t sets_left = set_count == 0 ? 1 : set_count;
+  uint32_t sets_used = 0;
+  uint32_t last_distance = 0;
+  uint32_t previous_distance = 0;
 
   uint8_t* const start = buffer;
   uint8_t* out = buffer + output_offset;
   uint8_t* const limit = out + size;
-  // Decoding pauses once the piece is produced; a match may still run on to the limit.
-  uint8_t* const pause = out + piece;
 
   // A bit buffer in a machine word, refilled a whole word at a time: `in` is the next
   // byte not yet loaded, `count` the loaded bits not yet consumed (the low bits of
@@ -186,20 +146,16 @@ ResultCode decode_piece(uint8_t* buffer, uint32_t output_offset, uint32_t size, 
   // Switches to the next table set: 0, 1 when none is left, or -25.
   auto switch_sets = [&]() -> ResultCode {
     if (install_state.cancel_requested) return kResultCancelled;
-    if (b.sets_left == 0) return 1;
-    --b.sets_left;
-    build_set_tables(work, b.storage + b.sets_used * b.set_length, tables);
-    ++b.sets_used;
+    if (sets_left == 0) return 1;
+    --sets_left;
+    build_set_tables(work, storage + sets_used * set_length, tables);
+    ++sets_used;
     return kResultOk;
   };
 
-  if (opening) rc = switch_sets();
-  bool paused = false;
+  rc = switch_sets();
   while (rc == kResultOk) {
-    if (out >= pause) {
-      paused = out < limit;
-      break;
-    }
+    if (out >= limit) break;
     // A whole literal or match may begin before in_end: the input buffer holds the
     // look-ahead bytes behind it. `in` runs ahead of the consumed position by at most
     // a word.
@@ -221,7 +177,7 @@ ResultCode decode_piece(uint8_t* buffer, uint32_t output_offset, uint32_t size, 
       do {
         consume(entry_length(entry));
         *out++ = static_cast<uint8_t>(entry_symbol(entry));
-        if (out >= pause || in >= in_end || count < kLongestSymbol) break;
+        if (out >= limit || in >= in_end || count < kLongestSymbol) break;
         entry = work->literal_primary[bits & ((1u << kLiteralLengthBits) - 1)];
       } while (is_literal(entry));
       if (is_literal(entry)) continue;  // the run stopped at a limit, not at a symbol
@@ -305,13 +261,7 @@ ResultCode decode_piece(uint8_t* buffer, uint32_t output_offset, uint32_t size, 
     }
   }
 
-  if (paused) {
-    store_cursor();
-    b.last_distance = last_distance;
-    b.previous_distance = previous_distance;
-    return static_cast<ResultCode>(out - (buffer + output_offset));
-  }
-  close_block_decode();
+  mem_free(work);
   if (rc < 0) {
     store_cursor();
     return rc;

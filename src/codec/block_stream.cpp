@@ -22,32 +22,6 @@ ResultCode grow_history(uint32_t base) {
 
 namespace {
 
-// Output of a compressed block is handed out in pieces of this size, while its bytes are
-// still in the cache, rather than after the whole block (up to 1 MB) has been decoded.
-constexpr uint32_t kDecodePiece = 64 * 1024;
-// Declared size of the block being decoded in pieces; 0 while none is open.
-uint32_t open_block_size;
-
-// Decodes the open block's next piece behind what it has produced (with `whole`, all the
-// rest). A block that ends is no longer pending; one shorter than declared ends the stream.
-ResultCode decode_next_piece(bool whole) {
-  ArchiveReader& r = archive_reader;
-  const uint32_t rest = open_block_size - r.block_size;
-  const ResultCode rc = decode_piece(r.history, r.block_offset + r.block_size, rest,
-                                     whole || rest < kDecodePiece ? rest : kDecodePiece);
-  if (rc < 0) {
-    open_block_size = 0;
-    return rc;
-  }
-  r.block_size += static_cast<uint32_t>(rc);
-  if (!block_decode_open()) {
-    if (r.block_size < open_block_size) r.last_block = 1;
-    open_block_size = 0;
-    r.block_pending = 0;
-  }
-  return kResultOk;
-}
-
 // Keeps only the last `window` bytes of earlier output in front of the next block.
 void keep_window(uint32_t window) {
   ArchiveReader& r = archive_reader;
@@ -58,8 +32,6 @@ void keep_window(uint32_t window) {
 
 void restart_stream(uint32_t key) {
   ArchiveReader& r = archive_reader;
-  close_block_decode();
-  open_block_size = 0;
   r.block_offset = 0;
   r.block_size = 0;
   r.block_start = 0;
@@ -78,9 +50,9 @@ void restart_stream(uint32_t key) {
   r.chunk_unread = 0;
 }
 
-// Loads the stream's next block behind the current one: a stored block whole, a
-// compressed one up to its first piece. block_size counts only what has been produced: a
-// broken-off load leaves nothing behind that a later entry could take for output.
+// Loads and decodes the stream's next block behind the current one. block_size counts
+// the new block only once it has loaded: a broken-off load leaves nothing behind that a
+// later entry could take for output.
 ResultCode load_next_block() {
   ArchiveReader& r = archive_reader;
   ResultCode rc = refill_input(true);
@@ -117,21 +89,19 @@ ResultCode load_next_block() {
   r.block_size = 0;
   if (rc < 0) return rc;
 
-  if (type == format::kBlockTypeCompressed) {
-    open_block_size = size;
-    return decode_next_piece(r.filter_width != 0);
-  }
-  rc = copy_stored(r.history + r.block_offset, size);
+  rc = type == format::kBlockTypeCompressed ? decode_block(r.history, r.block_offset, size)
+                                            : copy_stored(r.history + r.block_offset, size);
   if (rc < 0) return rc;
   const uint32_t produced = static_cast<uint32_t>(rc);
   if (produced < size) r.last_block = 1;  // a short block ends the stream
   r.block_size = produced;
-  r.block_pending = 0;
   return kResultOk;
 }
 
-ResultCode hand_out(FileHandle output, uint32_t stream_offset, uint32_t stream_position,
-                    uint32_t size, uint8_t flags) {
+}  // namespace
+
+ResultCode extract_stream(FileHandle output, uint32_t stream_offset, uint32_t stream_position,
+                          uint32_t size, uint8_t flags) {
   ArchiveReader& r = archive_reader;
   r.running_crc = 0xFFFFFFFFu;
   if (size == 0) {
@@ -196,35 +166,15 @@ ResultCode hand_out(FileHandle output, uint32_t stream_offset, uint32_t stream_p
     }
     if (remaining == 0) break;
     if (install_state.cancel_requested) return kResultCancelled;
-    // The call-address filter restores whole runs: it gets whole blocks, as it always did.
-    if (open_block_size != 0) {
-      const ResultCode rc = decode_next_piece(r.filter_width != 0);
-      if (rc < 0) return rc;
-      continue;
-    }
     if (r.block_pending) return kResultDamaged;
     // The stream has no more data; the CRC comparison reports the shortage.
     if (r.last_block) break;
     r.block_pending = 1;
     const ResultCode rc = load_next_block();
     if (rc < 0) return rc;
+    r.block_pending = 0;
     r.stream_started = 1;
   }
   r.running_crc = ~r.running_crc;
   return kResultOk;
-}
-
-}  // namespace
-
-ResultCode extract_stream(FileHandle output, uint32_t stream_offset, uint32_t stream_position,
-                          uint32_t size, uint8_t flags) {
-  ResultCode rc = hand_out(output, stream_offset, stream_position, size, flags);
-  // No block stays open between entries: whoever reads the archive next finds the
-  // stream as after a whole block. The rest of it decodes even when this entry failed
-  // for another reason, so that a retry can still take its bytes.
-  if (open_block_size != 0) {
-    const ResultCode finished = decode_next_piece(true);
-    if (rc >= 0) rc = finished;
-  }
-  return rc;
 }

@@ -249,11 +249,11 @@ Bytes matching_chunk(const Bytes& data) {
   });
 }
 
-TEST_F(BlockStreamTest, LargeBlockHandedOutWhileItDecodes) {
-  // Several hundred KB in one block: long runs and matches, remembered distances and
-  // set switches fall anywhere, also across the points where decoding pauses to hand
-  // out what it has produced. The executable-like member carries call opcodes all
-  // along; with the filter it must come out as one run of the whole member.
+TEST_F(BlockStreamTest, LargeBlockOfMatchesAndSetSwitches) {
+  // Several hundred KB in one block: long runs and matches up to the longest length,
+  // remembered distances and set switches fall anywhere, members begin and end inside
+  // matches. The executable-like member carries call opcodes all along; with the filter
+  // it must come out as one run of the whole member.
   Bytes runs;
   for (uint32_t i = 0; runs.size() < 100000; ++i)
     runs.insert(runs.end(), 3000 + i * 4111 % 40000, uint8_t(i));
