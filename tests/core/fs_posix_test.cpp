@@ -47,6 +47,18 @@ TEST_F(FileLayer, MissingPathsGiveMinusOneAndNotFound) {
   EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorPathNotFound));
 }
 
+TEST_F(FileLayer, OverlongNameComponentHasNoReasonText) {
+  // Windows refuses a name component beyond 255 characters with a number that has no
+  // reason line; it is no "Invalid path".
+  const std::string path = "C:\\" + std::string(256, 'a');
+  EXPECT_EQ(fs_create_output(path.c_str(), kAttributeNormal), kNoFile);
+  EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorFilenameExcedRange));
+  EXPECT_STREQ(os_error_suffix(), "");
+  last_os_error = 0;
+  EXPECT_EQ(fs_create_folder(path.c_str()), 0);
+  EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorFilenameExcedRange));
+}
+
 TEST_F(FileLayer, WriteFailuresRecordDiskFull) {
   // ENOSPC from /dev/full.
   const FileHandle full = fs_open_existing("Z:\\dev\\full", kGenericRead | kGenericWrite);
