@@ -21,19 +21,24 @@ bool is_separator(char c) {
 }
 
 // A name may only lead into the install folder: no root, no drive, no colon at all
-// (which would also name a stream), and no ".." component.
+// (which would also name a stream), and no parent component: a component of dots and
+// spaces only with two dots or more, since Windows trims trailing dots and spaces
+// (".. " and "..." could name the parent).
 bool name_is_safe(const uint8_t* name, uint32_t length) {
   if (length > 0 && is_separator(static_cast<char>(name[0]))) return false;
-  uint32_t component_start = 0;
+  uint32_t dots = 0;
+  bool only_dots_and_spaces = true;
   for (uint32_t i = 0; i <= length; ++i) {
     const char c = i < length ? static_cast<char>(name[i]) : '\\';
     if (c == ':') return false;
     if (is_separator(c)) {
-      if (i - component_start == 2 && name[component_start] == '.' &&
-          name[component_start + 1] == '.') {
-        return false;
-      }
-      component_start = i + 1;
+      if (only_dots_and_spaces && dots >= 2) return false;
+      dots = 0;
+      only_dots_and_spaces = true;
+    } else if (c == '.') {
+      ++dots;
+    } else if (c != ' ') {
+      only_dots_and_spaces = false;
     }
   }
   return true;

@@ -86,6 +86,14 @@ bool walk(const std::string& folder, const std::string& prefix, std::vector<Sour
       *error = path + ": the name holds a backslash, which the installer reads as a separator";
       return false;
     }
+    if (n.find(':') != std::string::npos) {
+      *error = path + ": the name holds a colon, which the installer refuses (a drive or a stream)";
+      return false;
+    }
+    if (n.find_first_not_of(". ") == std::string::npos) {
+      *error = path + ": a name of dots and spaces only, which the installer refuses";
+      return false;
+    }
     struct stat st;
     if (stat(path.c_str(), &st) != 0) {
       *error = path + ": " + std::strerror(errno);

@@ -93,6 +93,8 @@ TEST_F(SourceTreeTest, ErrorsNameTheFileAndTheReason) {
        [](SourceTreeTest& t) { ASSERT_EQ(mkfifo((t.root_ + "/pipe").c_str(), 0644), 0); },
        "not a regular file"},
       {"backslash in a name", [](SourceTreeTest& t) { t.write("a\\b.txt", "x"); }, "backslash"},
+      {"colon in a name", [](SourceTreeTest& t) { t.write("a:b.txt", "x"); }, "colon"},
+      {"dots only", [](SourceTreeTest& t) { t.write("...", "x"); }, "dots and spaces"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -300,12 +300,13 @@ TEST_F(Extract, CancelBeforeAndDuringExtraction) {
 }
 
 TEST_F(Extract, NamesLeadingOutOfTheFolderAreRefused) {
-  const char* unsafe[] = {"..\\evil.txt", "a\\..\\..\\evil.txt",
-                          "../evil.txt",  "a/../../evil.txt",
-                          "\\evil.txt",   "/evil.txt",
-                          "C:evil.txt",   "x:\\evil.txt",
-                          "a:b",          "..",
-                          "sub\\.."};
+  const char* unsafe[] = {"..\\evil.txt",  "a\\..\\..\\evil.txt",
+                          "../evil.txt",   "a/../../evil.txt",
+                          "\\evil.txt",    "/evil.txt",
+                          "C:evil.txt",    "x:\\evil.txt",
+                          "a:b",           "..",
+                          "sub\\..",       ".. \\evil.txt",
+                          "...\\evil.txt", "sub\\. .\\evil.txt"};
   for (const char* name : unsafe) {
     std::filesystem::remove_all(root.posix("C:\\Inst"));
     fake_ui.reset();

@@ -14,6 +14,7 @@
 #include "codec/archive_reader.h"
 #include "platform/fs.h"
 #include "support/temp_root.h"
+#include "ui/ui.h"
 
 namespace {
 
@@ -44,6 +45,18 @@ TEST_F(FileLayer, MissingPathsGiveMinusOneAndNotFound) {
   }
   EXPECT_EQ(fs_create_output("C:\\no\\file.txt", kAttributeNormal), kNoFile);
   EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorPathNotFound));
+}
+
+TEST_F(FileLayer, OverlongNameComponentHasNoReasonText) {
+  // Windows refuses a name component beyond 255 characters with a number that has no
+  // reason line; it is no "Invalid path".
+  const std::string path = "C:\\" + std::string(256, 'a');
+  EXPECT_EQ(fs_create_output(path.c_str(), kAttributeNormal), kNoFile);
+  EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorFilenameExcedRange));
+  EXPECT_STREQ(os_error_suffix(), "");
+  last_os_error = 0;
+  EXPECT_EQ(fs_create_folder(path.c_str()), 0);
+  EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorFilenameExcedRange));
 }
 
 TEST_F(FileLayer, WriteFailuresRecordDiskFull) {
@@ -113,6 +126,17 @@ TEST_F(FileLayer, WhichSuccessesClearTheError) {
   EXPECT_EQ(fs_read(out, buffer, sizeof buffer), 0);  // empty file: end at once
   EXPECT_EQ(last_os_error, 0u);
   fs_close(out);
+}
+
+TEST_F(FileLayer, SeekBeforeTheStartIsANegativeSeekWithoutReasonText) {
+  write_file(root.posix("C:\\a.txt"), "abc");
+  const FileHandle file = fs_open_existing("C:\\a.txt", kGenericRead);
+  ASSERT_NE(file, kNoFile);
+  EXPECT_EQ(fs_seek(file, -1, kFileBegin), kSeekFailed);
+  EXPECT_EQ(last_os_error, 131u);  // ERROR_NEGATIVE_SEEK, as Windows records it
+  EXPECT_STREQ(os_error_suffix(), "");
+  EXPECT_EQ(fs_seek(file, 0, kFileCurrent), 0u);  // the position is unchanged
+  fs_close(file);
 }
 
 TEST_F(FileLayer, FolderCreation) {

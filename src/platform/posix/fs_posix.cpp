@@ -23,6 +23,7 @@ namespace {
 
 constexpr char kAttributeXattr[] = "user.zarpex.attributes";
 constexpr char kCreationXattr[] = "user.zarpex.creation";
+constexpr uint32_t kErrorNegativeSeek = 131;  // ERROR_NEGATIVE_SEEK
 
 // Maps a path, or records 161 (bad path name) when it cannot be mapped.
 bool map_or_fail(const char* path, char* out, size_t size) {
@@ -159,7 +160,9 @@ uint32_t fs_seek(FileHandle file, int32_t distance, uint32_t method) {
       method == kFileBegin ? SEEK_SET : (method == kFileCurrent ? SEEK_CUR : SEEK_END);
   const off_t position = lseek(static_cast<int>(file), distance, whence);
   if (position < 0) {
-    record_errno(nullptr);
+    // A position before the file's start is Windows' "negative seek", which has no
+    // reason text; EINVAL would otherwise read as "Invalid path".
+    last_os_error = errno == EINVAL ? kErrorNegativeSeek : windows_error_from_errno(errno, nullptr);
     return kSeekFailed;
   }
   return static_cast<uint32_t>(position);

@@ -49,6 +49,7 @@ uint32_t windows_error_from_errno(int error, const char* posix_path) {
     case EEXIST:
       return kErrorFileExists;
     case ENAMETOOLONG:
+      return kErrorFilenameExcedRange;  // a name component beyond 255 characters
     case ELOOP:
     case EINVAL:
     case EILSEQ:
