@@ -236,7 +236,24 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
     const uint32_t n = room < length ? room : length;
     const uint8_t* from = out - distance;
     uint8_t* const end = out + n;
-    if (distance >= 8 && room >= ((n + 7) & ~7u)) {
+    if (kWide && distance >= 8 && room >= ((n + 15) & ~7u)) {
+      // The same as below, with two unconditional steps first, which take most matches
+      // alone; up to fifteen bytes past the match (the stub keeps the smaller loop).
+      uint64_t v;
+      __builtin_memcpy(&v, from, 8);
+      __builtin_memcpy(out, &v, 8);
+      __builtin_memcpy(&v, from + 8, 8);
+      __builtin_memcpy(out + 8, &v, 8);
+      out += 16;
+      from += 16;
+      while (out < end) {
+        __builtin_memcpy(&v, from, 8);
+        __builtin_memcpy(out, &v, 8);
+        out += 8;
+        from += 8;
+      }
+      out = end;
+    } else if (distance >= 8 && room >= ((n + 7) & ~7u)) {
       // Eight bytes at a time never read a byte this copy has yet to write; the last
       // step may write up to seven bytes past the match, still before the limit, which
       // later output overwrites.
