@@ -23,6 +23,18 @@ void clear_read_ahead(uint8_t* data_end) {
   fill_bytes(data_end, 0, n);
 }
 
+// After a fill: symbols may begin only where a whole look-ahead follows, except in the
+// chunk's last fill, whose end is the end of its data (nothing stale lies behind it).
+void end_fill(uint8_t* data_end) {
+  ArchiveReader& r = archive_reader;
+  if (r.chunk_unread == 0) {
+    r.input_end = data_end;
+    clear_read_ahead(data_end);
+  } else {
+    r.input_end = data_end - format::kLookAhead;
+  }
+}
+
 }  // namespace
 
 uint32_t unconsumed_input() {
@@ -60,13 +72,7 @@ ResultCode refill_input(bool next_chunk) {
     r.resume_position += count;
     // A file that ends inside the chunk ends the chunk's data.
     r.chunk_unread = count < want ? 0 : r.chunk_unread - count;
-    uint8_t* data_end = buffer + format::kInputCarry + count;
-    if (r.chunk_unread == 0) {
-      r.input_end = data_end;
-      clear_read_ahead(data_end);
-    } else {
-      r.input_end = data_end - format::kLookAhead;
-    }
+    end_fill(buffer + format::kInputCarry + count);
     r.cursor = buffer + beyond;
     return kResultOk;
   }
@@ -96,13 +102,7 @@ ResultCode refill_input(bool next_chunk) {
     if (got < 0) return got;
     const uint32_t count = static_cast<uint32_t>(got);
     r.chunk_unread = count < want ? 0 : rest - count;
-    uint8_t* data_end = buffer + format::kInputCarry + count;
-    if (r.chunk_unread == 0) {
-      r.input_end = data_end;
-      clear_read_ahead(data_end);
-    } else {
-      r.input_end = data_end - format::kLookAhead;
-    }
+    end_fill(buffer + format::kInputCarry + count);
   } else {
     r.chunk_unread = 0;
     r.input_end = buffer + head;
