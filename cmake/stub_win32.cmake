@@ -41,7 +41,7 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/src/installer/install_sequence.cpp)
     $<TARGET_OBJECTS:zarpex_core> $<TARGET_OBJECTS:zarpex_platform_win32> resources/zarpex.rc)
   target_include_directories(zarpex-setup PRIVATE resources)
   set_source_files_properties(resources/zarpex.rc PROPERTIES OBJECT_DEPENDS
-    "${CMAKE_SOURCE_DIR}/resources/zarpex.ico;${CMAKE_SOURCE_DIR}/resources/dialog_ids.h")
+    "${CMAKE_SOURCE_DIR}/resources/zarpex.ico;${CMAKE_SOURCE_DIR}/resources/zarpex.manifest;${CMAKE_SOURCE_DIR}/resources/dialog_ids.h")
   set_target_properties(zarpex-setup PROPERTIES LINKER_LANGUAGE CXX)
   # No C runtime, our own entry; nothing but the system's DLLs (libgcc only for helpers
   # such as the stack probe of large frames). No base relocations: the stub is never

@@ -1,15 +1,16 @@
 /* Section layout of the Win32 stub: three sections, since every section of a PE file is
    padded to 512 bytes in the file and a fourth section header would not fit in the first
    512 bytes of the i686 stub.
-     .text  code and read-only data: readable and executable, never writable;
-     .data  initialised data (the integrity record first), the import tables, and the
-            zero-initialised data as its tail: readable and writable, never executable;
-     .rsrc  the resources: read-only.
-   The linker writes the zero-initialised tail of .data into the file and marks .rsrc
-   writable; cmake/stub_finish.py, run after every link, drops that tail from the file
-   (the loader zero-fills a section beyond its file data) and makes .rsrc read-only.
-   The i686 stub is then 19,456 bytes in the file: 512 of headers, 14,336 of .text,
-   2,048 of .data and 2,560 of .rsrc. */
+     .text  code only: readable and executable, never writable;
+     .data  the writable data; all of it is zero-initialised, so it has no bytes in the file;
+     .rsrc  the resources (the tree first: the resource directory points at the section's
+            start), the read-only data, the integrity record and the import tables:
+            read-only, never executable (the loader makes the address table writable
+            while it fills it in, as for the import tables of any read-only section).
+   The linker writes the zero-initialised .data into the file and marks .rsrc writable;
+   cmake/stub_finish.py, run after every link, drops those zeros from the file (the loader
+   zero-fills a section beyond its file data) and makes .rsrc read-only. The i686 stub is
+   then 19,968 bytes in the file: 512 of headers, 12,800 of .text and 6,656 of .rsrc. */
 SECTIONS
 {
   . = SIZEOF_HEADERS;
@@ -17,13 +18,30 @@ SECTIONS
   .text __image_base__ + (__section_alignment__ < 0x1000 ? . : __section_alignment__) :
   {
     *(.text) *(SORT(.text$*)) *(.text.*)
-    *(.rdata) *(SORT(.rdata$*))
   }
   .data BLOCK(__section_alignment__) :
   {
     *(.data) *(.data2) *(SORT(.data$*))
+    /* Last, so that it is all zeros up to the end of the section. */
+    *(.bss) *(COMMON)
+  }
+  /DISCARD/ :
+  {
+    *(.debug$S) *(.debug$T) *(.debug$F) *(.drectve) *(.note.GNU-stack) *(.gnu.lto_*)
+    *(.ctors) *(.dtors) *(.eh_frame*) *(.pdata*) *(.xdata*) *(.CRT$*) *(.tls*)
+    *(.rdata$zzz) *(.comment)
+  }
+  .rsrc BLOCK(__section_alignment__) : SUBALIGN(4)
+  {
+    /* The resource tree first: the resource directory points at the section's start. */
+    KEEP (*(.rsrc))
+    KEEP (*(.rsrc$*))
+    *(.rdata) *(SORT(.rdata$*))
+    /* The integrity record: read, never written, by the stub. */
+    KEEP (*(.data.integrity))
     /* The import tables, in the order the linker expects. Outside a section named .idata
-       the linker finds the import directory and the address table by these symbols. */
+       the linker finds the import directory and the address table by these symbols. The
+       loader makes the address table writable while it fills it in. */
     ".idata$2" = . - __image_base__;
     KEEP (SORT(*)(.idata$2))
     KEEP (SORT(*)(.idata$3))
@@ -37,18 +55,5 @@ SECTIONS
     ".idata$6" = . - __image_base__;
     KEEP (SORT(*)(.idata$6))
     KEEP (SORT(*)(.idata$7))
-    /* Last, so that it is all zeros up to the end of the section. */
-    *(.bss) *(COMMON)
-  }
-  /DISCARD/ :
-  {
-    *(.debug$S) *(.debug$T) *(.debug$F) *(.drectve) *(.note.GNU-stack) *(.gnu.lto_*)
-    *(.ctors) *(.dtors) *(.eh_frame*) *(.pdata*) *(.xdata*) *(.CRT$*) *(.tls*)
-    *(.rdata$zzz) *(.comment)
-  }
-  .rsrc BLOCK(__section_alignment__) : SUBALIGN(4)
-  {
-    KEEP (*(.rsrc))
-    KEEP (*(.rsrc$*))
   }
 }

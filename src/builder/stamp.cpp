@@ -34,11 +34,23 @@ bool stamp_stub(std::vector<uint8_t>& stub, std::string* error) {
     *error = "the stub is too large";
     return false;
   }
+  const uint32_t length = static_cast<uint32_t>(stub.size());
+  const CertificateTable signature = find_certificate_table(stub.data(), length);
+  if (signature.offset != 0 || signature.size != 0) {
+    *error =
+        "the stub is signed; sign the finished installer instead (signing must be the last "
+        "step: a signature covers the whole file, archive included)";
+    return false;
+  }
   const uint32_t crc_field = static_cast<uint32_t>(record + 8);
-  store32(stub.data() + record, static_cast<uint32_t>(stub.size()));
+  store32(stub.data() + record, length);
   store32(stub.data() + record + 4, crc_field);
-  store32(stub.data() + crc_field, 0);
-  store32(stub.data() + crc_field, crc32_update(0xFFFFFFFFu, stub.data(), stub.size()));
+  // The register over the stub as the self-check sees it: with the field itself and what
+  // signing the installer may change later taken as zero.
+  std::vector<uint8_t> checked = stub;
+  clear_unchecked_fields(checked.data(), length, crc_field,
+                         find_signature_fields(checked.data(), length));
+  store32(stub.data() + crc_field, crc32_update(0xFFFFFFFFu, checked.data(), checked.size()));
   return true;
 }
 

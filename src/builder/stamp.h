@@ -9,8 +9,9 @@
 namespace builder {
 
 // Fills in the stub's record (its length, the place of the CRC field, the CRC register
-// over the stub with that field taken as zero). Fails, with the reason in *error, when
-// the record's tag is missing or appears more than once.
+// over the stub with the bytes the self-check does not count taken as zero). Fails, with
+// the reason in *error, when the record's tag is missing or appears more than once, or
+// when the stub already carries a signature (it would not cover the archive).
 bool stamp_stub(std::vector<uint8_t>& stub, std::string* error);
 
 }  // namespace builder

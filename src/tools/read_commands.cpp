@@ -46,6 +46,7 @@ struct Source {
   bool installer = false;  // a stub in front of the archive
   uint32_t stub_length = 0;
   bool stub_intact = true;
+  CertificateTable signature = {0, 0};  // where a signature appended its certificate table
 };
 
 int usage(const char* command) {
@@ -102,11 +103,14 @@ bool find_integrity_record(int fd, uint64_t size, IntegrityRecord* record) {
   return false;
 }
 
-// The self-check of the installer image, done on the named file.
-bool stub_intact(int fd, const IntegrityRecord& record) {
+// The self-check of the installer image, done on the named file; also notes the
+// signature the stub's headers announce.
+bool stub_intact(int fd, const IntegrityRecord& record, CertificateTable* signature) {
   std::vector<uint8_t> stub(record.stub_length);
   if (!read_at(fd, 0, stub.data(), stub.size())) return false;
-  std::memset(&stub[record.crc_field_offset], 0, 4);
+  *signature = find_certificate_table(stub.data(), record.stub_length);
+  clear_unchecked_fields(stub.data(), record.stub_length, record.crc_field_offset,
+                         find_signature_fields(stub.data(), record.stub_length));
   return crc_update(stub.data(), static_cast<uint32_t>(stub.size()), 0xFFFFFFFFu) ==
          record.expected_crc;
 }
@@ -148,7 +152,7 @@ bool open_source(const char* path, Source* source) {
     }
     source->installer = true;
     source->stub_length = record.stub_length;
-    source->stub_intact = stub_intact(fd, record);
+    source->stub_intact = stub_intact(fd, record, &source->signature);
   }
   archive_reader.archive_base = source->stub_length;
 
@@ -250,6 +254,12 @@ void describe(const Source& source) {
     std::printf("%s: installer, stub of %u bytes, archive at offset %u, %u entries\n",
                 source.path.c_str(), source.stub_length, source.stub_length,
                 archive_header.entry_count);
+    if (source.signature.offset != 0 || source.signature.size != 0) {
+      std::printf("signed: certificate table at offset %u, %u bytes\n", source.signature.offset,
+                  source.signature.size);
+    } else {
+      std::printf("not signed\n");
+    }
   } else {
     std::printf("%s: archive, %u entries\n", source.path.c_str(), archive_header.entry_count);
   }

@@ -7,6 +7,7 @@
 
 #include "archive/installer_image.h"
 #include "builder/checksum.h"
+#include "support/pe_image.h"
 #include "test_data.h"
 
 namespace {
@@ -19,14 +20,19 @@ std::vector<uint8_t> fake_stub(size_t size, size_t tag_at) {
 uint32_t get32(const std::vector<uint8_t>& v, size_t at) {
   return v[at] | (v[at + 1] << 8) | (v[at + 2] << 16) | (static_cast<uint32_t>(v[at + 3]) << 24);
 }
-// The self-check's computation: register over the stub with the field as zero.
-bool self_check_passes(const std::vector<uint8_t>& image) {
+// The self-check's computation: register over the stub with the field as zero, and for
+// a PE stub (pe_plus 0 for PE32, 1 for PE32+) the CheckSum and certificate entry too.
+bool self_check_passes(const std::vector<uint8_t>& image, int pe_plus = -1) {
   const uint32_t length = get32(image, 0x1000 + 16);
   const uint32_t field = get32(image, 0x1000 + 20);
   if (length > image.size() || field > length - 4) return false;  // a damaged record
   const uint32_t expected = get32(image, field);
   std::vector<uint8_t> copy(image.begin(), image.begin() + length);
   std::memset(copy.data() + field, 0, 4);
+  if (pe_plus >= 0) {
+    std::memset(copy.data() + pe_image::kChecksum, 0, 4);
+    std::memset(copy.data() + pe_image::certificate_entry(pe_plus == 1), 0, 8);
+  }
   return builder::crc32_update(0xFFFFFFFFu, copy.data(), copy.size()) == expected;
 }
 
@@ -60,6 +66,35 @@ TEST(Stamp, RefusesAStubWithoutTheTagOrWithItTwice) {
   EXPECT_NE(error.find("more than once"), std::string::npos);
   std::vector<uint8_t> cut = fake_stub(4000, 4000 - 20);
   EXPECT_FALSE(builder::stamp_stub(cut, &error));
+}
+
+TEST(Stamp, APeStubStaysValidWhenTheInstallerIsSignedLater) {
+  for (int plus : {0, 1}) {
+    std::vector<uint8_t> stub = fake_stub(9000, 0x1000);
+    pe_image::put_headers(stub, plus == 1);
+    std::string error;
+    ASSERT_TRUE(builder::stamp_stub(stub, &error)) << error;
+    std::vector<uint8_t> installer = stub;
+    const auto archive = testdata::random_bytes(333, 6);
+    installer.insert(installer.end(), archive.begin(), archive.end());
+    EXPECT_TRUE(self_check_passes(installer, plus)) << plus;
+    pe_image::sign(installer, plus == 1, 700);
+    EXPECT_TRUE(self_check_passes(installer, plus)) << plus;
+    installer[0x300] ^= 1;
+    EXPECT_FALSE(self_check_passes(installer, plus)) << plus;
+  }
+}
+
+TEST(Stamp, RefusesAStubThatIsAlreadySigned) {
+  std::vector<uint8_t> stub = fake_stub(9000, 0x1000);
+  pe_image::put_headers(stub, false);
+  pe_image::sign(stub, false, 200);
+  const std::vector<uint8_t> before = stub;
+  std::string error;
+  EXPECT_FALSE(builder::stamp_stub(stub, &error));
+  EXPECT_NE(error.find("the stub is signed"), std::string::npos) << error;
+  EXPECT_NE(error.find("last step"), std::string::npos) << error;
+  EXPECT_TRUE(stub == before);
 }
 
 }  // namespace

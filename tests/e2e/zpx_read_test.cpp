@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "e2e/e2e_support.h"
+#include "support/pe_image.h"
 
 namespace {
 
@@ -171,6 +172,69 @@ TEST_F(ZpxReadTest, ChangedStubIsReportedByTest) {
   EXPECT_EQ(tested.exit_code, 1);
   EXPECT_NE(tested.err.find("This installer has been modified."), std::string::npos);
   EXPECT_EQ(zpx({"list", installer_}).exit_code, 0);  // the archive itself is sound
+}
+
+// A PE32 stub for zpx alone (it is never run): headers, the integrity tag, filler.
+std::vector<uint8_t> pe_stub() {
+  std::vector<uint8_t> stub(6144, 0x90);
+  pe_image::put_headers(stub, false);
+  const char tag[] = "ZPX-INTEGRITY-v1";
+  for (uint32_t i = 0; i < 16; ++i) stub[0x1000 + i] = static_cast<uint8_t>(tag[i]);
+  for (uint32_t i = 16; i < 28; ++i) stub[0x1000 + i] = 0;
+  return stub;
+}
+
+std::string as_text(const std::vector<uint8_t>& bytes) {
+  return {bytes.begin(), bytes.end()};
+}
+std::vector<uint8_t> as_bytes(const std::string& text) {
+  return {text.begin(), text.end()};
+}
+
+TEST_F(ZpxReadTest, SignedInstallerIsListedTestedAndExtracted) {
+  const std::string stub = scratch_.path() + "/pe-stub.exe";
+  write_file(stub, as_text(pe_stub()));
+  const std::string setup = scratch_.path() + "/signed.exe";
+  const RunResult wrapped = zpx({"wrap", "--stub", stub, "-o", setup, archive_});
+  ASSERT_EQ(wrapped.exit_code, 0) << wrapped.err;
+  std::vector<uint8_t> file = as_bytes(read_file(setup));
+  EXPECT_NE(zpx({"list", setup}).out.find("not signed"), std::string::npos);
+  pe_image::sign(file, false, 1000);
+  const size_t table = file.size() - 1000;
+  write_file(setup, as_text(file));
+
+  const RunResult listed = zpx({"list", setup});
+  EXPECT_EQ(listed.exit_code, 0) << listed.err;
+  EXPECT_NE(listed.out.find("signed: certificate table at offset " + std::to_string(table) +
+                            ", 1000 bytes"),
+            std::string::npos)
+      << listed.out;
+  const RunResult tested = zpx({"test", setup});
+  EXPECT_EQ(tested.exit_code, 0) << tested.out << tested.err;
+  EXPECT_NE(tested.out.find("4 files tested, no errors"), std::string::npos) << tested.out;
+  const std::string out = scratch_.path() + "/out-signed";
+  const RunResult extracted = zpx({"extract", setup, "-d", out});
+  EXPECT_EQ(extracted.exit_code, 0) << extracted.err;
+  expect_tree(out);
+
+  // A signed installer whose stub code changed still fails the self-check.
+  patch_file(setup, 0x800, "\xCC");
+  const RunResult changed = zpx({"test", setup});
+  EXPECT_EQ(changed.exit_code, 1);
+  EXPECT_NE(changed.err.find("This installer has been modified."), std::string::npos);
+
+  // A signed stub is refused: the signature would not cover the archive.
+  std::vector<uint8_t> signed_stub = pe_stub();
+  pe_image::sign(signed_stub, false, 64);
+  write_file(stub, as_text(signed_stub));
+  for (const char* command : {"wrap", "build"}) {
+    const std::string refused = scratch_.path() + "/refused-" + command;
+    const RunResult run =
+        zpx({command, "--stub", stub, "-o", refused, command[0] == 'w' ? archive_ : tree_});
+    EXPECT_EQ(run.exit_code, 1) << command;
+    EXPECT_NE(run.err.find("sign the finished installer instead"), std::string::npos) << run.err;
+    EXPECT_FALSE(exists(refused)) << command;
+  }
 }
 
 TEST_F(ZpxReadTest, FilesThatAreNoArchiveFail) {
