@@ -600,4 +600,29 @@ TEST(BrowseResult, Table) {
   }
 }
 
+TEST(ChooserFileName, FolderSeparatorAndXOrNothing) {
+  struct Case {
+    std::string typed, name;
+  } cases[] = {
+      {"D:\\Tools", "D:\\Tools\\x"},
+      {"D:\\Tools\\", "D:\\Tools\\x"},
+      {"D:", "D:x"},
+      {"", "x"},
+      // A name of 259 characters fits the 260-byte buffer; one more and there is none.
+      {"C:\\" + std::string(254, 'a'), "C:\\" + std::string(254, 'a') + "\\x"},
+      {"C:\\" + std::string(255, 'a'), ""},
+      {"C:\\" + std::string(254, 'a') + "\\", "C:\\" + std::string(254, 'a') + "\\x"},
+      {"C:\\" + std::string(255, 'a') + "\\", ""},
+      {"C:\\" + std::string(256, 'a'), ""},  // the longest text the box gives
+  };
+  for (const Case& c : cases) {
+    // Exactly 260 bytes on the heap, so that the sanitizer sees a byte written past them.
+    std::vector<char> buffer(260, '\0');
+    ASSERT_LT(c.typed.size(), buffer.size());
+    std::strcpy(buffer.data(), c.typed.c_str());
+    chooser_file_name(buffer.data());
+    EXPECT_EQ(std::string(buffer.data()), c.name) << c.typed;
+  }
+}
+
 }  // namespace
