@@ -44,15 +44,8 @@ void main_dialog_browse_result(char* folder) {
 }
 
 void chooser_file_name(char* folder) {
+  append_separator(folder);
   // A folder too long for its "x" would come back cut: no name, and the dialog accepts
   // nothing.
-  const uint32_t length = text_length(folder);
-  const uint32_t separator =
-      (length != 0 && folder[length - 1] != '\\' && folder[length - 1] != ':') ? 1 : 0;
-  if (length + separator + 2 > kWorkPathSize) {
-    folder[0] = '\0';
-    return;
-  }
-  append_separator(folder);
-  text_append(folder, kWorkPathSize, "x");
+  if (!text_append(folder, kWorkPathSize, "x")) folder[0] = '\0';
 }

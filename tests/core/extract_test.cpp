@@ -616,9 +616,9 @@ TEST(ChooserFileName, FolderSeparatorAndXOrNothing) {
       {"C:\\" + std::string(256, 'a'), ""},  // the longest text the box gives
   };
   for (const Case& c : cases) {
-    // Exactly 260 bytes on the heap, so that the sanitizer sees a byte written past them.
-    std::vector<char> buffer(260, '\0');
-    ASSERT_LT(c.typed.size(), buffer.size());
+    // Exactly 261 bytes on the heap, so that the sanitizer sees a byte written past them.
+    std::vector<char> buffer(kPathBufferSize, '\0');
+    ASSERT_LT(c.typed.size(), size_t(kWorkPathSize));
     std::strcpy(buffer.data(), c.typed.c_str());
     chooser_file_name(buffer.data());
     EXPECT_EQ(std::string(buffer.data()), c.name) << c.typed;

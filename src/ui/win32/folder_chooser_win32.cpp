@@ -39,7 +39,7 @@ UINT_PTR CALLBACK folder_hook(HWND dialog, UINT message, WPARAM wparam, LPARAM) 
     copy_current_folder(dialog);
   } else if (message == WM_COMMAND) {
     if (LOWORD(wparam) == IDOK) {
-      char name[kWorkPathSize];
+      char name[kPathBufferSize];
       GetDlgItemTextA(dialog, IDC_SELECTED_FOLDER, name, kWorkPathSize);
       chooser_file_name(name);
       SetDlgItemTextA(dialog, edt1, name);
