@@ -1078,7 +1078,8 @@ def i686_unavailable():
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--keep", action="store_true", help="keep the scratch folder")
-    parser.add_argument("--only", help="run only the tests whose name contains this")
+    parser.add_argument("--only", help="run only the tests whose name contains one of these "
+                        "(comma-separated)")
     parser.add_argument("--arch", choices=["i686", "x86_64"], help="run one architecture only")
     parser.add_argument("--screenshots", help="folder for screenshots of the dialogs")
     args = parser.parse_args()
@@ -1113,7 +1114,7 @@ def main():
                           (arch, arch))
                 for test in tests:
                     name = "%s/%s" % (arch, test.__name__[5:])
-                    if args.only and args.only not in name:
+                    if args.only and not any(part in name for part in args.only.split(",")):
                         continue
                     start = time.time()
                     try:
