@@ -38,6 +38,16 @@ bool read_file(const std::string& path, std::vector<uint8_t>* data, std::string*
   return true;
 }
 
+// A thread count of 1 to kMaxThreads.
+bool parse_threads(const std::string& text, uint32_t* threads) {
+  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  const int n = std::stoi(text);
+  if (n < 1 || n > static_cast<int>(builder::kMaxThreads)) return false;
+  *threads = static_cast<uint32_t>(n);
+  return true;
+}
+
 int fail(const std::string& message) {
   print_error("%s", shown(message).c_str());
   return kExitFailed;
@@ -86,6 +96,13 @@ int zpx_build(const CommandSpec& spec, const CommandLine& line) {
       return usage_error(spec, "the level is a digit from 1 to 9");
     level = (*given)[0] - '0';
   }
+  uint32_t threads = 0;  // 0: one per core
+  if (const std::string* given = line.value("--threads")) {
+    if (!parse_threads(*given, &threads)) {
+      return usage_error(spec, line.spelling("--threads") + " needs a thread count from 1 to " +
+                                   std::to_string(builder::kMaxThreads));
+    }
+  }
   const std::string& input = line.operands[0];
   const auto started = std::chrono::steady_clock::now();
 
@@ -113,6 +130,7 @@ int zpx_build(const CommandSpec& spec, const CommandLine& line) {
 
   builder::PackOptions options;
   options.level = level;
+  options.threads = threads;
   progress_start(0, true);
   options.progress = [](uint64_t done, uint64_t total) {
     progress_set_total(total);

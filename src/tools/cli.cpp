@@ -95,6 +95,14 @@ std::vector<std::string> CommandLine::values(const char* long_name) const {
   return out;
 }
 
+std::string CommandLine::spelling(const char* long_name) const {
+  std::string found = long_name;
+  for (size_t i = 0; i < options.size() && i < spellings.size(); ++i) {
+    if (options[i].first == long_name) found = spellings[i];
+  }
+  return found;
+}
+
 int usage_error(const CommandSpec& spec, const std::string& text) {
   print_error("%s: %s", spec.name, text.c_str());
   print_usage_lines(stderr, spec);
@@ -128,9 +136,11 @@ int parse_command_line(const CommandSpec& spec, int argc, char** argv, CommandLi
     const OptionSpec* digits = find_digits(spec);
     if (digits != nullptr && is_digit_option(arg)) {
       line->options.emplace_back(digits->long_name, std::string(1, arg[1]));
+      line->spellings.emplace_back(arg);
       continue;
     }
     std::vector<std::pair<const OptionSpec*, std::string>> found;
+    std::vector<std::string> spelled;
     if (arg[1] == '-') {
       // --name, --name=value or --name value
       const char* equals = std::strchr(arg, '=');
@@ -140,10 +150,13 @@ int parse_command_line(const CommandSpec& spec, int argc, char** argv, CommandLi
       if (o->value_name == nullptr) {
         if (equals != nullptr) return usage_error(spec, name + " takes no value");
         found.emplace_back(o, "");
+        spelled.push_back(name);
       } else if (equals != nullptr) {
+        spelled.push_back(name);
         found.emplace_back(o, equals + 1);
       } else if (i + 1 < argc) {
         found.emplace_back(o, argv[++i]);
+        spelled.push_back(name);
       } else {
         return usage_error(spec, name + " needs a value (" + o->value_name + ")");
       }
@@ -152,6 +165,7 @@ int parse_command_line(const CommandSpec& spec, int argc, char** argv, CommandLi
       for (const char* p = arg + 1; *p != '\0'; ++p) {
         const OptionSpec* o = find_short(spec, *p);
         if (o == nullptr) return usage_error(spec, std::string("unknown option -") + *p);
+        spelled.push_back(std::string("-") + *p);
         if (o->value_name == nullptr) {
           found.emplace_back(o, "");
           continue;
@@ -167,12 +181,14 @@ int parse_command_line(const CommandSpec& spec, int argc, char** argv, CommandLi
         break;
       }
     }
-    for (const auto& [o, value] : found) {
+    for (size_t k = 0; k < found.size(); ++k) {
+      const auto& [o, value] = found[k];
       if (std::strcmp(o->long_name, "--help") == 0) {
         print_command_help(spec);
         return kExitOk;
       }
       line->options.emplace_back(o->long_name, value);
+      line->spellings.push_back(spelled[k]);
     }
   }
   // -q and -v: the last one given counts.

@@ -26,6 +26,10 @@ struct CommandLine {
   // The value given last, or nullptr.
   const std::string* value(const char* long_name) const;
   std::vector<std::string> values(const char* long_name) const;
+  // How the option given last was written ("-T" or "--threads"), for messages.
+  std::string spelling(const char* long_name) const;
+
+  std::vector<std::string> spellings;  // one for each of `options`
 };
 
 struct CommandSpec;

@@ -12,7 +12,7 @@ constexpr char kVersion[] = "1.0.0";
 
 const std::vector<CommandSpec> kCommands = {
     {"build",
-     "build [-f] [--stub STUB] [--exclude PATTERN]... [-1 .. -9] -o OUT DIR",
+     "build [-f] [--stub STUB] [--exclude PATTERN]... [-1 .. -9] [-T N] -o OUT DIR",
      "Packs the tree under DIR into an archive, or with --stub into an installer.",
      "Symbolic links to files and folders are followed; a link that leads back into a\n"
      "folder it lies in is skipped with a warning, as are FIFOs, sockets, devices and\n"
@@ -28,6 +28,8 @@ const std::vector<CommandSpec> kCommands = {
          {"-f", "--force", nullptr, "replace an existing OUT"},
          {nullptr, "--stub", "STUB", "put the archive behind this installer stub"},
          {nullptr, "--exclude", "PATTERN", "leave out what matches (repeatable)"},
+         {"-T", "--threads", "N",
+          "compression threads, 1 to 64 (default one per core; the output is the same)"},
          {"-#", "--level", "N", "compression level 1 (fast) to 9 (small), default 7"},
      },
      zpx_build},

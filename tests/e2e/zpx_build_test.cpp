@@ -118,6 +118,12 @@ TEST_F(ZpxBuildTest, FailuresNameTheFileAndLeaveNoOutput) {
        "plain-stub: no integrity record"},
       {{"wrap", "--stub", setup_bin(), "-o", out_dir + "/d", plain_stub}, "not an archive"},
       {{"build", "-o", out_dir + "/e"}, "usage", 2},
+      {{"build", "-T", "0", "-o", out_dir + "/f", tree_},
+       "-T needs a thread count from 1 to 64",
+       2},
+      {{"build", "--threads", "x", "-o", out_dir + "/g", tree_},
+       "--threads needs a thread count",
+       2},
   };
   for (const Case& c : cases) {
     const RunResult r = zpx(c.args);
