@@ -15,15 +15,6 @@ namespace builder {
 namespace {
 
 constexpr uint16_t kEntryTrailerValue = 0x0001;
-constexpr uint16_t kMemberTag = 0x205A;
-
-void put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 bool read_contents(const SourceEntry& e, uint8_t* dest, std::string* error) {
   FILE* f = std::fopen(e.path.c_str(), "rb");
@@ -124,13 +115,11 @@ bool build_archive(std::vector<SourceEntry>& entries, const PackOptions& options
                              placement[i].position + format::kMemberHeaderSize + name_length,
                              starts);
     }
-    put32(member, length);
-    put16(member + 4, name_length);
-    put16(member + 6, kMemberTag);
-    put16(member + 8, e.attributes);
-    member[10] = placement[i].flags;
+    format::write_member_header(
+        member, {length, static_cast<uint16_t>(name_length), format::kMemberTagValue, e.attributes,
+                 placement[i].flags});
     std::memcpy(member + format::kMemberHeaderSize, e.name.data(), name_length);
-    put32(contents + length, placement[i].crc);
+    store_le32(contents + length, placement[i].crc);
   }
 
   StreamOptions stream_options;
@@ -145,7 +134,8 @@ bool build_archive(std::vector<SourceEntry>& entries, const PackOptions& options
   archive->assign(format::kHeaderSize, 0);
   const uint32_t stream_offset = format::kHeaderSize;
   if (size) {
-    archive->insert(archive->end(), format::kStreamLead, format::kStreamLead + 6);
+    archive->insert(archive->end(), format::kStreamLead,
+                    format::kStreamLead + format::kStreamLeadSize);
     archive->insert(archive->end(), chunks.begin(), chunks.end());
   }
   if (archive->size() > 0xFFFFFFFFull - (1u << 24)) {
@@ -160,39 +150,43 @@ bool build_archive(std::vector<SourceEntry>& entries, const PackOptions& options
     if (block.empty()) return;
     const std::vector<uint8_t> chunk =
         compress_directory_block(block.data(), static_cast<uint32_t>(block.size()));
-    archive->insert(archive->end(), format::kDirectorySignature, format::kDirectorySignature + 6);
+    archive->insert(archive->end(), format::kDirectorySignature,
+                    format::kDirectorySignature + format::kDirectorySignatureSize);
     archive->insert(archive->end(), chunk.begin(), chunk.end());
     block.clear();
   };
   for (size_t i = 0; i < entries.size(); ++i) {
     const SourceEntry& e = entries[i];
-    uint8_t record[format::kEntrySize] = {};
-    put32(record, format::kEntryReservedValue);
-    put32(record + format::kEntryStreamOffset, e.folder ? 0 : stream_offset);
-    put16(record + format::kEntryAttributes, e.attributes);
-    record[format::kEntryFlags] = e.folder ? format::kFlagFolder : placement[i].flags;
-    put32(record + format::kEntryStreamPosition, e.folder ? 0 : placement[i].position);
-    put32(record + format::kEntryContentsSize, e.folder ? 0 : static_cast<uint32_t>(e.size));
-    put32(record + format::kEntryCrc, e.folder ? 0 : placement[i].crc);
-    put16(record + format::kEntryNameLength, static_cast<uint32_t>(e.name.size()));
-    put16(record + format::kEntryCreationTime, e.creation_time);
-    put16(record + format::kEntryCreationDate, e.creation_date);
-    put16(record + format::kEntryWriteTime, e.write_time);
-    put16(record + format::kEntryWriteDate, e.write_date);
-    put16(record + format::kEntryTrailer, kEntryTrailerValue);
+    EntryRecord entry{};
+    entry.reserved = format::kEntryReservedValue;
+    entry.stream_offset = e.folder ? 0 : stream_offset;
+    entry.attributes = e.attributes;
+    entry.flags = e.folder ? format::kFlagFolder : placement[i].flags;
+    entry.stream_position = e.folder ? 0 : placement[i].position;
+    entry.size = e.folder ? 0 : static_cast<uint32_t>(e.size);
+    entry.crc = e.folder ? 0 : placement[i].crc;
+    entry.name_length = static_cast<uint16_t>(e.name.size());
+    entry.creation_time = e.creation_time;
+    entry.creation_date = e.creation_date;
+    entry.write_time = e.write_time;
+    entry.write_date = e.write_date;
+    entry.trailer = kEntryTrailerValue;
+    uint8_t record[format::kEntrySize];
+    format::write_entry_record(record, entry);
     if (block.size() + format::kEntrySize + e.name.size() > kMaxDirectoryBlock) flush();
     block.insert(block.end(), record, record + format::kEntrySize);
     block.insert(block.end(), e.name.begin(), e.name.end());
   }
   flush();
 
-  uint8_t* header = archive->data();
-  std::memcpy(header, format::kHeaderMagic, 4);
-  put32(header + format::kHeaderDirectoryOffset, directory_offset);
-  put32(header + format::kHeaderEntryCount, static_cast<uint32_t>(entries.size()));
-  put32(header + format::kHeaderArchiveLength, static_cast<uint32_t>(archive->size()));
-  put32(header + format::kHeaderDataLength, directory_offset - format::kHeaderSize);
-  put16(header + format::kHeaderTrailer, format::kHeaderTrailerValue);
+  ArchiveHeader header{};
+  std::memcpy(header.magic, format::kHeaderMagic, sizeof header.magic);
+  header.directory_offset = directory_offset;
+  header.entry_count = static_cast<uint32_t>(entries.size());
+  header.archive_length = static_cast<uint32_t>(archive->size());
+  header.data_length = directory_offset - format::kHeaderSize;
+  header.trailer = format::kHeaderTrailerValue;
+  format::write_archive_header(archive->data(), header);
   stats->bytes_out = archive->size();
   return true;
 }

@@ -34,7 +34,7 @@ Candidate best_at(HashChainFinder& finder, const uint8_t* data, const BlockSpan&
   }
   if (best.length < 3) {
     const uint32_t earlier = finder.last_pair(pos);
-    if (earlier != 0xFFFFFFFFu && earlier >= lo && pos - earlier <= 64)
+    if (earlier != 0xFFFFFFFFu && earlier >= lo && pos - earlier <= format::table_reach(1))
       consider(common_length(data + pos, data + earlier, max_length), pos - earlier);
   }
   return best;
