@@ -29,8 +29,13 @@ struct SourceEntry {
   uint16_t write_date = 0, write_time = 0;
 };
 
+// Most compression threads a pack may use.
+inline constexpr uint32_t kMaxThreads = 64;
+
 struct PackOptions {
   int level = 7;
+  // Blocks compressed at the same time; 0: one per core. The output does not depend on it.
+  uint32_t threads = 0;
   uint32_t block_size = 0;  // 0: the largest block
   bool call_transform = true;
   // Called with (bytes done, bytes in all) while the stream is compressed.

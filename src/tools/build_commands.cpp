@@ -90,7 +90,18 @@ struct Arguments {
   std::string stub;
   std::string input;
   int level = kDefaultLevel;
+  uint32_t threads = 0;  // 0: one per core
 };
+
+// A thread count of 1 to kMaxThreads.
+bool parse_threads(const std::string& text, uint32_t* threads) {
+  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  const int n = std::stoi(text);
+  if (n < 1 || n > static_cast<int>(builder::kMaxThreads)) return false;
+  *threads = static_cast<uint32_t>(n);
+  return true;
+}
 
 bool parse_arguments(int argc, char** argv, bool allow_level, Arguments* a, std::string* error) {
   for (int i = 1; i < argc; ++i) {
@@ -101,6 +112,12 @@ bool parse_arguments(int argc, char** argv, bool allow_level, Arguments* a, std:
         return false;
       }
       (arg == "-o" ? a->output : a->stub) = argv[++i];
+    } else if (allow_level && (arg == "-T" || arg == "--threads")) {
+      if (i + 1 >= argc || !parse_threads(argv[i + 1], &a->threads)) {
+        *error = arg + " needs a thread count from 1 to " + std::to_string(builder::kMaxThreads);
+        return false;
+      }
+      ++i;
     } else if (allow_level && arg.size() == 2 && arg[0] == '-' && arg[1] >= '1' && arg[1] <= '9') {
       a->level = arg[1] - '0';
     } else if (!arg.empty() && arg[0] == '-') {
@@ -142,7 +159,7 @@ int zpx_build(int argc, char** argv) {
   Arguments a;
   std::string error;
   if (!parse_arguments(argc, argv, true, &a, &error))
-    return fail(error + "\nusage: zpx build -o OUT [--stub STUB] [-1 .. -9] DIR");
+    return fail(error + "\nusage: zpx build -o OUT [--stub STUB] [-1 .. -9] [-T N] DIR");
   const auto started = std::chrono::steady_clock::now();
   std::vector<uint8_t> stub;
   if (!a.stub.empty() && !load_stub(a.stub, &stub, &error)) return fail(error);
@@ -152,6 +169,7 @@ int zpx_build(int argc, char** argv) {
 
   builder::PackOptions options;
   options.level = a.level;
+  options.threads = a.threads;
   const bool terminal = isatty(STDERR_FILENO) != 0;
   if (terminal) {
     options.progress = [](uint64_t done, uint64_t total) {
