@@ -61,8 +61,10 @@ ResultCode decode_directory_block(uint8_t* staging) {
   if (produced < 0) return produced;
   r.entry_end_pointer += produced;
 
-  uint32_t consumed = static_cast<uint32_t>(r.cursor - buffer);
-  if (consumed > count) consumed = count;
+  // A block whose last symbols needed bytes behind the ones read was decoded from the
+  // zeros there: the directory is cut short, and its entries cannot be trusted.
+  const uint32_t consumed = static_cast<uint32_t>(r.cursor - buffer);
+  if (consumed > count) return kResultDamaged;
   r.directory_position += format::kDirectorySignatureSize + consumed;
   return kResultOk;
 }

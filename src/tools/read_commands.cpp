@@ -401,7 +401,9 @@ int zpx_extract(int argc, char** argv) {
   }
 
   // The driver passes over names too long for the folder without a word; say which.
-  char folder[kPathBufferSize];
+  // One byte more than the folder's own buffer: a folder of 260 characters still takes
+  // its separator here (the driver then refuses it as too long for any name).
+  char folder[kPathBufferSize + 1];
   text_copy(folder, sizeof folder, install_state.install_folder);
   strip_separators(folder);
   const int name_room = 259 - static_cast<int>(append_separator(folder) - folder);

@@ -207,6 +207,18 @@ TEST_F(ZpxReadTest, NamesTooLongForTheFolderAreReportedNotPassedOverSilently) {
   EXPECT_FALSE(exists(out + "/" + long_name));
 }
 
+TEST_F(ZpxReadTest, FolderOfTheLongestWindowsNameIsRefusedWithoutOverflow) {
+  // 258 characters here, 260 in its Windows form (Z: in front): no room for a separator.
+  std::string out = scratch_.path();
+  while (out.size() < 258) out += "/" + std::string(40, 'd');
+  out = out.substr(0, 258);
+  if (out.back() == '/') out.back() = 'e';
+  const RunResult run = zpx({"extract", archive_, "-d", out});
+  EXPECT_EQ(run.exit_code, 1) << run.err;
+  EXPECT_NE(run.err.find("Cannot create folder"), std::string::npos) << run.err;
+  EXPECT_FALSE(exists(out + "/a.txt"));
+}
+
 TEST_F(ZpxReadTest, UsageErrorsExitWithTwo) {
   const std::vector<std::vector<std::string>> cases = {
       {"list"},
