@@ -113,9 +113,11 @@ bool open_source(const char* path, Source* source) {
   base_name = base_name != nullptr ? base_name + 1 : path;
   text_copy(install_state.module_name, kWorkPathSize, base_name);
 
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // Without blocking, so that a FIFO is refused rather than waited on: only a regular
+  // file can hold an archive.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     last_os_error = fd < 0 ? windows_error_from_errno(errno, path) : kErrorAccessDenied;
     if (fd >= 0) close(fd);
     report_error(nullptr, kResultCannotOpenSelf, path, 0);

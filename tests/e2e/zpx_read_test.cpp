@@ -176,7 +176,9 @@ TEST_F(ZpxReadTest, ChangedStubIsReportedByTest) {
 TEST_F(ZpxReadTest, FilesThatAreNoArchiveFail) {
   const std::string text = scratch_.path() + "/plain.txt";
   write_file(text, "just text, no archive\n");
-  for (const std::string& file : {text, scratch_.path() + "/missing"}) {
+  const std::string fifo = scratch_.path() + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);  // refused at once, not waited on
+  for (const std::string& file : {text, scratch_.path() + "/missing", fifo}) {
     SCOPED_TRACE(file);
     for (const char* command : {"list", "test", "extract"}) {
       const RunResult run = zpx({command, file});
