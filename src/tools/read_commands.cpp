@@ -50,7 +50,7 @@ struct Source {
 
 int usage(const char* command) {
   if (std::strcmp(command, "extract") == 0) {
-    std::fputs("usage: zpx extract FILE [-d DIR] [--overwrite]\n", stderr);
+    std::fputs("usage: zpx extract FILE [-d DIR] [--overwrite] [--ignore-stub]\n", stderr);
   } else {
     std::fprintf(stderr, "usage: zpx %s FILE\n", command);
   }
@@ -256,6 +256,7 @@ struct Arguments {
   const char* file = nullptr;
   const char* folder = nullptr;
   bool overwrite = false;
+  bool ignore_stub = false;
 };
 
 bool parse_arguments(int argc, char** argv, bool extract_options, Arguments* out) {
@@ -265,6 +266,8 @@ bool parse_arguments(int argc, char** argv, bool extract_options, Arguments* out
       out->folder = argv[++i];
     } else if (extract_options && std::strcmp(arg, "--overwrite") == 0) {
       out->overwrite = true;
+    } else if (extract_options && std::strcmp(arg, "--ignore-stub") == 0) {
+      out->ignore_stub = true;
     } else if (arg[0] == '-' && arg[1] != '\0') {
       return false;
     } else if (out->file == nullptr) {
@@ -396,7 +399,14 @@ int zpx_extract(int argc, char** argv) {
   install_state.overwrite_all = args.overwrite ? 1 : 0;
   Source source;
   if (!open_source(args.file, &source)) return kExitFailed;
-  if (!source.stub_intact) std::fprintf(stderr, "%s\n", kModifiedWarning);
+  if (!source.stub_intact) {
+    // The installer itself would stop at its warning: nothing is extracted unless asked.
+    std::fprintf(stderr, "%s\n", kModifiedWarning);
+    if (!args.ignore_stub) {
+      std::fputs("zpx: nothing extracted (--ignore-stub extracts all the same)\n", stderr);
+      return kExitFailed;
+    }
+  }
   if (archive_header.entry_count == 0) {
     std::fprintf(stderr, "%s\n", kNoFiles);
     return kExitOk;
