@@ -41,7 +41,8 @@ void OptimalParser::collect_matches(const BlockSpan& span) {
     finder_->find(pos, lo, max_length, &best, &found);
     matches_.insert(matches_.end(), found.begin(), found.end());
     const uint32_t earlier = finder_->last_pair(pos);
-    if (earlier != 0xFFFFFFFFu && earlier >= lo && pos - earlier <= 64 && max_length >= 2)
+    if (earlier != 0xFFFFFFFFu && earlier >= lo && pos - earlier <= format::table_reach(1) &&
+        max_length >= format::kMinMatchLength)
       pair_distance_[i] = pos - earlier;
     // A long match is taken as it is: the positions it covers are neither searched nor
     // expanded, which keeps highly repetitive data linear.
@@ -61,7 +62,7 @@ void OptimalParser::prices_from(const std::vector<Token>& tokens, uint32_t table
   for (uint32_t s = 0; s < format::kLiteralLengthSymbols; ++s)
     prices->literal[s] = set.lengths[s] ? set.lengths[s] : kUnusedLiteralPrice;
   for (uint32_t t = 0; t < 3; ++t)
-    for (uint32_t s = 0; s < 42; ++s) {
+    for (uint32_t s = 0; s < format::kMaxDistanceSymbols; ++s) {
       const uint8_t len =
           s < format::kDistanceSymbols[t] ? set.lengths[format::kDistanceOffset[t] + s] : 0;
       prices->distance[t][s] = len ? len : kUnusedDistancePrice;
@@ -74,7 +75,7 @@ void OptimalParser::shortest_path(const BlockSpan& span, const Prices& prices,
   std::vector<Node> nodes(n + 1, Node{kInfinity, 0, 0, {}});
   nodes[0].cost = 0;
   uint32_t length_price[format::kLiteralLengthSymbols];
-  for (uint32_t s = 257; s < format::kLiteralLengthSymbols; ++s)
+  for (uint32_t s = format::kFirstLengthSymbol; s < format::kLiteralLengthSymbols; ++s)
     length_price[s] = prices.literal[s] + length_extra_bits(s);
   uint32_t short_length_price[259];
   for (uint32_t l = 2; l <= 258; ++l) short_length_price[l] = length_price[length_symbol(l)];

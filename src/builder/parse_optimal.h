@@ -23,7 +23,7 @@ class OptimalParser {
  private:
   struct Prices {
     uint32_t literal[format::kLiteralLengthSymbols];
-    uint32_t distance[3][42];
+    uint32_t distance[format::kDistanceTables][format::kMaxDistanceSymbols];
   };
   void collect_matches(const BlockSpan& span);
   void prices_from(const std::vector<Token>& tokens, uint32_t tables, Prices* prices) const;

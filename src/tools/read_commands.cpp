@@ -70,16 +70,11 @@ bool read_at(int fd, uint64_t offset, void* buffer, size_t count) {
   return true;
 }
 
-uint32_t load_u32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 // Finds the stub's IntegrityRecord by its tag. A record counts only where it describes
 // itself: its CRC field lies right where the record puts it, inside the stub it measures.
 bool find_integrity_record(int fd, uint64_t size, IntegrityRecord* record) {
   constexpr size_t kPiece = 1 << 20;
-  constexpr size_t kRecordEnd = kIntegrityTagSize + sizeof(IntegrityRecord);
+  constexpr size_t kRecordEnd = kIntegrityTagSize + format::kIntegrityRecordSize;
   std::vector<uint8_t> piece(kPiece + kRecordEnd);
   for (uint64_t start = 0; start < size; start += kPiece) {
     const size_t want = static_cast<size_t>(
@@ -90,10 +85,9 @@ bool find_integrity_record(int fd, uint64_t size, IntegrityRecord* record) {
           std::memcmp(&piece[i], kIntegrityTag, kIntegrityTagSize) != 0) {
         continue;
       }
-      const uint8_t* fields = &piece[i + kIntegrityTagSize];
       const uint64_t at = start + i;
-      IntegrityRecord found{load_u32(fields), load_u32(fields + 4), load_u32(fields + 8)};
-      if (found.crc_field_offset == at + kIntegrityTagSize + 8 &&
+      const IntegrityRecord found = format::read_integrity_record(&piece[i + kIntegrityTagSize]);
+      if (found.crc_field_offset == at + kIntegrityTagSize + format::kIntegrityExpectedCrc &&
           found.stub_length >= at + kRecordEnd && found.stub_length <= size) {
         *record = found;
         return true;
