@@ -136,16 +136,32 @@ int zpx_build(const CommandSpec& spec, const CommandLine& line) {
     progress_set_total(total);
     progress_update(done, "");
   };
-  std::vector<uint8_t> archive;
   builder::PackStats stats;
-  const bool packed = builder::build_archive(entries, options, &archive, &stats, &error);
-  progress_end();
+  bool packed;
+  if (out.to_stdout()) {
+    // A pipe cannot take the header again at the end: the archive is made in memory.
+    std::vector<uint8_t> archive;
+    packed = builder::build_archive(entries, options, &archive, &stats, &error);
+    progress_end();
+    if (packed && !write_and_commit(&out, stub, archive, &error)) return fail(error);
+  } else {
+    // The archive goes to the output as it is made, behind the stub.
+    std::string write_error;
+    builder::ArchiveSink sink;
+    sink.write = [&](const uint8_t* data, size_t n) { return out.write(data, n, &write_error); };
+    sink.rewrite_header = [&](const uint8_t* header, size_t n) {
+      return out.write_at(stub.size(), header, n, &write_error);
+    };
+    packed = out.write(stub.data(), stub.size(), &write_error) &&
+             builder::write_archive(entries, options, sink, &stats, &error);
+    progress_end();
+    if (!packed && !write_error.empty()) error = write_error;
+    if (packed && !out.commit(!stub.empty(), &error)) return fail(error);
+  }
   if (!packed) return fail(error);
-  if (!write_and_commit(&out, stub, archive, &error)) return fail(error);
-
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  const uint64_t total = archive.size() + stub.size();
+  const uint64_t total = stats.bytes_out + stub.size();
   std::string skipped;
   if (!report.skipped.empty()) skipped += ", " + std::to_string(report.skipped.size()) + " skipped";
   if (report.excluded != 0) skipped += ", " + std::to_string(report.excluded) + " excluded";
@@ -154,9 +170,9 @@ int zpx_build(const CommandSpec& spec, const CommandLine& line) {
       "ratio %.2f%%, %.2f s",
       output_name(line).c_str(), stats.files, stats.folders, skipped.c_str(),
       static_cast<unsigned long long>(stats.bytes_in), static_cast<unsigned long long>(total),
-      static_cast<unsigned long long>(archive.size()),
+      static_cast<unsigned long long>(stats.bytes_out),
       stats.bytes_in
-          ? 100.0 * static_cast<double>(archive.size()) / static_cast<double>(stats.bytes_in)
+          ? 100.0 * static_cast<double>(stats.bytes_out) / static_cast<double>(stats.bytes_in)
           : 0.0,
       seconds);
   return kExitOk;

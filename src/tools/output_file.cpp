@@ -139,6 +139,22 @@ bool OutputFile::write(const void* data, size_t size, std::string* error) {
   return true;
 }
 
+bool OutputFile::write_at(uint64_t offset, const void* data, size_t size, std::string* error) {
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = pwrite(fd_, bytes, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *error = shown_ + ": cannot write: " + reason(n < 0 ? errno : ENOSPC);
+      return false;
+    }
+    bytes += n;
+    offset += static_cast<uint64_t>(n);
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
 bool OutputFile::commit(bool executable, std::string* error) {
   if (fd_ == 1) return true;
   const mode_t mask = umask(0);

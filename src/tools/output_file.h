@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +31,8 @@ class OutputFile {
   std::vector<std::pair<dev_t, ino_t>> own_files() const { return own_; }
 
   bool write(const void* data, size_t size, std::string* error);
+  // Writes again over bytes already written (not on standard output).
+  bool write_at(uint64_t offset, const void* data, size_t size, std::string* error);
   // Renames the temporary file over OUT; an installer (`executable`) gets the execute
   // bits wherever it may be read.
   bool commit(bool executable, std::string* error);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -60,16 +61,11 @@ bool read_at(int fd, uint64_t offset, void* buffer, size_t count) {
   return true;
 }
 
-uint32_t load_u32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 // Finds the stub's IntegrityRecord by its tag. A record counts only where it describes
 // itself: its CRC field lies right where the record puts it, inside the stub it measures.
 bool find_integrity_record(int fd, uint64_t size, IntegrityRecord* record) {
   constexpr size_t kPiece = 1 << 20;
-  constexpr size_t kRecordEnd = kIntegrityTagSize + sizeof(IntegrityRecord);
+  constexpr size_t kRecordEnd = kIntegrityTagSize + format::kIntegrityRecordSize;
   std::vector<uint8_t> piece(kPiece + kRecordEnd);
   for (uint64_t start = 0; start < size; start += kPiece) {
     const size_t want = static_cast<size_t>(
@@ -80,10 +76,9 @@ bool find_integrity_record(int fd, uint64_t size, IntegrityRecord* record) {
           std::memcmp(&piece[i], kIntegrityTag, kIntegrityTagSize) != 0) {
         continue;
       }
-      const uint8_t* fields = &piece[i + kIntegrityTagSize];
       const uint64_t at = start + i;
-      IntegrityRecord found{load_u32(fields), load_u32(fields + 4), load_u32(fields + 8)};
-      if (found.crc_field_offset == at + kIntegrityTagSize + 8 &&
+      const IntegrityRecord found = format::read_integrity_record(&piece[i + kIntegrityTagSize]);
+      if (found.crc_field_offset == at + kIntegrityTagSize + format::kIntegrityExpectedCrc &&
           found.stub_length >= at + kRecordEnd && found.stub_length <= size) {
         *record = found;
         return true;
@@ -112,7 +107,9 @@ bool open_source(const std::string& path_text, Source* source) {
   text_copy(install_state.module_name, kWorkPathSize, base_name);
   const std::string name = shown(path_text);
 
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // Without blocking, so that a FIFO is refused rather than waited on: only a regular
+  // file can hold an archive.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0) {
     print_error("Cannot open %s: %s", name.c_str(), std::strerror(errno));
@@ -206,6 +203,71 @@ class DirectoryWalk {
 
  private:
   std::vector<uint8_t> staging_;
+};
+
+// Where the archive's data end in the file: the file's end. This is the one place that
+// says so.
+uint64_t archive_data_end(const Source& source) {
+  return source.size;
+}
+
+// What our packer writes and nothing checks while installing: the directory and the
+// entry count carry no checksum, so a changed bit there could rename or drop files.
+// Collects what the walk sees and tells every mismatch.
+class StructureCheck {
+ public:
+  explicit StructureCheck(const Source& source) : source_(source) {
+    const uint64_t end = archive_data_end(source);
+    const uint64_t length = end - source.stub_length;
+    if (archive_header.archive_length != length) {
+      problem("the header's archive length is " + std::to_string(archive_header.archive_length) +
+              ", the archive's data are " + std::to_string(length) + " bytes");
+    }
+    if (archive_header.directory_offset < format::kHeaderSize ||
+        archive_header.directory_offset >= length) {
+      problem("the directory offset " + std::to_string(archive_header.directory_offset) +
+              " lies outside the archive");
+    }
+    if (archive_header.data_length != archive_header.directory_offset - format::kHeaderSize) {
+      problem("the header's data length is " + std::to_string(archive_header.data_length) +
+              ", the data area " +
+              std::to_string(archive_header.directory_offset - format::kHeaderSize) + " bytes");
+    }
+  }
+
+  void entry(const EntryRecord& entry, const std::string& name) {
+    if (!names_.insert(name).second) problem("two entries are named " + shown(name));
+    if (!(entry.flags & format::kFlagFolder) &&
+        (entry.stream_offset < format::kHeaderSize ||
+         entry.stream_offset >= archive_header.directory_offset)) {
+      problem("the stream of " + shown(name) + " lies outside the data area");
+    }
+  }
+
+  // After the last entry the header counts: nothing may follow it in the directory.
+  void directory_end() {
+    const ArchiveReader& r = archive_reader;
+    if (r.entry_read_pointer != r.entry_end_pointer) {
+      problem("the directory does not end after the header's " +
+              std::to_string(archive_header.entry_count) + " entries");
+    } else if (r.directory_position != archive_data_end(source_)) {
+      problem("the directory ends at offset " + std::to_string(r.directory_position) +
+              " of the file, the archive's data at " + std::to_string(archive_data_end(source_)));
+    }
+  }
+
+  // Prints each mismatch; true when there was none.
+  bool report() const {
+    for (const std::string& p : problems_) print_error("Structure: %s", p.c_str());
+    return problems_.empty();
+  }
+
+ private:
+  void problem(const std::string& text) { problems_.push_back(text); }
+
+  const Source& source_;
+  std::set<std::string> names_;
+  std::vector<std::string> problems_;
 };
 
 std::string dos_time_text(uint16_t date, uint16_t time) {
@@ -311,15 +373,17 @@ struct ListedEntry {
   std::string name;  // as stored
 };
 
-ResultCode read_directory(std::vector<ListedEntry>* entries) {
+ResultCode read_directory(std::vector<ListedEntry>* entries, StructureCheck* structure = nullptr) {
   DirectoryWalk walk;
   ResultCode result = walk.start();
   for (uint32_t i = 0; result == kResultOk && i < archive_header.entry_count; ++i) {
     ListedEntry e;
     result = walk.next(&e.record, &e.name);
     if (result < 0) break;
+    if (structure != nullptr) structure->entry(e.record, e.name);
     entries->push_back(std::move(e));
   }
+  if (structure != nullptr && result == kResultOk) structure->directory_end();
   return result;
 }
 
@@ -480,7 +544,8 @@ int zpx_test(const CommandSpec& spec, const CommandLine& line) {
   }
 
   std::vector<ListedEntry> entries;
-  const ResultCode directory = read_directory(&entries);
+  StructureCheck structure(source);
+  const ResultCode directory = read_directory(&entries, &structure);
   BatchSettings settings;
   for (const ListedEntry& e : entries) {
     if (e.record.flags & format::kFlagFolder) continue;
@@ -523,6 +588,12 @@ int zpx_test(const CommandSpec& spec, const CommandLine& line) {
   walk.finish();
   batch_end();
   if (batch_interrupted()) return kExitFailed;
+  if (directory == kResultOk && !structure.report()) {
+    // What the packer writes disagrees with the file: the directory may have been changed.
+    ++failures;
+    install_state.install_folder[0] = '\0';
+    report_error(nullptr, kResultDamaged, nullptr, 0);
+  }
 
   const uint32_t files = settings.files;
   std::string summary = source.stub_intact ? "" : "stub modified; ";
@@ -552,8 +623,8 @@ int zpx_extract(const CommandSpec& spec, const CommandLine& line) {
   install_state.install_folder[0] = '\0';
   if (const std::string* folder = line.value("--directory")) {
     // Room for a separator and a one-character name within the 259 of a full path.
-    if (!map_to_windows(folder->c_str(), install_state.install_folder, kPathBufferSize) ||
-        text_length(install_state.install_folder) > kWorkPathSize - 3) {
+    // A folder too long for any name is the driver's to refuse, as the installer does.
+    if (!map_to_windows(folder->c_str(), install_state.install_folder, kPathBufferSize)) {
       print_error("%s: the folder's name is too long for the installer's paths",
                   shown(*folder).c_str());
       return kExitFailed;
@@ -561,7 +632,14 @@ int zpx_extract(const CommandSpec& spec, const CommandLine& line) {
   }
   Source source;
   if (!open_source(line.operands[0], &source)) return kExitFailed;
-  if (!source.stub_intact) print_error("%s", kModifiedWarning);
+  if (!source.stub_intact) {
+    // The installer itself would stop at its warning: nothing is extracted unless asked.
+    print_error("%s", kModifiedWarning);
+    if (!line.has("--ignore-stub")) {
+      print_error("nothing extracted (--ignore-stub extracts all the same)");
+      return kExitFailed;
+    }
+  }
   if (archive_header.entry_count == 0) {
     print_note("%s", kNoFiles);
     return kExitOk;
@@ -577,7 +655,8 @@ int zpx_extract(const CommandSpec& spec, const CommandLine& line) {
   while (folder.size() > 1 && folder.back() == '\\' && folder[folder.size() - 2] != ':')
     folder.pop_back();
   if (!folder.empty() && folder.back() != '\\' && folder.back() != ':') folder += '\\';
-  const size_t name_room = kWorkPathSize - 1 - folder.size();
+  const size_t name_room =
+      folder.size() < kWorkPathSize - 1 ? kWorkPathSize - 1 - folder.size() : 0;
   BatchSettings settings;
   settings.overwrite = line.has("--overwrite");
   std::vector<std::string> too_long;

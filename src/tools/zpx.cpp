@@ -60,11 +60,12 @@ const std::vector<CommandSpec> kCommands = {
      "test FILE",
      "Decodes every file of an installer or archive and checks its CRC-32; nothing is written.",
      "For an installer the stub's self-check runs too. A damaged stream is reported once,\n"
-     "with the files it takes down; -v shows OK or FAILED for every file.",
+     "with the files it takes down; -v shows OK or FAILED for every file. The header, the\n"
+     "directory and the entry count are held against the file as the packer writes them.",
      {},
      zpx_test},
     {"extract",
-     "extract [-d DIR] [--overwrite] FILE [NAME|PATTERN]...",
+     "extract [-d DIR] [--overwrite] [--ignore-stub] FILE [NAME|PATTERN]...",
      "Extracts an installer or archive into DIR (default: the current folder) without asking.",
      "With names or shell patterns, only the entries they match are extracted, and for a\n"
      "folder everything in it (names as list shows them; '/' may stand for '\\').\n"
@@ -73,6 +74,8 @@ const std::vector<CommandSpec> kCommands = {
      {
          {"-d", "--directory", "DIR", "extract into DIR"},
          {nullptr, "--overwrite", nullptr, "replace existing files, read-only ones too"},
+         {nullptr, "--ignore-stub", nullptr,
+          "extract even when the stub fails its self-check (the installer would refuse)"},
      },
      zpx_extract},
 };
