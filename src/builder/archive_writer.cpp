@@ -16,15 +16,6 @@ namespace builder {
 namespace {
 
 constexpr uint16_t kEntryTrailerValue = 0x0001;
-constexpr uint16_t kMemberTag = 0x205A;
-
-void put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // Reads one file's contents piece by piece, from its path or from memory, and notices a
 // file that is not the size it had when the tree was scanned.
@@ -192,11 +183,9 @@ bool write_archive(std::vector<SourceEntry>& entries, const PackOptions& options
       return false;
     placement[i].flags = executable ? format::kFlagCall32 : 0;
     uint8_t member[format::kMemberHeaderSize];
-    put32(member, length);
-    put16(member + 4, name_length);
-    put16(member + 6, kMemberTag);
-    put16(member + 8, e.attributes);
-    member[10] = placement[i].flags;
+    format::write_member_header(
+        member, {length, static_cast<uint16_t>(name_length), format::kMemberTagValue, e.attributes,
+                 placement[i].flags});
     if (!encoder.append(member, sizeof member) ||
         !encoder.append(reinterpret_cast<const uint8_t*>(e.name.data()), name_length))
       return false;
@@ -218,7 +207,7 @@ bool write_archive(std::vector<SourceEntry>& entries, const PackOptions& options
     if (!reader.check_end()) return false;
     placement[i].crc = ~crc;
     uint8_t trailer[format::kMemberCrcSize];
-    put32(trailer, placement[i].crc);
+    store_le32(trailer, placement[i].crc);
     if (!encoder.append(trailer, sizeof trailer)) return false;
   }
   if (!encoder.finish()) return false;
@@ -236,25 +225,28 @@ bool write_archive(std::vector<SourceEntry>& entries, const PackOptions& options
     const std::vector<uint8_t> chunk =
         compress_directory_block(block.data(), static_cast<uint32_t>(block.size()));
     block.clear();
-    return put(reinterpret_cast<const uint8_t*>(format::kDirectorySignature), 6) &&
+    return put(reinterpret_cast<const uint8_t*>(format::kDirectorySignature),
+               format::kDirectorySignatureSize) &&
            put(chunk.data(), chunk.size());
   };
   for (size_t i = 0; i < entries.size(); ++i) {
     const SourceEntry& e = entries[i];
-    uint8_t record[format::kEntrySize] = {};
-    put32(record, format::kEntryReservedValue);
-    put32(record + format::kEntryStreamOffset, e.folder ? 0 : stream_offset);
-    put16(record + format::kEntryAttributes, e.attributes);
-    record[format::kEntryFlags] = e.folder ? format::kFlagFolder : placement[i].flags;
-    put32(record + format::kEntryStreamPosition, e.folder ? 0 : placement[i].position);
-    put32(record + format::kEntryContentsSize, e.folder ? 0 : static_cast<uint32_t>(e.size));
-    put32(record + format::kEntryCrc, e.folder ? 0 : placement[i].crc);
-    put16(record + format::kEntryNameLength, static_cast<uint32_t>(e.name.size()));
-    put16(record + format::kEntryCreationTime, e.creation_time);
-    put16(record + format::kEntryCreationDate, e.creation_date);
-    put16(record + format::kEntryWriteTime, e.write_time);
-    put16(record + format::kEntryWriteDate, e.write_date);
-    put16(record + format::kEntryTrailer, kEntryTrailerValue);
+    EntryRecord entry{};
+    entry.reserved = format::kEntryReservedValue;
+    entry.stream_offset = e.folder ? 0 : stream_offset;
+    entry.attributes = e.attributes;
+    entry.flags = e.folder ? format::kFlagFolder : placement[i].flags;
+    entry.stream_position = e.folder ? 0 : placement[i].position;
+    entry.size = e.folder ? 0 : static_cast<uint32_t>(e.size);
+    entry.crc = e.folder ? 0 : placement[i].crc;
+    entry.name_length = static_cast<uint16_t>(e.name.size());
+    entry.creation_time = e.creation_time;
+    entry.creation_date = e.creation_date;
+    entry.write_time = e.write_time;
+    entry.write_date = e.write_date;
+    entry.trailer = kEntryTrailerValue;
+    uint8_t record[format::kEntrySize];
+    format::write_entry_record(record, entry);
     if (block.size() + format::kEntrySize + e.name.size() > kMaxDirectoryBlock && !flush())
       return false;
     block.insert(block.end(), record, record + format::kEntrySize);
@@ -266,12 +258,14 @@ bool write_archive(std::vector<SourceEntry>& entries, const PackOptions& options
     return false;
   }
 
-  std::memcpy(header, format::kHeaderMagic, 4);
-  put32(header + format::kHeaderDirectoryOffset, directory_offset);
-  put32(header + format::kHeaderEntryCount, static_cast<uint32_t>(entries.size()));
-  put32(header + format::kHeaderArchiveLength, static_cast<uint32_t>(written));
-  put32(header + format::kHeaderDataLength, directory_offset - format::kHeaderSize);
-  put16(header + format::kHeaderTrailer, format::kHeaderTrailerValue);
+  ArchiveHeader fields{};
+  std::memcpy(fields.magic, format::kHeaderMagic, sizeof fields.magic);
+  fields.directory_offset = directory_offset;
+  fields.entry_count = static_cast<uint32_t>(entries.size());
+  fields.archive_length = static_cast<uint32_t>(written);
+  fields.data_length = directory_offset - format::kHeaderSize;
+  fields.trailer = format::kHeaderTrailerValue;
+  format::write_archive_header(header, fields);
   if (!sink.rewrite_header(header, sizeof header)) {
     *error = "cannot write";
     return false;

@@ -7,13 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "codec/format.h"
+
 namespace builder {
 
 // Longest entry name: the installer appends it to an install folder of at least "C:\"
 // and keeps paths within 259 characters.
 inline constexpr uint32_t kMaxNameLength = 256;
 // Largest directory block the installer decodes in one go (stored form still fits).
-inline constexpr uint32_t kMaxDirectoryBlock = 8184 - 7;
+inline constexpr uint32_t kMaxDirectoryBlock =
+    format::kDirectoryChunkMax - format::kStoredDataOffset;
 
 struct SourceEntry {
   std::string name;  // relative, backslash-separated

@@ -25,7 +25,7 @@ struct BlockSpan {
 // Earliest position a match at pos may start from.
 inline uint32_t reach_start(const BlockSpan& span, uint32_t pos) {
   uint32_t lo = span.start - span.history;
-  const uint32_t max_back = 1u << 20;
+  const uint32_t max_back = format::kMaxDistance;
   if (pos > max_back && pos - max_back > lo) lo = pos - max_back;
   return lo;
 }
@@ -35,7 +35,7 @@ inline int32_t match_gain(uint32_t length, uint32_t distance, const RepeatState&
   int32_t dist_cost;
   if (distance == reps.last || distance == reps.previous) {
     dist_cost = 2;
-  } else if (distance <= 4) {
+  } else if (distance <= format::kShortDistances) {
     dist_cost = 4;
   } else {
     dist_cost =

@@ -43,7 +43,7 @@ void parse_lazy(HashChainFinder& finder, const uint8_t* data, const BlockSpan& s
       c.count = 1;
     }
     const uint32_t earlier = finder.last_pair(pos);
-    if (earlier != 0xFFFFFFFFu && earlier >= lo && pos - earlier <= 64)
+    if (earlier != 0xFFFFFFFFu && earlier >= lo && pos - earlier <= format::table_reach(1))
       c.pair_distance = pos - earlier;
     return c;
   };

@@ -42,7 +42,8 @@ void OptimalParser::collect_matches(const BlockSpan& span) {
     finder_->find(pos, lo, max_length, &best, &found);
     matches_.insert(matches_.end(), found.begin(), found.end());
     const uint32_t earlier = finder_->last_pair(pos);
-    if (earlier != 0xFFFFFFFFu && earlier >= lo && pos - earlier <= 64 && max_length >= 2)
+    if (earlier != 0xFFFFFFFFu && earlier >= lo && pos - earlier <= format::table_reach(1) &&
+        max_length >= format::kMinMatchLength)
       pair_distance_[i] = pos - earlier;
     // A long match is taken as it is: the positions it covers are neither searched nor
     // expanded, which keeps highly repetitive data linear.
@@ -72,8 +73,8 @@ void OptimalParser::prices_from(const std::vector<Token>& tokens, uint32_t table
       p.match_length[l] = p.literal[symbol] + length_extra_bits(symbol);
     }
     p.long_match = p.literal[format::kSymbolLongMatch] + format::kLongMatchExtraBits;
-    for (uint32_t t = 0; t < 3; ++t)
-      for (uint32_t s = 0; s < 42; ++s) {
+    for (uint32_t t = 0; t < format::kDistanceTables; ++t)
+      for (uint32_t s = 0; s < format::kMaxDistanceSymbols; ++s) {
         const uint8_t len = t < tables && s < format::kDistanceSymbols[t]
                                 ? lengths[format::kDistanceOffset[t] + s]
                                 : 0;
@@ -123,14 +124,14 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
     // Price of a distance by the table each length selects, or kInfinity where that
     // table cannot code it.
     struct DistancePrices {
-      uint32_t by_table[3];
+      uint32_t by_table[format::kDistanceTables];
     };
     auto distance_prices = [&](uint32_t distance) {
       RepeatState r = node.reps;
       const Token t = r.match(4, distance);
       DistancePrices p;
       const uint32_t extra = distance_symbol_extra_bits(t.dist_symbol);
-      for (uint32_t table = 0; table < 3; ++table)
+      for (uint32_t table = 0; table < format::kDistanceTables; ++table)
         p.by_table[table] = t.dist_symbol < format::kDistanceSymbols[table]
                                 ? prices.distance[table][t.dist_symbol] + extra
                                 : kInfinity;

@@ -28,7 +28,7 @@ class OptimalParser {
     uint32_t literal[format::kLiteralLengthSymbols];
     uint32_t match_length[259];  // lengths 2 to 258, extra bits included
     uint32_t long_match;         // longer lengths
-    uint32_t distance[3][42];
+    uint32_t distance[format::kDistanceTables][format::kMaxDistanceSymbols];
   };
   void collect_matches(const BlockSpan& span);
   // Prices of the table sets the encoder would code the tokens with, each for the bytes

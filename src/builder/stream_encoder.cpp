@@ -17,53 +17,38 @@
 namespace builder {
 namespace {
 
-struct ChunkFields {
-  uint32_t type;
-  bool last;
-  uint32_t size;
-  uint32_t selector;
-};
-
-void put_chunk_header(BitWriter& w, const ChunkFields& f) {
-  w.put(f.type, 4);
-  w.put(f.last ? 1 : 0, 1);
-  w.put(f.size, format::kBlockSizeBits);
-  w.put(0, 20);  // chunk length, patched once known
-  w.put(f.selector, 5);
+// Room for the chunk header's fields: the payload follows from bit 50 on.
+void reserve_chunk_header(BitWriter& w) {
+  w.put(0, format::kPayloadBitOffset / 2);
+  w.put(0, format::kPayloadBitOffset - format::kPayloadBitOffset / 2);
 }
 
-// Stores the chunk length into bits 25..44 of a finished chunk.
-void patch_chunk_length(std::vector<uint8_t>& chunk) {
-  const uint64_t length = chunk.size();
-  uint8_t head[8] = {};
-  const size_t n = std::min<size_t>(8, chunk.size());
-  std::copy(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n), head);
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | head[i];
-  v &= ~(0xFFFFFull << 25);
-  v |= (length & 0xFFFFF) << 25;
-  for (size_t i = 0; i < n; ++i) chunk[i] = static_cast<uint8_t>(v >> (8 * i));
+// Stores the header into a finished chunk, whose length is now known.
+void finish_chunk(std::vector<uint8_t>& chunk, format::ChunkHeader header) {
+  header.chunk_length = static_cast<uint32_t>(chunk.size());
+  format::write_chunk_header(chunk.data(), header);
 }
 
 std::vector<uint8_t> stored_chunk(const uint8_t* data, uint32_t size, bool last) {
   BitWriter w;
-  put_chunk_header(w, {format::kBlockTypeStored, last, size, 0});
+  reserve_chunk_header(w);
   w.align();
   std::vector<uint8_t> chunk = std::move(w.bytes());
   chunk.insert(chunk.end(), data, data + size);
-  patch_chunk_length(chunk);
+  finish_chunk(chunk, {format::kBlockTypeStored, last ? 1u : 0u, size, 0, 0});
   return chunk;
 }
 
 // The smallest window that keeps `needed` bytes, as a selector.
 uint32_t window_selector_for(uint32_t needed, uint32_t* window) {
-  uint32_t best_selector = (7u << 2) | 2, best = format::kMaxWindow;
-  for (uint32_t row : {0u, 2u}) {
-    for (uint32_t column = 0; column < 8; ++column) {
+  uint32_t best_selector = format::window_selector(2, format::kWindowColumns - 1);
+  uint32_t best = format::kMaxWindow;
+  for (uint32_t row : {0u, 2u}) {  // row 1 repeats row 0
+    for (uint32_t column = 0; column < format::kWindowColumns; ++column) {
       const uint32_t w = format::kWindowSizeTable[row][column];
       if (w >= needed && w < best) {
         best = w;
-        best_selector = (column << 2) | row;
+        best_selector = format::window_selector(row, column);
       }
     }
   }
@@ -74,27 +59,26 @@ uint32_t window_selector_for(uint32_t needed, uint32_t* window) {
 // Frames a compressed payload; picks the fixed set when that codes the tokens in fewer
 // bits than the transmitted sets.
 std::vector<uint8_t> compressed_chunk(const std::vector<Token>& tokens, uint32_t tables,
-                                      uint32_t max_sets, const ChunkFields& fields) {
+                                      uint32_t max_sets, const format::ChunkHeader& header) {
   BitWriter dynamic;
-  put_chunk_header(dynamic, fields);
+  reserve_chunk_header(dynamic);
   encode_block(dynamic, tokens, tables, max_sets);
   BitWriter* chosen = &dynamic;
   BitWriter fixed;
   if (fixed_set_codable(tokens)) {
-    put_chunk_header(fixed, fields);
+    reserve_chunk_header(fixed);
     encode_block_fixed(fixed, tokens);
     if (fixed.bit_count() < dynamic.bit_count()) chosen = &fixed;
   }
   chosen->align();
   std::vector<uint8_t> chunk = std::move(chosen->bytes());
-  patch_chunk_length(chunk);
+  finish_chunk(chunk, header);
   return chunk;
 }
 
-// Stores a window selector into bits 45..49 of a finished chunk.
+// Stores a window selector into a finished chunk.
 void patch_window_selector(std::vector<uint8_t>& chunk, uint32_t selector) {
-  chunk[5] = static_cast<uint8_t>((chunk[5] & 0x1F) | (selector << 5));
-  chunk[6] = static_cast<uint8_t>((chunk[6] & ~3u) | (selector >> 3));
+  format::write_field(chunk.data(), format::kWindowSelector, selector);
 }
 
 // One block and the window in front of it, and what became of it.
@@ -123,7 +107,7 @@ class BlockCompressor {
 
   void run(BlockJob& job) {
     const uint8_t* data = job.data.data();
-    const BlockSpan span{job.history, job.history + job.size, job.history, 3};
+    const BlockSpan span{job.history, job.history + job.size, job.history, format::kDistanceTables};
     finder_.reset(data, job.history + job.size);
     tokens_.clear();
     if (optimal_) {
@@ -132,9 +116,11 @@ class BlockCompressor {
       parse_lazy(finder_, data, span, params_, tokens_, &job.needed);
     }
     // The selector is set once the later blocks' reach is known.
-    job.chunk = compressed_chunk(tokens_, 3, max_sets_,
-                                 {format::kBlockTypeCompressed, job.last, job.size, 0});
-    job.stored = job.chunk.size() >= job.size + 7u || job.chunk.size() > format::kMaxChunkLength;
+    job.chunk =
+        compressed_chunk(tokens_, format::kDistanceTables, max_sets_,
+                         {format::kBlockTypeCompressed, job.last ? 1u : 0u, job.size, 0, 0});
+    job.stored = job.chunk.size() >= job.size + format::kStoredDataOffset ||
+                 job.chunk.size() > format::kMaxChunkLength;
     if (job.stored) {
       job.chunk = stored_chunk(data + job.history, job.size, job.last);
       job.needed = 0;
@@ -380,7 +366,7 @@ std::vector<uint8_t> compress_directory_block(const uint8_t* data, uint32_t size
   uint32_t needed = 0;
   parse_lazy(finder, data, {0, size, 0, 2}, level_params(6), tokens, &needed);
   std::vector<uint8_t> packed = compressed_chunk(tokens, 2, format::kMaxTableSets,
-                                                 {format::kBlockTypeCompressed, true, size, 0});
+                                                 {format::kBlockTypeCompressed, 1, size, 0, 0});
   if (packed.size() < chunk.size()) return packed;
   return chunk;
 }

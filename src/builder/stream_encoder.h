@@ -9,16 +9,18 @@
 #include <memory>
 #include <vector>
 
+#include "codec/format.h"
+
 namespace builder {
 
 // Largest block: its stored chunk (7 bytes of header and padding, then the data) still
 // fits the 20-bit chunk length.
-inline constexpr uint32_t kMaxStreamBlock = (1u << 20) - 1 - 7;
+inline constexpr uint32_t kMaxStreamBlock = format::kMaxChunkLength - format::kStoredDataOffset;
 
 struct StreamOptions {
   int level = 7;
   uint32_t block_size = kMaxStreamBlock;
-  uint32_t max_sets = 63;
+  uint32_t max_sets = format::kMaxTableSets;
   uint32_t threads = 1;  // blocks compressed at the same time
 };
 

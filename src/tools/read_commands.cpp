@@ -50,7 +50,7 @@ struct Source {
 
 int usage(const char* command) {
   if (std::strcmp(command, "extract") == 0) {
-    std::fputs("usage: zpx extract FILE [-d DIR] [--overwrite]\n", stderr);
+    std::fputs("usage: zpx extract FILE [-d DIR] [--overwrite] [--ignore-stub]\n", stderr);
   } else {
     std::fprintf(stderr, "usage: zpx %s FILE\n", command);
   }
@@ -69,16 +69,11 @@ bool read_at(int fd, uint64_t offset, void* buffer, size_t count) {
   return true;
 }
 
-uint32_t load_u32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 // Finds the stub's IntegrityRecord by its tag. A record counts only where it describes
 // itself: its CRC field lies right where the record puts it, inside the stub it measures.
 bool find_integrity_record(int fd, uint64_t size, IntegrityRecord* record) {
   constexpr size_t kPiece = 1 << 20;
-  constexpr size_t kRecordEnd = kIntegrityTagSize + sizeof(IntegrityRecord);
+  constexpr size_t kRecordEnd = kIntegrityTagSize + format::kIntegrityRecordSize;
   std::vector<uint8_t> piece(kPiece + kRecordEnd);
   for (uint64_t start = 0; start < size; start += kPiece) {
     const size_t want = static_cast<size_t>(
@@ -89,10 +84,9 @@ bool find_integrity_record(int fd, uint64_t size, IntegrityRecord* record) {
           std::memcmp(&piece[i], kIntegrityTag, kIntegrityTagSize) != 0) {
         continue;
       }
-      const uint8_t* fields = &piece[i + kIntegrityTagSize];
       const uint64_t at = start + i;
-      IntegrityRecord found{load_u32(fields), load_u32(fields + 4), load_u32(fields + 8)};
-      if (found.crc_field_offset == at + kIntegrityTagSize + 8 &&
+      const IntegrityRecord found = format::read_integrity_record(&piece[i + kIntegrityTagSize]);
+      if (found.crc_field_offset == at + kIntegrityTagSize + format::kIntegrityExpectedCrc &&
           found.stub_length >= at + kRecordEnd && found.stub_length <= size) {
         *record = found;
         return true;
@@ -119,9 +113,11 @@ bool open_source(const char* path, Source* source) {
   base_name = base_name != nullptr ? base_name + 1 : path;
   text_copy(install_state.module_name, kWorkPathSize, base_name);
 
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // Without blocking, so that a FIFO is refused rather than waited on: only a regular
+  // file can hold an archive.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     last_os_error = fd < 0 ? windows_error_from_errno(errno, path) : kErrorAccessDenied;
     if (fd >= 0) close(fd);
     report_error(nullptr, kResultCannotOpenSelf, path, 0);
@@ -260,6 +256,7 @@ struct Arguments {
   const char* file = nullptr;
   const char* folder = nullptr;
   bool overwrite = false;
+  bool ignore_stub = false;
 };
 
 bool parse_arguments(int argc, char** argv, bool extract_options, Arguments* out) {
@@ -269,6 +266,8 @@ bool parse_arguments(int argc, char** argv, bool extract_options, Arguments* out
       out->folder = argv[++i];
     } else if (extract_options && std::strcmp(arg, "--overwrite") == 0) {
       out->overwrite = true;
+    } else if (extract_options && std::strcmp(arg, "--ignore-stub") == 0) {
+      out->ignore_stub = true;
     } else if (arg[0] == '-' && arg[1] != '\0') {
       return false;
     } else if (out->file == nullptr) {
@@ -400,7 +399,14 @@ int zpx_extract(int argc, char** argv) {
   install_state.overwrite_all = args.overwrite ? 1 : 0;
   Source source;
   if (!open_source(args.file, &source)) return kExitFailed;
-  if (!source.stub_intact) std::fprintf(stderr, "%s\n", kModifiedWarning);
+  if (!source.stub_intact) {
+    // The installer itself would stop at its warning: nothing is extracted unless asked.
+    std::fprintf(stderr, "%s\n", kModifiedWarning);
+    if (!args.ignore_stub) {
+      std::fputs("zpx: nothing extracted (--ignore-stub extracts all the same)\n", stderr);
+      return kExitFailed;
+    }
+  }
   if (archive_header.entry_count == 0) {
     std::fprintf(stderr, "%s\n", kNoFiles);
     return kExitOk;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "e2e/e2e_support.h"
+#include "support/test_archive.h"
 
 namespace {
 
@@ -171,12 +172,26 @@ TEST_F(ZpxReadTest, ChangedStubIsReportedByTest) {
   EXPECT_EQ(tested.exit_code, 1);
   EXPECT_NE(tested.err.find("This installer has been modified."), std::string::npos);
   EXPECT_EQ(zpx({"list", installer_}).exit_code, 0);  // the archive itself is sound
+
+  // extract stops as the installer would, unless told to ignore the stub.
+  const std::string out = scratch_.path() + "/out";
+  const RunResult refused = zpx({"extract", installer_, "-d", out});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_NE(refused.err.find("This installer has been modified."), std::string::npos);
+  EXPECT_NE(refused.err.find("--ignore-stub"), std::string::npos) << refused.err;
+  EXPECT_FALSE(exists(out + "/a.txt"));
+  const RunResult forced = zpx({"extract", installer_, "-d", out, "--ignore-stub"});
+  EXPECT_EQ(forced.exit_code, 0) << forced.err;
+  EXPECT_NE(forced.err.find("This installer has been modified."), std::string::npos);
+  expect_tree(out);
 }
 
 TEST_F(ZpxReadTest, FilesThatAreNoArchiveFail) {
   const std::string text = scratch_.path() + "/plain.txt";
   write_file(text, "just text, no archive\n");
-  for (const std::string& file : {text, scratch_.path() + "/missing"}) {
+  const std::string fifo = scratch_.path() + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);  // refused at once, not waited on
+  for (const std::string& file : {text, scratch_.path() + "/missing", fifo}) {
     SCOPED_TRACE(file);
     for (const char* command : {"list", "test", "extract"}) {
       const RunResult run = zpx({command, file});
@@ -219,6 +234,41 @@ TEST_F(ZpxReadTest, FolderOfTheLongestWindowsNameIsRefusedWithoutOverflow) {
   EXPECT_FALSE(exists(out + "/a.txt"));
 }
 
+TEST_F(ZpxReadTest, NamesReachTheTerminalWithoutControlBytes) {
+  // A title-setting escape sequence with its bell, a screen clear, a carriage return and
+  // a DEL: the unsafe names are refused, the DEL name is extracted; every command and
+  // the installer show each control byte as '?'.
+  const std::string archive = scratch_.path() + "/names.zpx";
+  write_file(archive, build_test_archive({{.name = "evil\x1b]0;owned\x07.txt", .contents = "1"},
+                                          {.name = "clear\x1b[2J\r.txt", .contents = "2"},
+                                          {.name = "del\x7f.txt", .contents = "3"}}));
+  const std::string setup = scratch_.path() + "/names-setup";
+  const RunResult wrapped = zpx({"wrap", "--stub", setup_bin(), "-o", setup, archive});
+  ASSERT_EQ(wrapped.exit_code, 0) << wrapped.err;
+  auto expect_clean = [](const std::string& text) {
+    for (char c : text) {
+      const unsigned char u = static_cast<unsigned char>(c);
+      EXPECT_TRUE((u >= 0x20 && u != 0x7F) || u == '\n') << int(u) << " in\n" << text;
+    }
+  };
+  const std::string out = scratch_.path() + "/names-out";
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"list", archive}, {"test", archive}, {"extract", archive, "-d", out}}) {
+    SCOPED_TRACE(args[0]);
+    const RunResult run = zpx(args);
+    expect_clean(run.out);
+    expect_clean(run.err);
+  }
+  EXPECT_EQ(read_file(out + "/del\x7f.txt"), "3");
+  EXPECT_EQ(list_tree(out), std::vector<std::string>{"del\x7f.txt"});
+
+  const RunResult run = run_setup(scratch_, setup, "folder C:\\Names\ninstall\nok\nok\n");
+  EXPECT_EQ(run.exit_code, 0);
+  expect_clean(run.out);
+  EXPECT_NE(run.out.find("Extracting del?.txt"), std::string::npos) << run.out;
+  EXPECT_EQ(read_file(scratch_.drive_c("Names/del\x7f.txt")), "3");
+}
+
 TEST_F(ZpxReadTest, UsageErrorsExitWithTwo) {
   const std::vector<std::vector<std::string>> cases = {
       {"list"},
@@ -226,6 +276,7 @@ TEST_F(ZpxReadTest, UsageErrorsExitWithTwo) {
       {"extract"},
       {"list", archive_, archive_},
       {"test", "--overwrite", archive_},
+      {"list", "--ignore-stub", archive_},
       {"extract", archive_, "-d"},
       {"extract", archive_, "--force"},
   };
