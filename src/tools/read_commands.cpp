@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -215,6 +216,71 @@ std::string printable(const std::string& name) {
   return out;
 }
 
+// Where the archive's data end in the file: the file's end. This is the one place that
+// says so.
+uint64_t archive_data_end(const Source& source) {
+  return source.size;
+}
+
+// What our packer writes and nothing checks while installing: the directory and the
+// entry count carry no checksum, so a changed bit there could rename or drop files.
+// Collects what the walk sees and tells every mismatch.
+class StructureCheck {
+ public:
+  explicit StructureCheck(const Source& source) : source_(source) {
+    const uint64_t end = archive_data_end(source);
+    const uint64_t length = end - source.stub_length;
+    if (archive_header.archive_length != length) {
+      problem("the header's archive length is " + std::to_string(archive_header.archive_length) +
+              ", the archive's data are " + std::to_string(length) + " bytes");
+    }
+    if (archive_header.directory_offset < format::kHeaderSize ||
+        archive_header.directory_offset >= length) {
+      problem("the directory offset " + std::to_string(archive_header.directory_offset) +
+              " lies outside the archive");
+    }
+    if (archive_header.data_length != archive_header.directory_offset - format::kHeaderSize) {
+      problem("the header's data length is " + std::to_string(archive_header.data_length) +
+              ", the data area " +
+              std::to_string(archive_header.directory_offset - format::kHeaderSize) + " bytes");
+    }
+  }
+
+  void entry(const EntryRecord& entry, const std::string& name) {
+    if (!names_.insert(name).second) problem("two entries are named " + printable(name));
+    if (!(entry.flags & format::kFlagFolder) &&
+        (entry.stream_offset < format::kHeaderSize ||
+         entry.stream_offset >= archive_header.directory_offset)) {
+      problem("the stream of " + printable(name) + " lies outside the data area");
+    }
+  }
+
+  // After the last entry the header counts: nothing may follow it in the directory.
+  void directory_end() {
+    const ArchiveReader& r = archive_reader;
+    if (r.entry_read_pointer != r.entry_end_pointer) {
+      problem("the directory does not end after the header's " +
+              std::to_string(archive_header.entry_count) + " entries");
+    } else if (r.directory_position != archive_data_end(source_)) {
+      problem("the directory ends at offset " + std::to_string(r.directory_position) +
+              " of the file, the archive's data at " + std::to_string(archive_data_end(source_)));
+    }
+  }
+
+  // Prints each mismatch; true when there was none.
+  bool report() const {
+    for (const std::string& p : problems_) std::fprintf(stderr, "Structure: %s\n", p.c_str());
+    return problems_.empty();
+  }
+
+ private:
+  void problem(const std::string& text) { problems_.push_back(text); }
+
+  const Source& source_;
+  std::set<std::string> names_;
+  std::vector<std::string> problems_;
+};
+
 std::string dos_time_text(uint16_t date, uint16_t time) {
   if (date == 0) return "-";
   char text[32];
@@ -344,9 +410,11 @@ int zpx_test(int argc, char** argv) {
   }
   batch_begin(0);
 
+  StructureCheck structure(source);
   DirectoryWalk walk;
   ResultCode result = walk.start();
   uint32_t tested = 0;
+  uint32_t walked = 0;
   for (uint32_t i = 0; result == kResultOk && i < archive_header.entry_count; ++i) {
     drain_messages();
     if (install_state.cancel_requested) break;
@@ -354,6 +422,8 @@ int zpx_test(int argc, char** argv) {
     std::string name;
     result = walk.next(&entry, &name);
     if (result < 0) break;
+    ++walked;
+    structure.entry(entry, name);
     if (entry.flags & format::kFlagFolder) continue;
     ++tested;
     ResultCode outcome = extract_stream(kNoFile, entry.stream_offset, entry.stream_position,
@@ -371,11 +441,15 @@ int zpx_test(int argc, char** argv) {
     const std::string shown = printable(name);
     if (report_error(nullptr, outcome, shown.c_str(), outcome == kResultDamaged) != 0) break;
   }
+  if (result == kResultOk && walked == archive_header.entry_count) structure.directory_end();
   walk.finish();
   std::fflush(stdout);
   if (result < 0) {
     ++failures;
     report_error(nullptr, result, nullptr, 0);
+  } else if (!structure.report()) {
+    ++failures;
+    report_error(nullptr, kResultDamaged, nullptr, 0);
   }
   batch_end();
   if (batch_interrupted()) return kExitFailed;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -267,6 +268,70 @@ TEST_F(ZpxReadTest, NamesReachTheTerminalWithoutControlBytes) {
   expect_clean(run.out);
   EXPECT_NE(run.out.find("Extracting del?.txt"), std::string::npos) << run.out;
   EXPECT_EQ(read_file(scratch_.drive_c("Names/del\x7f.txt")), "3");
+}
+
+TEST_F(ZpxReadTest, TestReportsStructureThatDisagreesWithTheFileAsDamage) {
+  // Nothing guards the header, the directory and the entry count with a checksum; zpx
+  // test holds them against what the packer writes. Every file's contents stay sound.
+  const std::vector<TestEntry> entries = {{.name = "sub", .folder = true},
+                                          {.name = "sub\\a.txt", .contents = "alpha"},
+                                          {.name = "b.txt", .contents = "beta"}};
+  const std::string good = build_test_archive(entries);
+  auto le32 = [](uint32_t v) {
+    return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+  };
+  uint32_t directory = 0;
+  std::memcpy(&directory, good.data() + 4, 4);
+  struct Case {
+    const char* what;
+    std::string archive;
+    const char* reason;  // in the Structure line; nullptr: none
+  };
+  std::vector<Case> cases = {{"as written", good, nullptr}};
+  {
+    std::vector<TestEntry> two = entries;
+    two[2].name = "sub\\a.txt";
+    cases.push_back({"two entries of one name", build_test_archive(two), "two entries are named"});
+  }
+  cases.push_back({"entry count one short", build_test_archive(entries, {.entry_count = 2}),
+                   "does not end after the header's 2 entries"});
+  {
+    std::string a = good;
+    a.replace(20, 4, le32(uint32_t(a.size()) + 1));
+    cases.push_back({"archive length", a, "archive length"});
+  }
+  {
+    std::string a = good;
+    a.replace(24, 4, le32(directory - 41));
+    cases.push_back({"data length", a, "data length"});
+  }
+  {
+    std::string a = good + "appended";
+    cases.push_back({"bytes behind the directory", a, "archive length"});
+  }
+  {
+    // The stored directory block holds the records as they are: the first file's
+    // stream offset (behind the folder's record and name) points into the directory.
+    std::string a = good;
+    const size_t record = directory + 6 + 7 + 38 + 3;
+    ASSERT_EQ(a.substr(record + 38, 9), "sub\\a.txt");
+    a.replace(record + 4, 4, le32(directory));
+    cases.push_back({"stream offset in the directory", a, "lies outside the data area"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string file = scratch_.path() + "/structure.zpx";
+    write_file(file, c.archive);
+    const RunResult run = zpx({"test", file});
+    if (c.reason == nullptr) {
+      EXPECT_EQ(run.exit_code, 0) << run.err;
+      continue;
+    }
+    EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+    EXPECT_NE(run.err.find(std::string("Structure: ")), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(kDamaged), std::string::npos) << run.err;
+  }
 }
 
 TEST_F(ZpxReadTest, UsageErrorsExitWithTwo) {
