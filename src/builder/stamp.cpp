@@ -4,15 +4,9 @@
 
 #include "archive/installer_image.h"
 #include "builder/checksum.h"
+#include "codec/format.h"
 
 namespace builder {
-namespace {
-
-void store32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-}  // namespace
 
 bool stamp_stub(std::vector<uint8_t>& stub, std::string* error) {
   const uint8_t* tag = reinterpret_cast<const uint8_t*>(kIntegrityTag);
@@ -26,7 +20,7 @@ bool stamp_stub(std::vector<uint8_t>& stub, std::string* error) {
     return false;
   }
   const size_t record = static_cast<size_t>(first - stub.begin()) + kIntegrityTagSize;
-  if (record + sizeof(IntegrityRecord) > stub.size()) {
+  if (record + format::kIntegrityRecordSize > stub.size()) {
     *error = "the stub ends inside its integrity record";
     return false;
   }
@@ -42,15 +36,15 @@ bool stamp_stub(std::vector<uint8_t>& stub, std::string* error) {
         "step: a signature covers the whole file, archive included)";
     return false;
   }
-  const uint32_t crc_field = static_cast<uint32_t>(record + 8);
-  store32(stub.data() + record, length);
-  store32(stub.data() + record + 4, crc_field);
-  // The register over the stub as the self-check sees it: with the field itself and what
-  // signing the installer may change later taken as zero.
+  // The CRC runs over the stub with the record in place and, as the self-check sees it,
+  // its CRC field and what signing the installer may change later taken as zero.
+  IntegrityRecord stamped{length, static_cast<uint32_t>(record + format::kIntegrityExpectedCrc), 0};
+  format::write_integrity_record(stub.data() + record, stamped);
   std::vector<uint8_t> checked = stub;
-  clear_unchecked_fields(checked.data(), length, crc_field,
+  clear_unchecked_fields(checked.data(), length, stamped.crc_field_offset,
                          find_signature_fields(checked.data(), length));
-  store32(stub.data() + crc_field, crc32_update(0xFFFFFFFFu, checked.data(), checked.size()));
+  stamped.expected_crc = crc32_update(format::kCrcStart, checked.data(), checked.size());
+  format::write_integrity_record(stub.data() + record, stamped);
   return true;
 }
 

@@ -13,25 +13,26 @@ namespace {
 constexpr uint32_t kTreeEntries = 2 * format::kSetLengthThreeTables;  // 744
 
 // Base length (low 9 bits) and extra bits (above them) of the length symbols 257 to 286.
+constexpr uint32_t kLengthInfoBaseBits = 9;
 struct LengthInfo {
-  uint16_t entries[30];
+  uint16_t entries[format::kLengthSymbols];
   constexpr LengthInfo() : entries() {
-    for (uint32_t s = 257; s <= 265; ++s) entries[s - 257] = static_cast<uint16_t>(s - 255);
-    for (uint32_t i = 0; i < 20; ++i) {
-      entries[266 - 257 + i] =
-          static_cast<uint16_t>(format::kLengthBase[i] | (format::kLengthExtra[i] << 9));
+    for (uint32_t i = 0; i < format::kLengthSymbols; ++i) {
+      const uint32_t symbol = format::kFirstLengthSymbol + i;
+      entries[i] =
+          static_cast<uint16_t>(format::length_symbol_base(symbol) |
+                                (format::length_symbol_extra_bits(symbol) << kLengthInfoBaseBits));
     }
-    entries[format::kSymbolLongMatch - 257] =
-        static_cast<uint16_t>(format::kLongMatchBase | (format::kLongMatchExtraBits << 9));
   }
 };
+static_assert(format::kLongMatchBase < (1u << kLengthInfoBaseBits));
 constexpr LengthInfo kLengthInfoTable;
 constexpr const uint16_t* kLengthInfo = kLengthInfoTable.entries;
 
 // The tables of one block; allocated together with its code lengths.
 struct DecodeWork {
   int32_t literal_primary[1u << kLiteralLengthBits];
-  int32_t distance_primary[3][1u << kDistanceBits];
+  int32_t distance_primary[format::kDistanceTables][1u << kDistanceBits];
   int32_t tree[kTreeEntries];  // each alphabet from twice its offset in the set on
   uint32_t codes[format::kLiteralLengthSymbols];
 };
@@ -58,16 +59,16 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
     const ResultCode rc = refill_input(false);
     if (rc < 0) return rc;
   }
-  const uint32_t header = (load_le32(r.cursor) >> r.bit_offset) & 0xFF;
-  r.bit_offset += 8;
+  const format::PayloadHeader header =
+      format::read_payload_header(load_le32(r.cursor) >> r.bit_offset);
+  r.bit_offset += format::kPayloadHeaderBits;
   r.cursor += r.bit_offset >> 3;
   r.bit_offset &= 7;
-  const uint32_t tables = header & 3;
-  const uint32_t set_count = header >> 2;
+  const uint32_t tables = header.distance_tables;
+  const uint32_t set_count = header.set_count;
   // No distance tables, or a third one that the fixed set does not define.
-  if (tables == 0 || (tables == 3 && set_count == 0)) return kResultDamaged;
-  const uint32_t set_length =
-      tables == 3 ? format::kSetLengthThreeTables : format::kSetLengthTwoTables;
+  if (tables == 0 || (tables == format::kDistanceTables && set_count == 0)) return kResultDamaged;
+  const uint32_t set_length = format::set_length_for(tables);
   const uint32_t lengths_size =
       set_count == 0 ? format::kSetLengthTwoTables : set_count * set_length;
 
@@ -102,7 +103,7 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
   constexpr bool kWide = kWordBits == 64;
   constexpr uint32_t kLongestSymbol = format::kMaxCodeLength + format::kLongMatchExtraBits;
   auto is_literal = [](int32_t entry) {
-    return static_cast<uint32_t>(entry) < (256u << kEntryLengthBits);
+    return static_cast<uint32_t>(entry) < (format::kLiterals << kEntryLengthBits);
   };
   const uint8_t* in = r.cursor;
   const uint8_t* in_end = r.input_end;
@@ -189,7 +190,7 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
     }
     consume(entry_length(entry));
     const uint32_t symbol = entry_symbol(entry);
-    if (symbol < 256) {
+    if (symbol < format::kLiterals) {
       *out++ = static_cast<uint8_t>(symbol);
       continue;
     }
@@ -200,8 +201,9 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
 
     if (symbol > format::kSymbolLongMatch) break;  // symbol 287 has no meaning: the block ends here
     if (!kWide) refill();
-    const uint32_t info = kLengthInfo[symbol - 257];
-    const uint32_t length = (info & 0x1FF) + take(info >> 9);
+    const uint32_t info = kLengthInfo[symbol - format::kFirstLengthSymbol];
+    const uint32_t length =
+        (info & ((1u << kLengthInfoBaseBits) - 1)) + take(info >> kLengthInfoBaseBits);
 
     refill();
     const uint32_t t = format::distance_table_for(length, tables);
@@ -221,7 +223,7 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
       previous_distance = last_distance;
       last_distance = distance;
     } else if (dsym < format::kFirstCodedDistance) {
-      distance = dsym - 1;
+      distance = format::short_distance(dsym);
     } else {
       if (!kWide) refill();
       distance = format::distance_base(dsym) + take(format::distance_extra_bits(dsym));
