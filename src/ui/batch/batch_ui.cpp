@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "installer/install_state.h"
+#include "state/install_state.h"
 #include "ui/batch/batch.h"
 #include "ui/terminal_text.h"
 #include "ui/ui.h"
