@@ -243,13 +243,13 @@ std::string source_dir() {
 
 RunResult build_installer(const std::string& tree, const std::string& out) {
   RunOptions options;
-  options.args = {zpx_bin(), "build", "-1", "--stub", setup_bin(), "-o", out, tree};
+  options.args = {zpx_bin(), "build", "-f", "-1", "--stub", setup_bin(), "-o", out, tree};
   return run_program(options);
 }
 
 RunResult build_archive(const std::string& tree, const std::string& out) {
   RunOptions options;
-  options.args = {zpx_bin(), "build", "-1", "-o", out, tree};
+  options.args = {zpx_bin(), "build", "-f", "-1", "-o", out, tree};
   return run_program(options);
 }
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -105,7 +106,7 @@ TEST_F(ZpxReadTest, ExtractWithoutFolderUsesTheCurrentFolder) {
 TEST_F(ZpxReadTest, ExistingFilesAreKeptUnlessOverwriteIsGiven) {
   const std::string out = scratch_.path() + "/out";
   write_file(out + "/a.txt", "mine\n");
-  const RunResult kept = zpx({"extract", archive_, "-d", out});
+  const RunResult kept = zpx({"extract", "-v", archive_, "-d", out});
   EXPECT_EQ(kept.exit_code, 0) << kept.err;  // keeping a file by choice is no failure
   EXPECT_EQ(read_file(out + "/a.txt"), "mine\n");
   EXPECT_EQ(read_file(out + "/z.txt"), "last\n");
@@ -120,7 +121,7 @@ TEST_F(ZpxReadTest, DamagedContentsFailTestAndExtractButSpareTheOtherFiles) {
   ASSERT_NO_FATAL_FAILURE(build_damaged());
   for (const std::string& file : {installer_, archive_}) {
     SCOPED_TRACE(file);
-    const RunResult tested = zpx({"test", file});
+    const RunResult tested = zpx({"test", "-v", file});
     EXPECT_EQ(tested.exit_code, 1);
     EXPECT_NE(tested.out.find("FAILED  sub\\n2.bin"), std::string::npos) << tested.out;
     EXPECT_NE(tested.out.find("OK      sub\\n.bin"), std::string::npos) << tested.out;
@@ -267,6 +268,70 @@ TEST_F(ZpxReadTest, NamesReachTheTerminalWithoutControlBytes) {
   expect_clean(run.out);
   EXPECT_NE(run.out.find("Extracting del?.txt"), std::string::npos) << run.out;
   EXPECT_EQ(read_file(scratch_.drive_c("Names/del\x7f.txt")), "3");
+}
+
+TEST_F(ZpxReadTest, TestReportsStructureThatDisagreesWithTheFileAsDamage) {
+  // Nothing guards the header, the directory and the entry count with a checksum; zpx
+  // test holds them against what the packer writes. Every file's contents stay sound.
+  const std::vector<TestEntry> entries = {{.name = "sub", .folder = true},
+                                          {.name = "sub\\a.txt", .contents = "alpha"},
+                                          {.name = "b.txt", .contents = "beta"}};
+  const std::string good = build_test_archive(entries);
+  auto le32 = [](uint32_t v) {
+    return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+  };
+  uint32_t directory = 0;
+  std::memcpy(&directory, good.data() + 4, 4);
+  struct Case {
+    const char* what;
+    std::string archive;
+    const char* reason;  // in the Structure line; nullptr: none
+  };
+  std::vector<Case> cases = {{"as written", good, nullptr}};
+  {
+    std::vector<TestEntry> two = entries;
+    two[2].name = "sub\\a.txt";
+    cases.push_back({"two entries of one name", build_test_archive(two), "two entries are named"});
+  }
+  cases.push_back({"entry count one short", build_test_archive(entries, {.entry_count = 2}),
+                   "does not end after the header's 2 entries"});
+  {
+    std::string a = good;
+    a.replace(20, 4, le32(uint32_t(a.size()) + 1));
+    cases.push_back({"archive length", a, "archive length"});
+  }
+  {
+    std::string a = good;
+    a.replace(24, 4, le32(directory - 41));
+    cases.push_back({"data length", a, "data length"});
+  }
+  {
+    std::string a = good + "appended";
+    cases.push_back({"bytes behind the directory", a, "archive length"});
+  }
+  {
+    // The stored directory block holds the records as they are: the first file's
+    // stream offset (behind the folder's record and name) points into the directory.
+    std::string a = good;
+    const size_t record = directory + 6 + 7 + 38 + 3;
+    ASSERT_EQ(a.substr(record + 38, 9), "sub\\a.txt");
+    a.replace(record + 4, 4, le32(directory));
+    cases.push_back({"stream offset in the directory", a, "lies outside the data area"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string file = scratch_.path() + "/structure.zpx";
+    write_file(file, c.archive);
+    const RunResult run = zpx({"test", file});
+    if (c.reason == nullptr) {
+      EXPECT_EQ(run.exit_code, 0) << run.err;
+      continue;
+    }
+    EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+    EXPECT_NE(run.err.find(std::string("Structure: ")), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(kDamaged), std::string::npos) << run.err;
+  }
 }
 
 TEST_F(ZpxReadTest, UsageErrorsExitWithTwo) {
