@@ -674,7 +674,8 @@ int zpx_extract(const CommandSpec& spec, const CommandLine& line) {
                verbosity == Verbosity::kVerbose ? "" : "; -v names them");
   }
   if (batch_interrupted()) return kExitFailed;
-  const std::string where = folder.empty() ? std::string(".") : shown_windows_path(folder.c_str());
+  std::string where = folder.empty() ? std::string(".") : shown_windows_path(folder.c_str());
+  if (where.size() > 1 && where.back() == '/') where.pop_back();
   print_result("%u files, %u folders extracted to %s%s", batch_files_done(), batch_folders_done(),
                where.c_str(),
                failures != 0 ? (", " + std::to_string(failures) + " failed").c_str() : "");
