@@ -4,7 +4,6 @@
 #include "codec/chunk_input.h"
 #include "codec/crc32.h"
 #include "platform/fs.h"
-#include "ui/ui.h"
 
 // In initialised data, behind its tag, so that the packer finds and stamps it in the
 // finished stub; volatile so that the compiler never folds the zeros into the code. A
@@ -16,11 +15,6 @@ __attribute__((section(".data.integrity"))) volatile IntegrityBlock integrity_bl
 ArchiveHeader archive_header;
 
 namespace {
-
-constexpr char kModifiedText[] =
-    "This installer has been modified. An error may have occurred during downloading, or your "
-    "computer may have a virus. Make sure your virus scanner is the latest version, and check "
-    "your computer for viruses. You will need to download this installer again.";
 
 // PE headers: the DOS header's pointer to the PE signature, then the 20-byte file header,
 // then the optional header, whose layout differs between PE32 and PE32+.
@@ -84,11 +78,11 @@ void clear_unchecked_fields(uint8_t* stub, uint32_t stub_length, uint32_t crc_fi
   }
 }
 
-ResultCode check_installer_image() {
+ResultCode check_image(const IntegrityRecord& record, SignatureFields fields) {
   ArchiveReader& r = archive_reader;
-  const uint32_t stub_length = integrity_block.record.stub_length;
-  const uint32_t field = integrity_block.record.crc_field_offset;
-  const uint32_t expected = integrity_block.record.expected_crc;
+  const uint32_t stub_length = record.stub_length;
+  const uint32_t field = record.crc_field_offset;
+  const uint32_t expected = record.expected_crc;
 
   uint8_t* const stub = static_cast<uint8_t*>(mem_alloc(stub_length != 0 ? stub_length : 1));
   if (stub == nullptr) return kResultNoMemory;
@@ -103,16 +97,20 @@ ResultCode check_installer_image() {
   // A record whose field lies outside the stub cannot describe this image.
   bool intact = stub_length >= 4 && field <= stub_length - 4;
   if (intact) {
-    clear_unchecked_fields(stub, stub_length, field, own_signature_fields());
-    intact = crc_update(stub, stub_length, 0xFFFFFFFFu) == expected;
+    clear_unchecked_fields(stub, stub_length, field, fields);
+    intact = crc_update(stub, stub_length, format::kCrcStart) == expected;
   }
   mem_free(stub);
-  if (!intact) {
-    ui_message_box(nullptr, kModifiedText, kCaption, kMbIconExclamation | kMbOk);
-    return kResultFileLayerFailure;
-  }
+  if (!intact) return kResultImageModified;
   r.archive_base = stub_length;
   return kResultOk;
+}
+
+ResultCode check_installer_image() {
+  const IntegrityRecord own = {integrity_block.record.stub_length,
+                               integrity_block.record.crc_field_offset,
+                               integrity_block.record.expected_crc};
+  return check_image(own, own_signature_fields());
 }
 
 ResultCode read_archive_header() {

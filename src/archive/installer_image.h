@@ -51,7 +51,11 @@ CertificateTable find_certificate_table(const uint8_t* image, uint32_t length);
 void clear_unchecked_fields(uint8_t* stub, uint32_t stub_length, uint32_t crc_field_offset,
                             SignatureFields fields);
 
-// 0 when the stub is intact (archive_base is then set); -2, -6, or -1 after the warning.
+// Checks the stub at the start of archive_file against the record, passing over the
+// signature's fields: 0 when it is intact (archive_base is then the stub's length), -2, -6,
+// or kResultImageModified. Shows nothing: the caller reports the result.
+ResultCode check_image(const IntegrityRecord& record, SignatureFields fields);
+// The running stub's check against its own record and its own signature fields.
 ResultCode check_installer_image();
 // Reads the 42 bytes at archive_base into archive_header: 0, -17 when a seek fails, -6
 // when fewer bytes are there.

@@ -23,22 +23,17 @@
 #include "codec/block_stream.h"
 #include "codec/crc32.h"
 #include "codec/format.h"
-#include "installer/install_state.h"
+#include "installer/messages.h"
 #include "platform/fs.h"
 #include "platform/posix/os_error.h"
 #include "platform/posix/path_map.h"
+#include "state/install_state.h"
 #include "tools/commands.h"
 #include "ui/batch/batch.h"
 #include "ui/batch/output.h"
 #include "ui/ui.h"
 
 namespace {
-
-constexpr char kModifiedWarning[] =
-    "This installer has been modified. An error may have occurred during downloading, or "
-    "your computer may have a virus. Make sure your virus scanner is the latest version, and "
-    "check your computer for viruses. You will need to download this installer again.";
-constexpr char kNoFiles[] = "Archive contains no files";
 
 // The file named on the command line, opened as the installer opens its own file.
 struct Source {
@@ -88,18 +83,6 @@ bool find_integrity_record(int fd, uint64_t size, IntegrityRecord* record) {
     }
   }
   return false;
-}
-
-// The self-check of the installer image, done on the named file; also notes the
-// signature the stub's headers announce.
-bool stub_intact(int fd, const IntegrityRecord& record, CertificateTable* signature) {
-  std::vector<uint8_t> stub(record.stub_length);
-  if (!read_at(fd, 0, stub.data(), stub.size())) return false;
-  *signature = find_certificate_table(stub.data(), record.stub_length);
-  clear_unchecked_fields(stub.data(), record.stub_length, record.crc_field_offset,
-                         find_signature_fields(stub.data(), record.stub_length));
-  return crc_update(stub.data(), static_cast<uint32_t>(stub.size()), 0xFFFFFFFFu) ==
-         record.expected_crc;
 }
 
 // Where the archive's data end in the file: at the file's end, or in a signed installer
@@ -168,7 +151,16 @@ bool open_source(const std::string& path_text, Source* source) {
     }
     source->installer = true;
     source->stub_length = record.stub_length;
-    source->stub_intact = stub_intact(fd, record, &source->signature);
+    // The installer's own self-check, run on the record found in the file, passing over
+    // what a signature changes as the stub's headers in the file place it.
+    std::vector<uint8_t> headers(std::min<uint32_t>(record.stub_length, 4096));
+    SignatureFields fields = {0, 0};
+    if (read_at(fd, 0, headers.data(), headers.size())) {
+      const uint32_t length = static_cast<uint32_t>(headers.size());
+      fields = find_signature_fields(headers.data(), length);
+      source->signature = find_certificate_table(headers.data(), length);
+    }
+    source->stub_intact = check_image(record, fields) == kResultOk;
   }
   archive_reader.archive_base = source->stub_length;
 
@@ -196,18 +188,8 @@ class DirectoryWalk {
   DirectoryWalk& operator=(const DirectoryWalk&) = delete;
 
   ResultCode start() {
-    archive_reader.input_buffer = static_cast<uint8_t*>(mem_alloc(format::kInputBufferSize));
-    if (archive_reader.input_buffer == nullptr) return kResultNoMemory;
-    archive_reader.history = nullptr;
-    archive_reader.history_capacity = 0;
-    archive_reader.stream_start = -1;
-    archive_reader.entry_read_pointer = staging_.data();
-    archive_reader.entry_end_pointer = staging_.data();
-    const uint32_t directory = archive_reader.archive_base + archive_header.directory_offset;
-    archive_reader.directory_position = directory;
-    archive_reader.file_position = directory;
-    fs_seek(archive_reader.archive_file, static_cast<int32_t>(directory), kFileBegin);
-    return kResultOk;
+    return begin_reading(staging_.data(),
+                         archive_reader.archive_base + archive_header.directory_offset);
   }
 
   // The next entry; its name is copied out and terminated.
@@ -219,13 +201,7 @@ class DirectoryWalk {
     return kResultOk;
   }
 
-  void finish() {
-    if (archive_reader.history != nullptr) mem_free(archive_reader.history);
-    if (archive_reader.input_buffer != nullptr) mem_free(archive_reader.input_buffer);
-    archive_reader.history = nullptr;
-    archive_reader.history_capacity = 0;
-    archive_reader.input_buffer = nullptr;
-  }
+  void finish() { end_reading(); }
 
  private:
   std::vector<uint8_t> staging_;
@@ -569,9 +545,9 @@ int zpx_test(const CommandSpec& spec, const CommandLine& line) {
   Source source;
   if (!open_source(line.operands[0], &source)) return kExitFailed;
   const std::string file = shown(source.path);
-  if (!source.stub_intact) print_error("%s", kModifiedWarning);
+  if (!source.stub_intact) print_error("%s", kModifiedInstallerText);
   if (archive_header.entry_count == 0) {
-    print_note("%s", kNoFiles);
+    print_note("%s", kNoFilesText);
     return source.stub_intact ? kExitOk : kExitFailed;
   }
 
@@ -666,14 +642,14 @@ int zpx_extract(const CommandSpec& spec, const CommandLine& line) {
   if (!open_source(line.operands[0], &source)) return kExitFailed;
   if (!source.stub_intact) {
     // The installer itself would stop at its warning: nothing is extracted unless asked.
-    print_error("%s", kModifiedWarning);
+    print_error("%s", kModifiedInstallerText);
     if (!line.has("--ignore-stub")) {
       print_error("nothing extracted (--ignore-stub extracts all the same)");
       return kExitFailed;
     }
   }
   if (archive_header.entry_count == 0) {
-    print_note("%s", kNoFiles);
+    print_note("%s", kNoFilesText);
     return kExitOk;
   }
 
@@ -735,7 +711,8 @@ int zpx_extract(const CommandSpec& spec, const CommandLine& line) {
                verbosity == Verbosity::kVerbose ? "" : "; -v names them");
   }
   if (batch_interrupted()) return kExitFailed;
-  const std::string where = folder.empty() ? std::string(".") : shown_windows_path(folder.c_str());
+  std::string where = folder.empty() ? std::string(".") : shown_windows_path(folder.c_str());
+  if (where.size() > 1 && where.back() == '/') where.pop_back();
   print_result("%u files, %u folders extracted to %s%s", batch_files_done(), batch_folders_done(),
                where.c_str(),
                failures != 0 ? (", " + std::to_string(failures) + " failed").c_str() : "");

@@ -1,6 +1,7 @@
 // zpx: builds archives and installers, and lists, tests and extracts them.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "tools/cli.h"
 #include "tools/commands.h"
@@ -89,6 +90,14 @@ void print_overview(FILE* to) {
                "Exit status: 0 success, 1 damage or failure, 2 usage error.\n");
 }
 
+// A usage error before any command: the message, the usage line and where help is.
+int top_usage_error(const std::string& text) {
+  if (!text.empty()) print_error("%s", text.c_str());
+  std::fputs("usage: zpx COMMAND [OPTIONS] ARGUMENTS\nTry 'zpx --help' for the commands.\n",
+             stderr);
+  return kExitUsage;
+}
+
 const CommandSpec* find_command(const char* name) {
   for (const CommandSpec& c : kCommands) {
     if (std::strcmp(name, c.name) == 0) return &c;
@@ -103,10 +112,7 @@ const std::vector<CommandSpec>& zpx_commands() {
 }
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    print_overview(stderr);
-    return kExitUsage;
-  }
+  if (argc < 2) return top_usage_error("");
   const char* first = argv[1];
   if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0) {
     print_overview(stdout);
@@ -123,19 +129,13 @@ int main(int argc, char** argv) {
     }
     const CommandSpec* c = find_command(argv[2]);
     if (c == nullptr || argc > 3) {
-      print_error("help: no command \"%s\"", shown(argv[2]).c_str());
-      print_overview(stderr);
-      return kExitUsage;
+      return top_usage_error("help: no command \"" + shown(argv[2]) + "\"");
     }
     print_command_help(*c);
     return kExitOk;
   }
   const CommandSpec* c = find_command(first);
-  if (c == nullptr) {
-    print_error("unknown command \"%s\"", shown(first).c_str());
-    print_overview(stderr);
-    return kExitUsage;
-  }
+  if (c == nullptr) return top_usage_error("unknown command \"" + shown(first) + "\"");
   CommandLine line;
   const int handled = parse_command_line(*c, argc - 2, argv + 2, &line);
   if (handled >= 0) return handled;
