@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "archive/installer_image.h"
 #include "builder/checksum.h"
 #include "codec/format.h"
+#include "codec/signature.h"
 
 namespace builder {
 

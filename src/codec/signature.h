@@ -1,0 +1,98 @@
+// What a code signature changes in a PE image, for the installer's self-check, the packer's
+// stamping and zpx alike: where the CheckSum and the certificate-table entry lie, and the
+// certificate table a signature appended.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/byte_order.h"
+
+// What a code signature writes into a PE image besides the certificate table it appends
+// to the file: the optional header's CheckSum and the certificate-table entry of the data
+// directories (index 4: the table's file offset and size). File offsets of both fields;
+// both 0 when the image is not a PE32 or PE32+ image (the POSIX stub, a damaged header).
+struct SignatureFields {
+  uint32_t checksum_offset;
+  uint32_t certificate_entry_offset;
+};
+inline constexpr uint32_t kCertificateEntrySize = 8;
+// The certificate table a signature appended: its file offset and size.
+struct CertificateTable {
+  uint32_t offset;
+  uint32_t size;
+};
+
+namespace pe {
+
+// PE headers: the DOS header's pointer to the PE signature, then the 20-byte file header,
+// then the optional header, whose layout differs between PE32 and PE32+.
+inline constexpr uint32_t kPeOffsetField = 0x3C;
+inline constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
+inline constexpr uint32_t kOptionalHeader = 24;       // from the PE signature
+inline constexpr uint32_t kChecksumField = 64;        // from the optional header, in both forms
+inline constexpr uint32_t kPe32Magic = 0x10B;
+inline constexpr uint32_t kPe32PlusMagic = 0x20B;
+inline constexpr uint32_t kPe32Directories = 96;  // from the optional header
+inline constexpr uint32_t kPe32PlusDirectories = 112;
+inline constexpr uint32_t kCertificateDirectory = 4;
+// From the PE signature to the end of the certificate-table entry of PE32+, the longer form.
+inline constexpr uint32_t kHeadersNeeded =
+    kOptionalHeader + kPe32PlusDirectories + 8 * kCertificateDirectory + kCertificateEntrySize;
+
+}  // namespace pe
+
+// From the first `length` bytes of an image of either form; the headers must lie inside
+// them. For the packer and zpx, which read stubs of both forms.
+inline SignatureFields find_signature_fields(const uint8_t* image, uint32_t length) {
+  using namespace pe;
+  SignatureFields fields = {0, 0};
+  if (length < kHeadersNeeded || image[0] != 'M' || image[1] != 'Z') return fields;
+  const uint32_t headers = load_le32(image + kPeOffsetField);
+  if (headers > length - kHeadersNeeded || load_le32(image + headers) != kPeSignature) {
+    return fields;
+  }
+  const uint32_t optional = headers + kOptionalHeader;
+  const uint32_t magic = load_le16(image + optional);
+  uint32_t directories;
+  if (magic == kPe32Magic) {
+    directories = optional + kPe32Directories;
+  } else if (magic == kPe32PlusMagic) {
+    directories = optional + kPe32PlusDirectories;
+  } else {
+    return fields;
+  }
+  // The count of data directories stands right before them; without a fifth one the image
+  // has no certificate-table entry.
+  if (load_le32(image + directories - 4) <= kCertificateDirectory) return fields;
+  fields.checksum_offset = optional + kChecksumField;
+  fields.certificate_entry_offset = directories + 8 * kCertificateDirectory;
+  return fields;
+}
+
+// The certificate table as the image's certificate-table entry gives it; both 0 when the
+// image carries no signature.
+inline CertificateTable find_certificate_table(const uint8_t* image, uint32_t length) {
+  const SignatureFields fields = find_signature_fields(image, length);
+  CertificateTable table = {0, 0};
+  if (fields.certificate_entry_offset != 0) {
+    table.offset = load_le32(image + fields.certificate_entry_offset);
+    table.size = load_le32(image + fields.certificate_entry_offset + 4);
+  }
+  return table;
+}
+
+// Takes as zero, in a copy of the stub, the bytes the self-check does not count: the four
+// bytes at crc_field_offset (which must lie inside the stub), and the CheckSum and
+// certificate-table entry that `fields` name, which signing the finished installer
+// changes. Every other byte of the stub counts.
+inline void clear_unchecked_fields(uint8_t* stub, uint32_t stub_length, uint32_t crc_field_offset,
+                                   SignatureFields fields) {
+  __builtin_memset(stub + crc_field_offset, 0, 4);
+  // Both fields lie in the headers, the CheckSum first; a stub too short for them (a
+  // damaged record) has nothing there to pass over.
+  if (fields.checksum_offset != 0 && fields.certificate_entry_offset < stub_length &&
+      stub_length - fields.certificate_entry_offset >= kCertificateEntrySize) {
+    __builtin_memset(stub + fields.checksum_offset, 0, 4);
+    __builtin_memset(stub + fields.certificate_entry_offset, 0, kCertificateEntrySize);
+  }
+}
