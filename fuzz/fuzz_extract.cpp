@@ -37,9 +37,9 @@
 #include "codec/archive_reader.h"
 #include "codec/crc32.h"
 #include "codec/format.h"
-#include "installer/install_state.h"
 #include "platform/fs.h"
 #include "platform/posix/path_map.h"
+#include "state/install_state.h"
 #include "ui/ui.h"
 
 namespace fs = std::filesystem;
@@ -158,13 +158,7 @@ struct Expected {
 std::map<std::string, std::vector<Expected>> expected_files(uint8_t* staging) {
   std::map<std::string, std::vector<Expected>> files;
   install_state.cancel_requested = 0;  // the decoder stops at a Cancel left by the run
-  ArchiveReader& r = archive_reader;
-  r.input_buffer = static_cast<uint8_t*>(std::malloc(format::kInputBufferSize));
-  r.stream_start = -1;
-  r.entry_read_pointer = staging;
-  r.entry_end_pointer = staging;
-  r.directory_position = archive_header.directory_offset;
-  r.file_position = static_cast<uint32_t>(-1);
+  if (begin_reading(staging, archive_header.directory_offset) != kResultOk) abort();
   for (uint32_t i = 0; i < archive_header.entry_count; ++i) {
     EntryRecord entry;
     const uint8_t* name = nullptr;
@@ -177,8 +171,7 @@ std::map<std::string, std::vector<Expected>> expected_files(uint8_t* staging) {
     if (!map_to_posix(path, posix, sizeof posix)) continue;
     files[fs::path(posix).lexically_normal().string()].push_back({entry.size, entry.crc});
   }
-  std::free(r.input_buffer);
-  r.input_buffer = nullptr;
+  end_reading();
   return files;
 }
 

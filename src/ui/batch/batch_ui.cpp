@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "installer/install_state.h"
 #include "platform/fs.h"
+#include "state/install_state.h"
 #include "ui/batch/batch.h"
 #include "ui/batch/output.h"
 #include "ui/ui.h"
@@ -177,15 +177,6 @@ void ui_set_progress(Window, const char* text) {
   progress_update(run.bytes_done, text);
   print_detail("%s", shown_windows_path(install_state.install_folder).c_str());
   run.bytes_done += run.current_size;
-}
-
-// zpx shows no dialog: the commands call the driver themselves.
-int32_t ui_main_dialog() {
-  return -1;
-}
-
-int ui_choose_folder(Window, char*) {
-  return 0;
 }
 
 void drain_messages() {
