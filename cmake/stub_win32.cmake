@@ -66,3 +66,19 @@ endif()
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)
   add_subdirectory(tests/wine)
 endif()
+
+# The decode benchmark in archive mode (bench/decode_bench.cpp), to measure the stub's
+# decoder under Wine: the codec and the directory reader compiled with the stub's own
+# flags, over the Win32 file layer; the benchmark's own code uses the C++ runtime.
+add_library(zarpex_bench_codec OBJECT
+  src/codec/archive_reader.cpp src/codec/block_decoder.cpp src/codec/block_stream.cpp
+  src/codec/chunk_input.cpp src/codec/code_tables.cpp src/codec/crc32.cpp
+  src/codec/output_filter.cpp src/archive/directory.cpp src/installer/install_state.cpp
+  src/platform/archive_read.cpp src/platform/win32/fs_win32.cpp)
+target_include_directories(zarpex_bench_codec PUBLIC src)
+target_compile_options(zarpex_bench_codec PRIVATE ${ZARPEX_WARNINGS} ${ZARPEX_STUB_FLAGS})
+target_compile_definitions(zarpex_bench_codec PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+add_executable(decode_bench bench/decode_bench.cpp $<TARGET_OBJECTS:zarpex_bench_codec>)
+target_include_directories(decode_bench PRIVATE src)
+target_compile_options(decode_bench PRIVATE ${ZARPEX_WARNINGS} -O2)
+target_link_options(decode_bench PRIVATE -static -flto -Os)
