@@ -64,10 +64,10 @@ constexpr int32_t literal_length_entry(uint32_t symbol, uint32_t code_length, ui
 }
 
 constexpr int32_t distance_entry(uint32_t symbol, uint32_t code_length) {
-  const uint32_t entry =
-      symbol < format::kFirstCodedDistance
-          ? kNeedsMore | symbol << kValueShift
-          : format::distance_base(symbol) << kDistanceBaseShift | format::distance_extra_bits(symbol);
+  const uint32_t entry = symbol < format::kFirstCodedDistance
+                             ? kNeedsMore | symbol << kValueShift
+                             : format::distance_base(symbol) << kDistanceBaseShift |
+                                   format::distance_extra_bits(symbol);
   return int32_t(entry + code_length * kEntryPerCodeBit);
 }
 
@@ -95,7 +95,8 @@ void fill_symbol_entries(SymbolEntries* e, uint32_t tables) {
     for (uint32_t s = 0; s < format::kLiteralLengthSymbols; ++s) {
       e->literal_length[s] = literal_length_entry(s, 0, tables);
     }
-    for (uint32_t s = 0; s < format::kDistanceSymbols[0]; ++s) e->distance[s] = distance_entry(s, 0);
+    for (uint32_t s = 0; s < format::kDistanceSymbols[0]; ++s)
+      e->distance[s] = distance_entry(s, 0);
   }
 }
 
@@ -147,7 +148,9 @@ struct BitReader {
     in += (kWordBits - 1 - count) >> 3;
     count |= kRefilled;
   }
-  uint32_t peek(uint32_t n) const { return static_cast<uint32_t>(bits) & ((1u << n) - 1); }
+  uint32_t peek(uint32_t n) const {
+    return static_cast<uint32_t>(bits) & ((1u << n) - 1);
+  }
   void consume(uint32_t n) {
     bits >>= n;
     count -= n;
@@ -173,7 +176,9 @@ struct BitReader {
     }
   }
   // The first byte not wholly consumed.
-  const uint8_t* consumed_at() const { return in - ((count + 7) >> 3); }
+  const uint8_t* consumed_at() const {
+    return in - ((count + 7) >> 3);
+  }
 
   void load(const ArchiveReader& r) {
     in = r.cursor;
@@ -305,8 +310,8 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
     int32_t entry = work->literal_primary[bits.peek(kLiteralLengthBits)];
     if (!kEntriesInTables || is_link(entry)) {
       if (is_link(entry)) {
-        entry = walk_tree(static_cast<uint32_t>(bits.bits) >> kLiteralLengthBits, entry,
-                          work->tree, kLiteralLengthBits);
+        entry = walk_tree(static_cast<uint32_t>(bits.bits) >> kLiteralLengthBits, entry, work->tree,
+                          kLiteralLengthBits);
         if (entry == kEmptySlot) break;
       }
       entry = literal_length_entry(entry_symbol(entry), entry_length(entry), tables);
