@@ -46,9 +46,10 @@ ResultCode decode_directory_block(uint8_t* staging) {
   r.input_end = buffer + count;
   if (count < format::kChunkHeaderSize) return kResultDamaged;
 
-  const uint32_t type = load_le16(buffer) & 0xF;
+  const format::ChunkHeader header = format::read_chunk_header(buffer);
+  const uint32_t type = header.block_type;
   if (type > format::kBlockTypeCompressed) return kResultDamaged;
-  const uint32_t length = (load_le32(buffer) >> 5) & format::kMaxBlockSize;
+  const uint32_t length = header.block_size;
   // Nothing may be written past the staging area.
   if (length > format::kEntryStagingSize) return kResultDamaged;
 
@@ -60,8 +61,10 @@ ResultCode decode_directory_block(uint8_t* staging) {
   if (produced < 0) return produced;
   r.entry_end_pointer += produced;
 
-  uint32_t consumed = static_cast<uint32_t>(r.cursor - buffer);
-  if (consumed > count) consumed = count;
+  // A block whose last symbols needed bytes behind the ones read was decoded from the
+  // zeros there: the directory is cut short, and its entries cannot be trusted.
+  const uint32_t consumed = static_cast<uint32_t>(r.cursor - buffer);
+  if (consumed > count) return kResultDamaged;
   r.directory_position += format::kDirectorySignatureSize + consumed;
   return kResultOk;
 }
@@ -91,7 +94,7 @@ ResultCode parse_next_entry(uint8_t* staging, EntryRecord* entry, const uint8_t*
       return kResultDamaged;
     }
   }
-  copy_forward(entry, r.entry_read_pointer, format::kEntrySize);
+  format::read_entry_record(r.entry_read_pointer, entry);
   r.entry_read_pointer += format::kEntrySize;
   const uint32_t left = static_cast<uint32_t>(r.entry_end_pointer - r.entry_read_pointer);
   if (entry->name_length > left) return kResultDamaged;

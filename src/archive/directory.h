@@ -4,26 +4,8 @@
 
 #include <cstdint>
 
+#include "codec/format.h"
 #include "codec/result.h"
-
-struct EntryRecord {
-  uint32_t reserved;
-  uint32_t stream_offset;
-  uint16_t attributes;
-  uint8_t short_extra_length;
-  uint8_t flags;
-  uint32_t stream_position;
-  uint32_t size;
-  uint32_t crc;
-  uint16_t extra_length;
-  uint16_t name_length;
-  uint16_t creation_time;
-  uint16_t creation_date;
-  uint16_t write_time;
-  uint16_t write_date;
-  uint16_t trailer;
-} __attribute__((packed));
-static_assert(sizeof(EntryRecord) == 38);
 
 // Decodes the block at archive_reader.directory_position into staging and moves
 // directory_position to the next block.

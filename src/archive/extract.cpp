@@ -23,12 +23,14 @@ bool is_separator(char c) {
 // A name may only lead into the install folder: no root, no drive, no colon at all
 // (which would also name a stream), and no parent component: a component of dots and
 // spaces only with two dots or more, since Windows trims trailing dots and spaces
-// (".. " and "..." could name the parent).
+// (".. " and "..." could name the parent). No NUL or other control byte either: the path
+// ends at the first NUL, so "..", a NUL and anything behind it would name the parent.
 bool name_is_safe(const uint8_t* name, uint32_t length) {
   if (length > 0 && is_separator(static_cast<char>(name[0]))) return false;
   uint32_t dots = 0;
   bool only_dots_and_spaces = true;
   for (uint32_t i = 0; i <= length; ++i) {
+    if (i < length && name[i] < 0x20) return false;
     const char c = i < length ? static_cast<char>(name[i]) : '\\';
     if (c == ':') return false;
     if (is_separator(c)) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 #include "builder/call_transform.h"
 #include "builder/checksum.h"
@@ -15,35 +16,71 @@ namespace builder {
 namespace {
 
 constexpr uint16_t kEntryTrailerValue = 0x0001;
-constexpr uint16_t kMemberTag = 0x205A;
 
-void put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
+// Reads one file's contents piece by piece, from its path or from memory, and notices a
+// file that is not the size it had when the tree was scanned.
+class ContentsReader {
+ public:
+  ContentsReader(const SourceEntry& e, std::string* error) : entry_(e), error_(error) {}
+  ~ContentsReader() {
+    if (file_) std::fclose(file_);
+  }
+  bool open() {
+    if (entry_.path.empty()) return true;
+    file_ = std::fopen(entry_.path.c_str(), "rb");
+    if (!file_) return fail("cannot open", errno);
+    return true;
+  }
+  // Reads `count` bytes at `offset` (within the size scanned).
+  bool read_at(uint64_t offset, uint8_t* dest, size_t count) {
+    if (!file_) {
+      std::memcpy(dest, entry_.contents.data() + offset, count);
+      return true;
+    }
+    if (offset != position_ && fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0)
+      return fail("cannot read", errno);
+    const size_t got = count ? std::fread(dest, 1, count, file_) : 0;
+    position_ = offset + got;
+    if (std::ferror(file_)) return fail("cannot read", errno);
+    if (got != count) return changed();
+    return true;
+  }
+  // After the last piece: the file must end where the scan said.
+  bool check_end() {
+    if (!file_) return true;
+    if (fseeko(file_, static_cast<off_t>(entry_.size), SEEK_SET) != 0)
+      return fail("cannot read", errno);
+    if (std::fgetc(file_) != EOF) return changed();
+    if (std::ferror(file_)) return fail("cannot read", errno);
+    return true;
+  }
 
-bool read_contents(const SourceEntry& e, uint8_t* dest, std::string* error) {
-  FILE* f = std::fopen(e.path.c_str(), "rb");
-  if (!f) {
-    *error = e.path + ": cannot open: " + std::strerror(errno);
+ private:
+  bool fail(const char* what, int code) {
+    *error_ = entry_.path + ": " + what + ": " + std::strerror(code);
     return false;
   }
-  const size_t got = e.size ? std::fread(dest, 1, e.size, f) : 0;
-  const bool failed = std::ferror(f) != 0;
-  const int saved = errno;
-  const bool longer = std::fgetc(f) != EOF;
-  std::fclose(f);
-  if (failed) {
-    *error = e.path + ": cannot read: " + std::strerror(saved);
+  bool changed() {
+    *error_ = entry_.path + ": the file changed size while it was being packed";
     return false;
   }
-  if (got != e.size || longer) {
-    *error = e.path + ": the file changed size while it was being packed";
-    return false;
-  }
+  const SourceEntry& entry_;
+  std::string* error_;
+  FILE* file_ = nullptr;
+  uint64_t position_ = 0;
+};
+
+// Whether the file is an x86 PE image, reading only its headers.
+bool contents_are_x86_executable(ContentsReader& reader, uint32_t size, bool* executable) {
+  *executable = false;
+  if (size < kDosHeaderSize) return true;
+  uint8_t dos_header[kDosHeaderSize];
+  if (!reader.read_at(0, dos_header, sizeof dos_header)) return false;
+  const uint32_t pe = pe_header_offset(dos_header, size);
+  if (pe == 0) return true;
+  uint8_t signature[kPeSignatureSize];
+  if (!reader.read_at(pe, signature, sizeof signature)) return false;
+  *executable = is_x86_pe_signature(signature);
   return true;
 }
 
@@ -68,8 +105,8 @@ void dos_date_time(int64_t seconds, uint16_t* date, uint16_t* time) {
   *time = static_cast<uint16_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
 }
 
-bool build_archive(std::vector<SourceEntry>& entries, const PackOptions& options,
-                   std::vector<uint8_t>* archive, PackStats* stats, std::string* error) {
+bool write_archive(std::vector<SourceEntry>& entries, const PackOptions& options,
+                   const ArchiveSink& sink, PackStats* stats, std::string* error) {
   *stats = {};
   // Member layout of the one solid stream.
   std::vector<Placement> placement(entries.size());
@@ -103,98 +140,153 @@ bool build_archive(std::vector<SourceEntry>& entries, const PackOptions& options
   const uint32_t size = static_cast<uint32_t>(stream_size);
   const std::vector<uint32_t> starts =
       block_starts(size, options.block_size ? options.block_size : kMaxStreamBlock);
-  std::vector<uint8_t> stream(size);
-  for (size_t i = 0; i < entries.size(); ++i) {
-    SourceEntry& e = entries[i];
-    if (e.folder) continue;
-    uint8_t* member = stream.data() + placement[i].position;
-    const uint32_t name_length = static_cast<uint32_t>(e.name.size());
-    const uint32_t length = static_cast<uint32_t>(e.size);
-    uint8_t* contents = member + format::kMemberHeaderSize + name_length;
-    if (e.path.empty()) {
-      std::copy(e.contents.begin(), e.contents.end(), contents);
-    } else if (!read_contents(e, contents, error)) {
+
+  uint64_t written = 0;
+  bool sink_failed = false;
+  auto put = [&](const uint8_t* data, size_t n) {
+    if (sink_failed || !sink.write(data, n)) {
+      sink_failed = true;
+      *error = "cannot write";
       return false;
     }
-    placement[i].crc = crc32(contents, length);
-    placement[i].flags = 0;
-    if (options.call_transform && is_x86_executable(contents, length)) {
-      placement[i].flags = format::kFlagCall32;
-      forward_call_transform(contents, length,
-                             placement[i].position + format::kMemberHeaderSize + name_length,
-                             starts);
-    }
-    put32(member, length);
-    put16(member + 4, name_length);
-    put16(member + 6, kMemberTag);
-    put16(member + 8, e.attributes);
-    member[10] = placement[i].flags;
-    std::memcpy(member + format::kMemberHeaderSize, e.name.data(), name_length);
-    put32(contents + length, placement[i].crc);
-  }
+    written += n;
+    return true;
+  };
+  uint8_t header[format::kHeaderSize] = {};
+  if (!put(header, sizeof header)) return false;
+  const uint32_t stream_offset = format::kHeaderSize;
+  if (size && !put(reinterpret_cast<const uint8_t*>(format::kStreamLead), format::kStreamLeadSize))
+    return false;
 
   StreamOptions stream_options;
   stream_options.level = options.level;
+  stream_options.threads =
+      options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
   if (options.block_size) stream_options.block_size = options.block_size;
   ProgressFn progress;
   if (options.progress) progress = [&](uint64_t done) { options.progress(done, size); };
-  const std::vector<uint8_t> chunks =
-      size ? compress_stream(stream.data(), size, starts, stream_options, progress)
-           : std::vector<uint8_t>();
+  StreamEncoder encoder(size, starts, stream_options, put, progress);
 
-  archive->assign(format::kHeaderSize, 0);
-  const uint32_t stream_offset = format::kHeaderSize;
-  if (size) {
-    archive->insert(archive->end(), format::kStreamLead, format::kStreamLead + 6);
-    archive->insert(archive->end(), chunks.begin(), chunks.end());
+  // Every file's member in turn: header, name, contents (read a run at a time, a run
+  // ending where a block ends, as the call transform is cut), CRC.
+  std::vector<uint8_t> run;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    SourceEntry& e = entries[i];
+    if (e.folder) continue;
+    const uint32_t name_length = static_cast<uint32_t>(e.name.size());
+    const uint32_t length = static_cast<uint32_t>(e.size);
+    const uint32_t contents_start = placement[i].position + format::kMemberHeaderSize + name_length;
+    ContentsReader reader(e, error);
+    if (!reader.open()) return false;
+    bool executable = false;
+    if (options.call_transform && !contents_are_x86_executable(reader, length, &executable))
+      return false;
+    placement[i].flags = executable ? format::kFlagCall32 : 0;
+    uint8_t member[format::kMemberHeaderSize];
+    format::write_member_header(
+        member, {length, static_cast<uint16_t>(name_length), format::kMemberTagValue, e.attributes,
+                 placement[i].flags});
+    if (!encoder.append(member, sizeof member) ||
+        !encoder.append(reinterpret_cast<const uint8_t*>(e.name.data()), name_length))
+      return false;
+    uint32_t crc = 0xFFFFFFFFu;
+    auto next_start = std::upper_bound(starts.begin(), starts.end(), contents_start);
+    for (uint32_t done = 0; done < length;) {
+      uint32_t end = length;
+      if (next_start != starts.end() && *next_start - contents_start < length) {
+        end = *next_start - contents_start;
+        ++next_start;
+      }
+      run.resize(end - done);
+      if (!reader.read_at(done, run.data(), run.size())) return false;
+      crc = crc32_update(crc, run.data(), run.size());
+      if (executable) forward_call_transform_run(run.data(), end - done, done, length);
+      if (!encoder.append(run.data(), run.size())) return false;
+      done = end;
+    }
+    if (!reader.check_end()) return false;
+    placement[i].crc = ~crc;
+    uint8_t trailer[format::kMemberCrcSize];
+    store_le32(trailer, placement[i].crc);
+    if (!encoder.append(trailer, sizeof trailer)) return false;
   }
-  if (archive->size() > 0xFFFFFFFFull - (1u << 24)) {
+  if (!encoder.finish()) return false;
+
+  if (written > 0xFFFFFFFFull - (1u << 24)) {
     *error = "the archive would be 4 GiB or larger";
     return false;
   }
-  const uint32_t directory_offset = static_cast<uint32_t>(archive->size());
+  const uint32_t directory_offset = static_cast<uint32_t>(written);
 
   // Directory: records and names, in blocks of whole entries.
   std::vector<uint8_t> block;
   auto flush = [&]() {
-    if (block.empty()) return;
+    if (block.empty()) return true;
     const std::vector<uint8_t> chunk =
         compress_directory_block(block.data(), static_cast<uint32_t>(block.size()));
-    archive->insert(archive->end(), format::kDirectorySignature, format::kDirectorySignature + 6);
-    archive->insert(archive->end(), chunk.begin(), chunk.end());
     block.clear();
+    return put(reinterpret_cast<const uint8_t*>(format::kDirectorySignature),
+               format::kDirectorySignatureSize) &&
+           put(chunk.data(), chunk.size());
   };
   for (size_t i = 0; i < entries.size(); ++i) {
     const SourceEntry& e = entries[i];
-    uint8_t record[format::kEntrySize] = {};
-    put32(record, format::kEntryReservedValue);
-    put32(record + format::kEntryStreamOffset, e.folder ? 0 : stream_offset);
-    put16(record + format::kEntryAttributes, e.attributes);
-    record[format::kEntryFlags] = e.folder ? format::kFlagFolder : placement[i].flags;
-    put32(record + format::kEntryStreamPosition, e.folder ? 0 : placement[i].position);
-    put32(record + format::kEntryContentsSize, e.folder ? 0 : static_cast<uint32_t>(e.size));
-    put32(record + format::kEntryCrc, e.folder ? 0 : placement[i].crc);
-    put16(record + format::kEntryNameLength, static_cast<uint32_t>(e.name.size()));
-    put16(record + format::kEntryCreationTime, e.creation_time);
-    put16(record + format::kEntryCreationDate, e.creation_date);
-    put16(record + format::kEntryWriteTime, e.write_time);
-    put16(record + format::kEntryWriteDate, e.write_date);
-    put16(record + format::kEntryTrailer, kEntryTrailerValue);
-    if (block.size() + format::kEntrySize + e.name.size() > kMaxDirectoryBlock) flush();
+    EntryRecord entry{};
+    entry.reserved = format::kEntryReservedValue;
+    entry.stream_offset = e.folder ? 0 : stream_offset;
+    entry.attributes = e.attributes;
+    entry.flags = e.folder ? format::kFlagFolder : placement[i].flags;
+    entry.stream_position = e.folder ? 0 : placement[i].position;
+    entry.size = e.folder ? 0 : static_cast<uint32_t>(e.size);
+    entry.crc = e.folder ? 0 : placement[i].crc;
+    entry.name_length = static_cast<uint16_t>(e.name.size());
+    entry.creation_time = e.creation_time;
+    entry.creation_date = e.creation_date;
+    entry.write_time = e.write_time;
+    entry.write_date = e.write_date;
+    entry.trailer = kEntryTrailerValue;
+    uint8_t record[format::kEntrySize];
+    format::write_entry_record(record, entry);
+    if (block.size() + format::kEntrySize + e.name.size() > kMaxDirectoryBlock && !flush())
+      return false;
     block.insert(block.end(), record, record + format::kEntrySize);
     block.insert(block.end(), e.name.begin(), e.name.end());
   }
-  flush();
+  if (!flush()) return false;
+  if (written > 0xFFFFFFFFull) {
+    *error = "the archive would be 4 GiB or larger";
+    return false;
+  }
 
-  uint8_t* header = archive->data();
-  std::memcpy(header, format::kHeaderMagic, 4);
-  put32(header + format::kHeaderDirectoryOffset, directory_offset);
-  put32(header + format::kHeaderEntryCount, static_cast<uint32_t>(entries.size()));
-  put32(header + format::kHeaderArchiveLength, static_cast<uint32_t>(archive->size()));
-  put32(header + format::kHeaderDataLength, directory_offset - format::kHeaderSize);
-  put16(header + format::kHeaderTrailer, format::kHeaderTrailerValue);
-  stats->bytes_out = archive->size();
+  ArchiveHeader fields{};
+  std::memcpy(fields.magic, format::kHeaderMagic, sizeof fields.magic);
+  fields.directory_offset = directory_offset;
+  fields.entry_count = static_cast<uint32_t>(entries.size());
+  fields.archive_length = static_cast<uint32_t>(written);
+  fields.data_length = directory_offset - format::kHeaderSize;
+  fields.trailer = format::kHeaderTrailerValue;
+  format::write_archive_header(header, fields);
+  if (!sink.rewrite_header(header, sizeof header)) {
+    *error = "cannot write";
+    return false;
+  }
+  stats->bytes_out = written;
   return true;
+}
+
+bool build_archive(std::vector<SourceEntry>& entries, const PackOptions& options,
+                   std::vector<uint8_t>* archive, PackStats* stats, std::string* error) {
+  archive->clear();
+  ArchiveSink sink;
+  sink.write = [&](const uint8_t* data, size_t n) {
+    archive->insert(archive->end(), data, data + n);
+    return true;
+  };
+  sink.rewrite_header = [&](const uint8_t* header, size_t n) {
+    std::memcpy(archive->data(), header, n);
+    return true;
+  };
+  return write_archive(entries, options, sink, stats, error);
 }
 
 }  // namespace builder

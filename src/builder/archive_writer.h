@@ -7,13 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "codec/format.h"
+
 namespace builder {
 
 // Longest entry name: the installer appends it to an install folder of at least "C:\"
 // and keeps paths within 259 characters.
 inline constexpr uint32_t kMaxNameLength = 256;
 // Largest directory block the installer decodes in one go (stored form still fits).
-inline constexpr uint32_t kMaxDirectoryBlock = 8184 - 7;
+inline constexpr uint32_t kMaxDirectoryBlock =
+    format::kDirectoryChunkMax - format::kStoredDataOffset;
 
 struct SourceEntry {
   std::string name;  // relative, backslash-separated
@@ -26,8 +29,13 @@ struct SourceEntry {
   uint16_t write_date = 0, write_time = 0;
 };
 
+// Most compression threads a pack may use.
+inline constexpr uint32_t kMaxThreads = 64;
+
 struct PackOptions {
   int level = 7;
+  // Blocks compressed at the same time; 0: one per core. The output does not depend on it.
+  uint32_t threads = 0;
   uint32_t block_size = 0;  // 0: the largest block
   bool call_transform = true;
   // Called with (bytes done, bytes in all) while the stream is compressed.
@@ -41,8 +49,21 @@ struct PackStats {
   uint64_t bytes_out = 0;
 };
 
-// Builds the archive into *archive. On failure returns false with a message that names
-// the file concerned and the reason.
+// Where an archive goes: its bytes in order, then, once the directory is known, the
+// header at the archive's start written again. Both return false on a failed write.
+struct ArchiveSink {
+  std::function<bool(const uint8_t* data, size_t size)> write;
+  std::function<bool(const uint8_t* header, size_t size)> rewrite_header;
+};
+
+// Writes the archive to the sink, reading each file as its turn comes: memory stays
+// bounded by the level and the thread count, whatever the payload's size. On failure
+// returns false with a message that names the file concerned and the reason (a failed
+// sink gives "cannot write" and the caller knows the output's name).
+bool write_archive(std::vector<SourceEntry>& entries, const PackOptions& options,
+                   const ArchiveSink& sink, PackStats* stats, std::string* error);
+
+// Builds the archive into *archive.
 bool build_archive(std::vector<SourceEntry>& entries, const PackOptions& options,
                    std::vector<uint8_t>* archive, PackStats* stats, std::string* error);
 

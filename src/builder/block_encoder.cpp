@@ -10,10 +10,6 @@ namespace {
 
 constexpr uint32_t kSegmentTokens = 2048;
 
-uint32_t set_length_for(uint32_t tables) {
-  return tables == 3 ? format::kSetLengthThreeTables : format::kSetLengthTwoTables;
-}
-
 struct Segment {
   size_t begin, end;
   Histogram histogram;
@@ -55,8 +51,9 @@ void Histogram::add(const Token& t, uint32_t tables) {
 
 void Histogram::merge(const Histogram& other) {
   for (uint32_t i = 0; i < format::kLiteralLengthSymbols; ++i) literal[i] += other.literal[i];
-  for (uint32_t t = 0; t < 3; ++t)
-    for (uint32_t i = 0; i < 42; ++i) distance[t][i] += other.distance[t][i];
+  for (uint32_t t = 0; t < format::kDistanceTables; ++t)
+    for (uint32_t i = 0; i < format::kMaxDistanceSymbols; ++i)
+      distance[t][i] += other.distance[t][i];
 }
 
 void build_table_set(const Histogram& histogram, uint32_t tables, TableSet* set) {
@@ -71,7 +68,7 @@ void write_tokens(BitWriter& out, const Token* begin, const Token* end, const ui
                   uint32_t tables) {
   uint16_t literal_codes[format::kLiteralLengthSymbols] = {};
   build_canonical_codes(lengths, format::kLiteralLengthSymbols, literal_codes);
-  uint16_t distance_codes[3][42] = {};
+  uint16_t distance_codes[format::kDistanceTables][format::kMaxDistanceSymbols] = {};
   for (uint32_t t = 0; t < tables; ++t)
     build_canonical_codes(lengths + format::kDistanceOffset[t], format::kDistanceSymbols[t],
                           distance_codes[t]);
@@ -135,7 +132,7 @@ void encode_block(BitWriter& out, const std::vector<Token>& tokens, uint32_t tab
     if (pick > 0) merged_cost[pick - 1] = merged_of(pick - 1);
   }
 
-  const uint32_t set_length = set_length_for(tables);
+  const uint32_t set_length = format::set_length_for(tables);
   std::vector<uint8_t> all_lengths;
   all_lengths.reserve(segments.size() * set_length);
   std::vector<TableSet> sets(segments.size());
@@ -145,8 +142,8 @@ void encode_block(BitWriter& out, const std::vector<Token>& tokens, uint32_t tab
     build_table_set(h, tables, &sets[i]);
     all_lengths.insert(all_lengths.end(), sets[i].lengths, sets[i].lengths + set_length);
   }
-  out.put(tables, 2);
-  out.put(static_cast<uint32_t>(segments.size()), 6);
+  out.put(format::payload_header_bits({tables, static_cast<uint32_t>(segments.size())}),
+          format::kPayloadHeaderBits);
   write_code_lengths(out, all_lengths, set_length);
   for (size_t i = 0; i < segments.size(); ++i) {
     write_tokens(out, tokens.data() + segments[i].begin, tokens.data() + segments[i].end,
@@ -161,47 +158,25 @@ void encode_block(BitWriter& out, const std::vector<Token>& tokens, uint32_t tab
 
 namespace {
 void fixed_lengths(uint8_t* lengths) {
-  for (uint32_t i = 0; i < format::kSetLengthTwoTables; ++i) {
-    uint8_t v;
-    if (i < 244)
-      v = 8;
-    else if (i < 256)
-      v = 9;
-    else if (i == 256)
-      v = 0;
-    else if (i < 261)
-      v = 9;
-    else if (i < 266)
-      v = 10;
-    else if (i < 288)
-      v = 11;
-    else if (i < 292)
-      v = 4;
-    else if (i < 316)
-      v = 5;
-    else if (i < 330)
-      v = 0;
-    else if (i < 332)
-      v = 3;
-    else
-      v = 4;
-    lengths[i] = v;
+  for (uint32_t i = 0; i < sizeof format::kFixedSetRuns; i += 2) {
+    std::fill_n(lengths, format::kFixedSetRuns[i], format::kFixedSetRuns[i + 1]);
+    lengths += format::kFixedSetRuns[i];
   }
 }
 }  // namespace
 
 bool fixed_set_codable(const std::vector<Token>& tokens) {
   for (const Token& t : tokens)
-    if (t.length != 0 && t.dist_symbol >= 28) return false;
+    if (t.length != 0 && t.dist_symbol >= format::kFixedSetDistanceSymbols) return false;
   return true;
 }
 
 void encode_block_fixed(BitWriter& out, const std::vector<Token>& tokens) {
   uint8_t lengths[format::kSetLengthTwoTables];
   fixed_lengths(lengths);
-  out.put(2, 2);
-  out.put(0, 6);
-  write_tokens(out, tokens.data(), tokens.data() + tokens.size(), lengths, 2);
+  constexpr uint32_t kFixedSetTables = 2;
+  out.put(format::payload_header_bits({kFixedSetTables, 0}), format::kPayloadHeaderBits);
+  write_tokens(out, tokens.data(), tokens.data() + tokens.size(), lengths, kFixedSetTables);
 }
 
 }  // namespace builder

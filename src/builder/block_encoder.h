@@ -19,7 +19,7 @@ struct TableSet {
 // Symbol counts of a run of tokens.
 struct Histogram {
   uint32_t literal[format::kLiteralLengthSymbols] = {};
-  uint32_t distance[3][42] = {};
+  uint32_t distance[format::kDistanceTables][format::kMaxDistanceSymbols] = {};
   void add(const Token& t, uint32_t tables);
   void merge(const Histogram& other);
 };

@@ -50,14 +50,22 @@ void transform_run(uint8_t* file, uint32_t begin, uint32_t end, uint32_t size, C
 
 }  // namespace
 
-bool is_x86_executable(const uint8_t* data, uint32_t size) {
-  if (size < 0x40 || data[0] != 'M' || data[1] != 'Z') return false;
-  const uint32_t pe = load32(data + 0x3C);
-  if (pe > size - 6 || size < 6) return false;
-  if (data[pe] != 'P' || data[pe + 1] != 'E' || data[pe + 2] != 0 || data[pe + 3] != 0)
-    return false;
-  const uint32_t machine = data[pe + 4] | (data[pe + 5] << 8);
+uint32_t pe_header_offset(const uint8_t* dos_header, uint32_t size) {
+  if (size < kDosHeaderSize || dos_header[0] != 'M' || dos_header[1] != 'Z') return 0;
+  const uint32_t pe = load32(dos_header + 0x3C);
+  if (pe > size - kPeSignatureSize) return 0;
+  return pe;
+}
+
+bool is_x86_pe_signature(const uint8_t* p) {
+  if (p[0] != 'P' || p[1] != 'E' || p[2] != 0 || p[3] != 0) return false;
+  const uint32_t machine = p[4] | (p[5] << 8);
   return machine == 0x014C || machine == 0x8664;
+}
+
+bool is_x86_executable(const uint8_t* data, uint32_t size) {
+  const uint32_t pe = pe_header_offset(data, size);
+  return pe != 0 && is_x86_pe_signature(data + pe);
 }
 
 void forward_call_transform(uint8_t* contents, uint32_t size, uint32_t stream_offset,
@@ -74,6 +82,13 @@ void forward_call_transform(uint8_t* contents, uint32_t size, uint32_t stream_of
     transform_run(contents, begin, end, size, encode_operand);
     begin = end;
   }
+}
+
+void forward_call_transform_run(uint8_t* run, uint32_t length, uint32_t run_offset,
+                                uint32_t file_size) {
+  transform_run(run, 0, length, file_size, [&](uint32_t x, uint32_t off, uint32_t s) {
+    return encode_operand(x, off + run_offset, s);
+  });
 }
 
 void inverse_call_transform_run(uint8_t* run, uint32_t length, uint32_t run_offset,

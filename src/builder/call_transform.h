@@ -12,6 +12,19 @@ namespace builder {
 // Whether the contents are a PE image for x86 (32- or 64-bit), by its headers.
 bool is_x86_executable(const uint8_t* data, uint32_t size);
 
+// The same test in two steps, for contents read piece by piece: the offset of the PE
+// header that the first 64 bytes name (0 when the file cannot be a PE image), then
+// whether the 6 bytes found there name an x86 machine.
+inline constexpr uint32_t kDosHeaderSize = 0x40;
+inline constexpr uint32_t kPeSignatureSize = 6;
+uint32_t pe_header_offset(const uint8_t* dos_header, uint32_t size);
+bool is_x86_pe_signature(const uint8_t* signature);
+
+// Transforms one run of a file's contents in place: `run_offset` is the run's position in
+// the file, `file_size` the file's length. forward_call_transform is this over every run.
+void forward_call_transform_run(uint8_t* run, uint32_t length, uint32_t run_offset,
+                                uint32_t file_size);
+
 // Transforms a file's contents in place. `stream_offset` is the stream position of its
 // first byte; `starts` the stream's block starts.
 void forward_call_transform(uint8_t* contents, uint32_t size, uint32_t stream_offset,

@@ -6,7 +6,9 @@
 namespace builder {
 namespace {
 
-constexpr uint32_t kZeroRunOne = 17, kZeroRunTwo = 18, kRepeatRunOne = 19, kRepeatRunTwo = 20;
+constexpr uint32_t kZeroRunOne = format::kZeroRunSymbol, kZeroRunTwo = format::kZeroRunSymbol + 1;
+constexpr uint32_t kRepeatRunOne = format::kRepeatRunSymbol;
+constexpr uint32_t kRepeatRunTwo = format::kRepeatRunSymbol + 1;
 // The code-length alphabet is kept to one lookup of the decoder's 6-bit table.
 constexpr uint32_t kCodeLengthLimit = 6;
 
@@ -57,7 +59,9 @@ void write_code_lengths(BitWriter& out, const std::vector<uint8_t>& lengths, uin
       i = j;
       continue;
     }
-    symbols.push_back(static_cast<uint8_t>((target + 17 - reference(i, running)) % 17));
+    symbols.push_back(
+        static_cast<uint8_t>((target + format::kCodeLengthModulus - reference(i, running)) %
+                             format::kCodeLengthModulus));
     running = target;
     ++i;
   }
@@ -72,7 +76,7 @@ void write_code_lengths(BitWriter& out, const std::vector<uint8_t>& lengths, uin
   // The alphabet's own lengths: value + 1 for a length, run fields 0 and 1 for zeros.
   for (uint32_t i = 0; i < format::kCodeLengthSymbols;) {
     if (code_lengths[i] != 0) {
-      out.put(code_lengths[i] + 1u, format::kCodeLengthFieldBits);
+      out.put(code_lengths[i] + format::kCodeLengthFieldBias, format::kCodeLengthFieldBits);
       ++i;
       continue;
     }

@@ -1,5 +1,7 @@
 #include "builder/hash_chain_finder.h"
 
+#include <algorithm>
+
 namespace builder {
 
 HashChainFinder::HashChainFinder(const uint8_t* data, uint32_t size, uint32_t depth,
@@ -15,6 +17,22 @@ HashChainFinder::HashChainFinder(const uint8_t* data, uint32_t size, uint32_t de
       triple_at_(1u << ring_bits_, kNone),
       pair_head_(1u << 16, kNone),
       pair_at_(1u << ring_bits_, kNone) {}
+
+void HashChainFinder::reset(const uint8_t* data, uint32_t size) {
+  data_ = data;
+  size_ = size;
+  inserted_ = 0;
+  ring_bits_ = ring_bits_for(size);
+  // Ring slots are written when their position is inserted, before anything reads them.
+  if (chain_.size() < (1u << ring_bits_)) {
+    chain_.resize(1u << ring_bits_);
+    triple_at_.resize(1u << ring_bits_);
+    pair_at_.resize(1u << ring_bits_);
+  }
+  std::fill(head_.begin(), head_.end(), kNone);
+  std::fill(triple_head_.begin(), triple_head_.end(), kNone);
+  std::fill(pair_head_.begin(), pair_head_.end(), kNone);
+}
 
 uint32_t HashChainFinder::ring_bits_for(uint32_t size) {
   uint32_t bits = 10;

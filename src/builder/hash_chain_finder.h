@@ -1,6 +1,6 @@
-// Match finder over the whole stream: hash chains of 4-byte prefixes in a ring large
-// enough for the format's longest reach, plus the last place of every 3-byte and every
-// 2-byte prefix for the short matches.
+// Match finder over one block and the window in front of it: hash chains of 4-byte
+// prefixes in a ring large enough for the format's longest reach, plus the last place of
+// every 3-byte and every 2-byte prefix for the short matches.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +17,9 @@ class HashChainFinder {
  public:
   // depth: candidates examined per search; nice_length: a match this long ends a search.
   HashChainFinder(const uint8_t* data, uint32_t size, uint32_t depth, uint32_t nice_length);
+
+  // Starts over on new data, keeping the allocations.
+  void reset(const uint8_t* data, uint32_t size);
 
   // Adds every position below `end` not yet added.
   void insert_until(uint32_t end);

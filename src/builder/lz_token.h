@@ -16,21 +16,20 @@ struct Token {
 
 // Literal/length symbol of a match length (2 .. 33,026).
 inline uint32_t length_symbol(uint32_t length) {
-  if (length <= 10) return 255 + length;
+  if (length <= format::kLastShortLength) {
+    return format::kFirstLengthSymbol + length - format::kMinMatchLength;
+  }
   if (length >= format::kLongMatchBase) return format::kSymbolLongMatch;
-  uint32_t i = 19;
+  uint32_t i = format::kBasedLengthSymbols - 1;
   while (format::kLengthBase[i] > length) --i;
-  return 266 + i;
+  return format::kFirstBasedLengthSymbol + i;
 }
 inline uint32_t length_extra_bits(uint32_t symbol) {
-  if (symbol < 266 || symbol > format::kSymbolLongMatch) return 0;
-  if (symbol == format::kSymbolLongMatch) return format::kLongMatchExtraBits;
-  return format::kLengthExtra[symbol - 266];
+  if (symbol < format::kFirstLengthSymbol || symbol > format::kSymbolLongMatch) return 0;
+  return format::length_symbol_extra_bits(symbol);
 }
 inline uint32_t length_extra_value(uint32_t symbol, uint32_t length) {
-  if (symbol < 266) return 0;
-  if (symbol == format::kSymbolLongMatch) return length - format::kLongMatchBase;
-  return length - format::kLengthBase[symbol - 266];
+  return length - format::length_symbol_base(symbol);
 }
 
 // Coded distance symbol (6..41) of a distance of 5 or more.
@@ -59,8 +58,8 @@ struct RepeatState {
       t.dist_symbol = format::kDistanceRepeatPrevious;
       previous = last;
       last = distance;
-    } else if (distance <= 4) {
-      t.dist_symbol = static_cast<uint8_t>(distance + 1);
+    } else if (distance <= format::kShortDistances) {
+      t.dist_symbol = static_cast<uint8_t>(format::short_distance_symbol(distance));
     } else {
       const uint32_t symbol = coded_distance_symbol(distance);
       t.dist_symbol = static_cast<uint8_t>(symbol);
@@ -77,7 +76,9 @@ struct RepeatState {
 inline bool match_codable(uint32_t length, uint32_t distance, const RepeatState& reps,
                           uint32_t tables) {
   if (distance == 0) return false;
-  if (distance == reps.last || distance == reps.previous || distance <= 4) return true;
+  if (distance == reps.last || distance == reps.previous || distance <= format::kShortDistances) {
+    return true;
+  }
   const uint32_t table = format::distance_table_for(length, tables);
   const uint32_t symbol = coded_distance_symbol(distance);
   return symbol < format::kDistanceSymbols[table];

@@ -20,9 +20,7 @@ struct Node {
 
 }  // namespace
 
-OptimalParser::OptimalParser(HashChainFinder& finder, const uint8_t* data,
-                             const LevelParams& params)
-    : finder_(finder), data_(data), params_(params) {}
+OptimalParser::OptimalParser(const LevelParams& params) : params_(params) {}
 
 void OptimalParser::collect_matches(const BlockSpan& span) {
   const uint32_t n = span.end - span.start;
@@ -35,15 +33,16 @@ void OptimalParser::collect_matches(const BlockSpan& span) {
     first_[i] = static_cast<uint32_t>(matches_.size());
     if (skip_[i]) continue;
     const uint32_t pos = span.start + i;
-    finder_.insert_until(pos);
+    finder_->insert_until(pos);
     const uint32_t lo = reach_start(span, pos);
     const uint32_t max_length = std::min<uint32_t>(span.end - pos, format::kMaxMatchLength);
     found.clear();
     MatchCandidate best;
-    finder_.find(pos, lo, max_length, &best, &found);
+    finder_->find(pos, lo, max_length, &best, &found);
     matches_.insert(matches_.end(), found.begin(), found.end());
-    const uint32_t earlier = finder_.last_pair(pos);
-    if (earlier != 0xFFFFFFFFu && earlier >= lo && pos - earlier <= 64 && max_length >= 2)
+    const uint32_t earlier = finder_->last_pair(pos);
+    if (earlier != 0xFFFFFFFFu && earlier >= lo && pos - earlier <= format::table_reach(1) &&
+        max_length >= format::kMinMatchLength)
       pair_distance_[i] = pos - earlier;
     // A long match is taken as it is: the positions it covers are neither searched nor
     // expanded, which keeps highly repetitive data linear.
@@ -51,18 +50,19 @@ void OptimalParser::collect_matches(const BlockSpan& span) {
       std::fill(skip_.begin() + i + 1, skip_.begin() + i + best.length, 1);
   }
   first_[n] = static_cast<uint32_t>(matches_.size());
-  finder_.insert_until(span.end);
+  finder_->insert_until(span.end);
 }
 
-void OptimalParser::prices_from(const std::vector<Token>& tokens, Prices* prices) const {
+void OptimalParser::prices_from(const std::vector<Token>& tokens, uint32_t tables,
+                                Prices* prices) const {
   Histogram h;
-  for (const Token& t : tokens) h.add(t, 3);
+  for (const Token& t : tokens) h.add(t, tables);
   TableSet set;
-  build_table_set(h, 3, &set);
+  build_table_set(h, tables, &set);
   for (uint32_t s = 0; s < format::kLiteralLengthSymbols; ++s)
     prices->literal[s] = set.lengths[s] ? set.lengths[s] : kUnusedLiteralPrice;
   for (uint32_t t = 0; t < 3; ++t)
-    for (uint32_t s = 0; s < 42; ++s) {
+    for (uint32_t s = 0; s < format::kMaxDistanceSymbols; ++s) {
       const uint8_t len =
           s < format::kDistanceSymbols[t] ? set.lengths[format::kDistanceOffset[t] + s] : 0;
       prices->distance[t][s] = len ? len : kUnusedDistancePrice;
@@ -75,7 +75,7 @@ void OptimalParser::shortest_path(const BlockSpan& span, const Prices& prices,
   std::vector<Node> nodes(n + 1, Node{kInfinity, 0, 0, {}});
   nodes[0].cost = 0;
   uint32_t length_price[format::kLiteralLengthSymbols];
-  for (uint32_t s = 257; s < format::kLiteralLengthSymbols; ++s)
+  for (uint32_t s = format::kFirstLengthSymbol; s < format::kLiteralLengthSymbols; ++s)
     length_price[s] = prices.literal[s] + length_extra_bits(s);
   uint32_t short_length_price[259];
   for (uint32_t l = 2; l <= 258; ++l) short_length_price[l] = length_price[length_symbol(l)];
@@ -106,11 +106,10 @@ void OptimalParser::shortest_path(const BlockSpan& span, const Prices& prices,
     const uint32_t max_length = std::min<uint32_t>(n - i, format::kMaxMatchLength);
     if (max_length < 2) continue;
     const uint32_t lo = reach_start(span, pos);
-    // Price of a distance by the table its length selects (1 for length 2, 2 for length
-    // 3, 0 for longer), or kInfinity where that table cannot code it.
+    // Price of a distance by the table each length selects, or kInfinity where that
+    // table cannot code it.
     struct DistancePrices {
       uint32_t by_table[3];
-      uint32_t of(uint32_t length) const { return by_table[length == 2 ? 1 : length == 3 ? 2 : 0]; }
     };
     auto distance_prices = [&](uint32_t distance) {
       RepeatState r = node.reps;
@@ -127,7 +126,7 @@ void OptimalParser::shortest_path(const BlockSpan& span, const Prices& prices,
       const DistancePrices p = distance_prices(distance);
       if (to_length >= params_.nice_length) from_length = to_length;
       for (uint32_t l = from_length; l <= to_length; ++l) {
-        const uint32_t price = p.of(l);
+        const uint32_t price = p.by_table[format::distance_table_for(l, span.tables)];
         if (price != kInfinity) relax(i, l, distance, node.cost + match_price(l) + price);
       }
     };
@@ -172,59 +171,30 @@ void OptimalParser::shortest_path(const BlockSpan& span, const Prices& prices,
   *needed = farthest;
 }
 
-void OptimalParser::parse(const BlockSpan& span, std::vector<Token>& tokens, uint32_t* needed) {
+void OptimalParser::parse(HashChainFinder& finder, const uint8_t* data, const BlockSpan& span,
+                          std::vector<Token>& tokens, uint32_t* needed) {
+  finder_ = &finder;
+  data_ = data;
   collect_matches(span);
   // First statistics: a lazy parse over the matches just found, choosing by a rough
   // price of each match.
   std::vector<Token> first_pass;
-  RepeatState reps;
-  const uint32_t n = span.end - span.start;
-  auto best_at = [&](uint32_t i, uint32_t* length, uint32_t* distance) {
-    int32_t best = 0;
-    *length = 0;
-    const uint32_t pos = span.start + i;
-    const uint32_t lo = reach_start(span, pos);
-    const uint32_t max_length = std::min<uint32_t>(n - i, format::kMaxMatchLength);
-    auto consider = [&](uint32_t l, uint32_t d) {
-      l = std::min(l, max_length);
-      if (l < 2 || !match_codable(l, d, reps, 3)) return;
-      const int32_t gain = match_gain(l, d, reps);
-      if (gain > best) {
-        best = gain;
-        *length = l;
-        *distance = d;
-      }
-    };
-    for (uint32_t rep : {reps.last, reps.previous})
-      if (rep != 0 && rep <= pos && pos - rep >= lo)
-        consider(common_length(data_ + pos, data_ + pos - rep, std::min<uint32_t>(max_length, 258)),
-                 rep);
-    for (uint32_t k = first_[i]; k < first_[i + 1]; ++k)
-      consider(matches_[k].length, matches_[k].distance);
-    if (pair_distance_[i]) consider(2, pair_distance_[i]);
-    return best;
+  uint32_t first_needed = 0;
+  auto candidates_at = [&](uint32_t pos) {
+    const uint32_t i = pos - span.start;
+    Candidates c;
+    c.matches = matches_.data() + first_[i];
+    c.count = first_[i + 1] - first_[i];
+    c.pair_distance = pair_distance_[i];
+    return c;
   };
-  for (uint32_t i = 0; i < n;) {
-    uint32_t length, distance;
-    const int32_t gain = best_at(i, &length, &distance);
-    if (length >= 2 && i + 1 < n && !skip_[i + 1]) {
-      uint32_t next_length, next_distance;
-      if (best_at(i + 1, &next_length, &next_distance) > gain + 8) length = 0;
-    }
-    if (length < 2) {
-      first_pass.push_back({0, data_[span.start + i], 0});
-      ++i;
-      continue;
-    }
-    first_pass.push_back(reps.match(length, distance));
-    i += length;
-  }
+  lazy_parse(data_, span, 2, params_.nice_length, candidates_at, first_pass, &first_needed);
   Prices prices;
-  prices_from(first_pass, &prices);
+  prices_from(first_pass, span.tables, &prices);
   for (uint32_t pass = 0; pass < std::max<uint32_t>(1, params_.passes); ++pass) {
     tokens.clear();
     shortest_path(span, prices, tokens, needed);
-    if (pass + 1 < params_.passes) prices_from(tokens, &prices);
+    if (pass + 1 < params_.passes) prices_from(tokens, span.tables, &prices);
   }
 }
 

@@ -14,21 +14,24 @@ namespace builder {
 
 class OptimalParser {
  public:
-  OptimalParser(HashChainFinder& finder, const uint8_t* data, const LevelParams& params);
-  void parse(const BlockSpan& span, std::vector<Token>& tokens, uint32_t* needed);
+  explicit OptimalParser(const LevelParams& params);
+  // Parses the block of `data` that span describes, with matches from the finder (set on
+  // the same data).
+  void parse(HashChainFinder& finder, const uint8_t* data, const BlockSpan& span,
+             std::vector<Token>& tokens, uint32_t* needed);
 
  private:
   struct Prices {
     uint32_t literal[format::kLiteralLengthSymbols];
-    uint32_t distance[3][42];
+    uint32_t distance[format::kDistanceTables][format::kMaxDistanceSymbols];
   };
   void collect_matches(const BlockSpan& span);
-  void prices_from(const std::vector<Token>& tokens, Prices* prices) const;
+  void prices_from(const std::vector<Token>& tokens, uint32_t tables, Prices* prices) const;
   void shortest_path(const BlockSpan& span, const Prices& prices, std::vector<Token>& tokens,
                      uint32_t* needed);
 
-  HashChainFinder& finder_;
-  const uint8_t* data_;
+  HashChainFinder* finder_ = nullptr;
+  const uint8_t* data_ = nullptr;
   LevelParams params_;
   // Candidates of every position of the block: first_[i] .. first_[i + 1] in matches_.
   std::vector<uint32_t> first_;

@@ -90,6 +90,11 @@ bool walk(const std::string& folder, const std::string& prefix, std::vector<Sour
       *error = path + ": the name holds a colon, which the installer refuses (a drive or a stream)";
       return false;
     }
+    if (std::any_of(n.begin(), n.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+      *error = path + ": the name holds a control character, which the installer refuses";
+      return false;
+    }
     if (n.find_first_not_of(". ") == std::string::npos) {
       *error = path + ": a name of dots and spaces only, which the installer refuses";
       return false;

@@ -2,17 +2,10 @@
 
 #include <algorithm>
 
-#include "archive/installer_image.h"
 #include "builder/checksum.h"
+#include "codec/format.h"
 
 namespace builder {
-namespace {
-
-void store32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-}  // namespace
 
 bool stamp_stub(std::vector<uint8_t>& stub, std::string* error) {
   const uint8_t* tag = reinterpret_cast<const uint8_t*>(kIntegrityTag);
@@ -26,7 +19,7 @@ bool stamp_stub(std::vector<uint8_t>& stub, std::string* error) {
     return false;
   }
   const size_t record = static_cast<size_t>(first - stub.begin()) + kIntegrityTagSize;
-  if (record + sizeof(IntegrityRecord) > stub.size()) {
+  if (record + format::kIntegrityRecordSize > stub.size()) {
     *error = "the stub ends inside its integrity record";
     return false;
   }
@@ -34,11 +27,12 @@ bool stamp_stub(std::vector<uint8_t>& stub, std::string* error) {
     *error = "the stub is too large";
     return false;
   }
-  const uint32_t crc_field = static_cast<uint32_t>(record + 8);
-  store32(stub.data() + record, static_cast<uint32_t>(stub.size()));
-  store32(stub.data() + record + 4, crc_field);
-  store32(stub.data() + crc_field, 0);
-  store32(stub.data() + crc_field, crc32_update(0xFFFFFFFFu, stub.data(), stub.size()));
+  // The CRC runs over the stub with the record in place and its CRC field zero.
+  IntegrityRecord stamped{static_cast<uint32_t>(stub.size()),
+                          static_cast<uint32_t>(record + format::kIntegrityExpectedCrc), 0};
+  format::write_integrity_record(stub.data() + record, stamped);
+  stamped.expected_crc = crc32_update(format::kCrcStart, stub.data(), stub.size());
+  format::write_integrity_record(stub.data() + record, stamped);
   return true;
 }
 

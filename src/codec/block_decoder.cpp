@@ -45,18 +45,19 @@ constexpr uint32_t special_symbol(uint32_t entry) {
 // 265, then groups of four with one more extra bit each, checked against the table below.
 constexpr int32_t literal_length_entry(uint32_t symbol, uint32_t code_length, uint32_t tables) {
   uint32_t entry;
-  if (symbol < 256) {
+  if (symbol < format::kLiterals) {
     entry = kLiteralFlag | symbol << kValueShift;
   } else if (symbol == format::kSymbolSwitchSet || symbol > format::kSymbolLongMatch) {
     entry = kNeedsMore | symbol << kValueShift;
   } else if (symbol == format::kSymbolLongMatch) {
     entry = format::kLongMatchBase << kValueShift | format::kLongMatchExtraBits;
-  } else if (symbol < 266) {
+  } else if (symbol < format::kFirstBasedLengthSymbol) {
     // Only lengths 2 and 3 may use another distance table than table 0.
-    entry = (symbol - 255) << kValueShift | format::distance_table_for(symbol - 255, tables)
-                                                << kDistanceTableShift;
+    const uint32_t length = format::length_symbol_base(symbol);
+    entry = length << kValueShift | format::distance_table_for(length, tables)
+                                        << kDistanceTableShift;
   } else {
-    const uint32_t i = symbol - 266;
+    const uint32_t i = symbol - format::kFirstBasedLengthSymbol;
     const uint32_t extra = i / 4 + 1;
     entry = (3 + ((4 + i % 4) << extra)) << kValueShift | extra;
   }
@@ -72,9 +73,10 @@ constexpr int32_t distance_entry(uint32_t symbol, uint32_t code_length) {
 }
 
 constexpr bool length_entries_match_the_table() {
-  for (uint32_t i = 0; i < 20; ++i) {
-    if (uint32_t(literal_length_entry(266 + i, 0, 3)) !=
-        (uint32_t(format::kLengthBase[i]) << kValueShift | format::kLengthExtra[i]))
+  for (uint32_t s = format::kFirstLengthSymbol; s <= format::kSymbolLongMatch; ++s) {
+    const uint32_t entry = uint32_t(literal_length_entry(s, 0, 1));
+    if (entry !=
+        (format::length_symbol_base(s) << kValueShift | format::length_symbol_extra_bits(s)))
       return false;
   }
   return true;
@@ -87,7 +89,7 @@ static_assert(length_entries_match_the_table());
 constexpr bool kEntriesInTables = sizeof(MachineWord) == 8;
 struct SymbolEntries {
   int32_t literal_length[kEntriesInTables ? format::kLiteralLengthSymbols : 1];
-  int32_t distance[kEntriesInTables ? format::kDistanceSymbols[0] : 1];
+  int32_t distance[kEntriesInTables ? format::kMaxDistanceSymbols : 1];
 };
 
 void fill_symbol_entries(SymbolEntries* e, uint32_t tables) {
@@ -95,7 +97,7 @@ void fill_symbol_entries(SymbolEntries* e, uint32_t tables) {
     for (uint32_t s = 0; s < format::kLiteralLengthSymbols; ++s) {
       e->literal_length[s] = literal_length_entry(s, 0, tables);
     }
-    for (uint32_t s = 0; s < format::kDistanceSymbols[0]; ++s)
+    for (uint32_t s = 0; s < format::kMaxDistanceSymbols; ++s)
       e->distance[s] = distance_entry(s, 0);
   }
 }
@@ -103,7 +105,7 @@ void fill_symbol_entries(SymbolEntries* e, uint32_t tables) {
 // The tables of one block; allocated together with its code lengths.
 struct DecodeWork {
   int32_t literal_primary[1u << kLiteralLengthBits];
-  int32_t distance_primary[3][1u << kDistanceBits];
+  int32_t distance_primary[format::kDistanceTables][1u << kDistanceBits];
   int32_t tree[kTreeEntries];  // each alphabet from twice its offset in the set on
   uint32_t codes[format::kLiteralLengthSymbols];
   SymbolEntries entries;
@@ -242,16 +244,16 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
     const ResultCode rc = refill_input(false);
     if (rc < 0) return rc;
   }
-  const uint32_t header = (load_le32(r.cursor) >> r.bit_offset) & 0xFF;
-  r.bit_offset += 8;
+  const format::PayloadHeader header =
+      format::read_payload_header(load_le32(r.cursor) >> r.bit_offset);
+  r.bit_offset += format::kPayloadHeaderBits;
   r.cursor += r.bit_offset >> 3;
   r.bit_offset &= 7;
-  const uint32_t tables = header & 3;
-  const uint32_t set_count = header >> 2;
+  const uint32_t tables = header.distance_tables;
+  const uint32_t set_count = header.set_count;
   // No distance tables, or a third one that the fixed set does not define.
-  if (tables == 0 || (tables == 3 && set_count == 0)) return kResultDamaged;
-  const uint32_t set_length =
-      tables == 3 ? format::kSetLengthThreeTables : format::kSetLengthTwoTables;
+  if (tables == 0 || (tables == format::kDistanceTables && set_count == 0)) return kResultDamaged;
+  const uint32_t set_length = format::set_length_for(tables);
   const uint32_t lengths_size =
       set_count == 0 ? format::kSetLengthTwoTables : set_count * set_length;
 
@@ -356,7 +358,7 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
         previous_distance = last_distance;
         last_distance = distance;
       } else {
-        distance = symbol - 1;
+        distance = format::short_distance(symbol);
       }
       // A remembered distance that was never sent would copy stale buffer bytes.
       if (distance == 0) break;

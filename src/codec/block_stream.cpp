@@ -61,12 +61,11 @@ ResultCode load_next_block() {
   r.block_start += r.block_size;
   r.block_size = 0;
 
-  const uint32_t head = load_le32(r.cursor);
-  const uint32_t type = head & 0xF;
+  const format::ChunkHeader header = format::read_chunk_header(r.cursor);
+  const uint32_t type = header.block_type;
   if (type > format::kBlockTypeCompressed) return kResultDamaged;
-  if (head & 0x10) r.last_block = 1;
-  const uint32_t size = (head >> 5) & format::kMaxBlockSize;
-  const uint32_t selector = (load_le32(r.cursor + 5) >> 5) & 0x1F;  // bits 45 to 49
+  if (header.last_block) r.last_block = 1;
+  const uint32_t size = header.block_size;
 
   if (r.history == nullptr) {
     r.history = static_cast<uint8_t*>(mem_alloc(size + format::kHistorySlack));
@@ -78,7 +77,7 @@ ResultCode load_next_block() {
   r.bit_offset = format::kPayloadBitOffset % 8;
 
   if (type == format::kBlockTypeCompressed) {
-    if (r.stream_started) keep_window(format::window_size(selector));
+    if (r.stream_started) keep_window(format::window_size(header.window_selector));
   } else {
     // A stored block keeps every byte a later block's window may reach, instead of
     // overwriting the end of the earlier output.
@@ -142,7 +141,7 @@ ResultCode extract_stream(FileHandle output, uint32_t stream_offset, uint32_t st
         stream_position += n;
         continue;
       }
-      const uint32_t name_length = load_le16(member_header + format::kMemberNameLength);
+      const uint32_t name_length = format::read_member_name_length(member_header);
       if (name_passed < name_length) {
         uint32_t n = name_length - name_passed;
         if (n > available) n = available;

@@ -94,8 +94,8 @@ ResultCode refill_input(bool next_chunk) {
   }
   const int32_t head = archive_read(buffer, format::kChunkHeaderSize);
   if (head < 0) return head;
-  if (head < 6) return kResultDamaged;
-  const uint32_t length = (load_le32(buffer + 3) >> 1) & format::kMaxChunkLength;
+  if (head < static_cast<int32_t>(format::kChunkHeaderMinimum)) return kResultDamaged;
+  const uint32_t length = format::read_chunk_header(buffer).chunk_length;
   if (length > format::kChunkHeaderSize && head == static_cast<int32_t>(format::kChunkHeaderSize)) {
     const uint32_t rest = length - format::kChunkHeaderSize;
     const uint32_t want = rest < format::kInputFillMax ? rest : format::kInputFillMax;

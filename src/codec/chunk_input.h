@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "codec/byte_order.h"
 #include "codec/result.h"
 
 // next_chunk false: loads more bytes of the current chunk (the bit readers call it once
@@ -27,16 +28,3 @@ void park_stream_input();
 // Ascending copy, eight bytes at a time; safe for overlaps with dest below src.
 void copy_forward(void* dest, const void* src, uint32_t count);
 void fill_bytes(void* dest, uint32_t value, uint32_t count);
-
-// Little-endian loads used by every bit reader.
-inline uint32_t load_le16(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8);
-}
-inline uint32_t load_le32(const uint8_t* p) {
-  uint32_t v;
-  __builtin_memcpy(&v, p, 4);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  v = __builtin_bswap32(v);
-#endif
-  return v;
-}

@@ -35,12 +35,9 @@ uint32_t doubled(uint32_t weight) {
 }  // namespace
 
 void fixed_code_lengths(uint8_t* lengths) {
-  // Runs of (count, length) over the 344 entries.
-  static const uint8_t kRuns[] = {244, 8, 12, 9,  1, 0,  4, 9, 5, 10, 22,
-                                  11,  4, 4,  24, 5, 14, 0, 2, 3, 12, 4};
-  for (uint32_t i = 0; i < sizeof kRuns; i += 2) {
-    fill_bytes(lengths, kRuns[i + 1], kRuns[i]);
-    lengths += kRuns[i];
+  for (uint32_t i = 0; i < sizeof format::kFixedSetRuns; i += 2) {
+    fill_bytes(lengths, format::kFixedSetRuns[i + 1], format::kFixedSetRuns[i]);
+    lengths += format::kFixedSetRuns[i];
   }
 }
 
@@ -180,9 +177,9 @@ ResultCode read_code_lengths(uint8_t* dest, uint32_t set_length, uint32_t set_co
     if (rc < 0) return rc;
     const uint32_t v = peek_bits(format::kCodeLengthFieldBits);
     consume_bits(format::kCodeLengthFieldBits);
-    if (v >= 2) {
-      if (v - 1 > format::kMaxCodeLength) return kResultDamaged;
-      cl_lengths[position++] = static_cast<uint8_t>(v - 1);
+    if (v > format::kCodeLengthFieldBias) {
+      if (v - format::kCodeLengthFieldBias > format::kMaxCodeLength) return kResultDamaged;
+      cl_lengths[position++] = static_cast<uint8_t>(v - format::kCodeLengthFieldBias);
       weight = 1;
     } else {
       position += weight << v;
@@ -217,22 +214,22 @@ ResultCode read_code_lengths(uint8_t* dest, uint32_t set_length, uint32_t set_co
     if (entry == kEmptySlot) return kResultDamaged;
     consume_bits(entry_length(entry));
     const uint32_t s = entry_symbol(entry);
-    if (s <= 16) {
+    if (s <= format::kLastDeltaSymbol) {
       uint32_t len = reference(position) + s;
-      if (len > 16) len -= 17;
+      if (len > format::kMaxCodeLength) len -= format::kCodeLengthModulus;
       dest[position++] = static_cast<uint8_t>(len);
       running = len;
       zero_weight = 1;
       repeat_weight = 1;
-    } else if (s <= 18) {
-      uint32_t run = zero_weight << (s - 17);
+    } else if (s < format::kRepeatRunSymbol) {
+      uint32_t run = zero_weight << (s - format::kZeroRunSymbol);
       if (run > total - position) run = total - position;
       fill_bytes(dest + position, 0, run);
       position += run;
       zero_weight = doubled(zero_weight);
       repeat_weight = 1;
     } else {
-      uint32_t run = repeat_weight << (s - 19);
+      uint32_t run = repeat_weight << (s - format::kRepeatRunSymbol);
       if (run > total - position) run = total - position;
       while (run-- != 0) {
         running = reference(position);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,7 @@ struct Source {
 
 int usage(const char* command) {
   if (std::strcmp(command, "extract") == 0) {
-    std::fputs("usage: zpx extract FILE [-d DIR] [--overwrite]\n", stderr);
+    std::fputs("usage: zpx extract FILE [-d DIR] [--overwrite] [--ignore-stub]\n", stderr);
   } else {
     std::fprintf(stderr, "usage: zpx %s FILE\n", command);
   }
@@ -69,16 +70,11 @@ bool read_at(int fd, uint64_t offset, void* buffer, size_t count) {
   return true;
 }
 
-uint32_t load_u32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 // Finds the stub's IntegrityRecord by its tag. A record counts only where it describes
 // itself: its CRC field lies right where the record puts it, inside the stub it measures.
 bool find_integrity_record(int fd, uint64_t size, IntegrityRecord* record) {
   constexpr size_t kPiece = 1 << 20;
-  constexpr size_t kRecordEnd = kIntegrityTagSize + sizeof(IntegrityRecord);
+  constexpr size_t kRecordEnd = kIntegrityTagSize + format::kIntegrityRecordSize;
   std::vector<uint8_t> piece(kPiece + kRecordEnd);
   for (uint64_t start = 0; start < size; start += kPiece) {
     const size_t want = static_cast<size_t>(
@@ -89,10 +85,9 @@ bool find_integrity_record(int fd, uint64_t size, IntegrityRecord* record) {
           std::memcmp(&piece[i], kIntegrityTag, kIntegrityTagSize) != 0) {
         continue;
       }
-      const uint8_t* fields = &piece[i + kIntegrityTagSize];
       const uint64_t at = start + i;
-      IntegrityRecord found{load_u32(fields), load_u32(fields + 4), load_u32(fields + 8)};
-      if (found.crc_field_offset == at + kIntegrityTagSize + 8 &&
+      const IntegrityRecord found = format::read_integrity_record(&piece[i + kIntegrityTagSize]);
+      if (found.crc_field_offset == at + kIntegrityTagSize + format::kIntegrityExpectedCrc &&
           found.stub_length >= at + kRecordEnd && found.stub_length <= size) {
         *record = found;
         return true;
@@ -119,9 +114,11 @@ bool open_source(const char* path, Source* source) {
   base_name = base_name != nullptr ? base_name + 1 : path;
   text_copy(install_state.module_name, kWorkPathSize, base_name);
 
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // Without blocking, so that a FIFO is refused rather than waited on: only a regular
+  // file can hold an archive.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     last_os_error = fd < 0 ? windows_error_from_errno(errno, path) : kErrorAccessDenied;
     if (fd >= 0) close(fd);
     report_error(nullptr, kResultCannotOpenSelf, path, 0);
@@ -219,6 +216,71 @@ std::string printable(const std::string& name) {
   return out;
 }
 
+// Where the archive's data end in the file: the file's end. This is the one place that
+// says so.
+uint64_t archive_data_end(const Source& source) {
+  return source.size;
+}
+
+// What our packer writes and nothing checks while installing: the directory and the
+// entry count carry no checksum, so a changed bit there could rename or drop files.
+// Collects what the walk sees and tells every mismatch.
+class StructureCheck {
+ public:
+  explicit StructureCheck(const Source& source) : source_(source) {
+    const uint64_t end = archive_data_end(source);
+    const uint64_t length = end - source.stub_length;
+    if (archive_header.archive_length != length) {
+      problem("the header's archive length is " + std::to_string(archive_header.archive_length) +
+              ", the archive's data are " + std::to_string(length) + " bytes");
+    }
+    if (archive_header.directory_offset < format::kHeaderSize ||
+        archive_header.directory_offset >= length) {
+      problem("the directory offset " + std::to_string(archive_header.directory_offset) +
+              " lies outside the archive");
+    }
+    if (archive_header.data_length != archive_header.directory_offset - format::kHeaderSize) {
+      problem("the header's data length is " + std::to_string(archive_header.data_length) +
+              ", the data area " +
+              std::to_string(archive_header.directory_offset - format::kHeaderSize) + " bytes");
+    }
+  }
+
+  void entry(const EntryRecord& entry, const std::string& name) {
+    if (!names_.insert(name).second) problem("two entries are named " + printable(name));
+    if (!(entry.flags & format::kFlagFolder) &&
+        (entry.stream_offset < format::kHeaderSize ||
+         entry.stream_offset >= archive_header.directory_offset)) {
+      problem("the stream of " + printable(name) + " lies outside the data area");
+    }
+  }
+
+  // After the last entry the header counts: nothing may follow it in the directory.
+  void directory_end() {
+    const ArchiveReader& r = archive_reader;
+    if (r.entry_read_pointer != r.entry_end_pointer) {
+      problem("the directory does not end after the header's " +
+              std::to_string(archive_header.entry_count) + " entries");
+    } else if (r.directory_position != archive_data_end(source_)) {
+      problem("the directory ends at offset " + std::to_string(r.directory_position) +
+              " of the file, the archive's data at " + std::to_string(archive_data_end(source_)));
+    }
+  }
+
+  // Prints each mismatch; true when there was none.
+  bool report() const {
+    for (const std::string& p : problems_) std::fprintf(stderr, "Structure: %s\n", p.c_str());
+    return problems_.empty();
+  }
+
+ private:
+  void problem(const std::string& text) { problems_.push_back(text); }
+
+  const Source& source_;
+  std::set<std::string> names_;
+  std::vector<std::string> problems_;
+};
+
 std::string dos_time_text(uint16_t date, uint16_t time) {
   if (date == 0) return "-";
   char text[32];
@@ -260,6 +322,7 @@ struct Arguments {
   const char* file = nullptr;
   const char* folder = nullptr;
   bool overwrite = false;
+  bool ignore_stub = false;
 };
 
 bool parse_arguments(int argc, char** argv, bool extract_options, Arguments* out) {
@@ -269,6 +332,8 @@ bool parse_arguments(int argc, char** argv, bool extract_options, Arguments* out
       out->folder = argv[++i];
     } else if (extract_options && std::strcmp(arg, "--overwrite") == 0) {
       out->overwrite = true;
+    } else if (extract_options && std::strcmp(arg, "--ignore-stub") == 0) {
+      out->ignore_stub = true;
     } else if (arg[0] == '-' && arg[1] != '\0') {
       return false;
     } else if (out->file == nullptr) {
@@ -345,9 +410,11 @@ int zpx_test(int argc, char** argv) {
   }
   batch_begin(0);
 
+  StructureCheck structure(source);
   DirectoryWalk walk;
   ResultCode result = walk.start();
   uint32_t tested = 0;
+  uint32_t walked = 0;
   for (uint32_t i = 0; result == kResultOk && i < archive_header.entry_count; ++i) {
     drain_messages();
     if (install_state.cancel_requested) break;
@@ -355,6 +422,8 @@ int zpx_test(int argc, char** argv) {
     std::string name;
     result = walk.next(&entry, &name);
     if (result < 0) break;
+    ++walked;
+    structure.entry(entry, name);
     if (entry.flags & format::kFlagFolder) continue;
     ++tested;
     ResultCode outcome = extract_stream(kNoFile, entry.stream_offset, entry.stream_position,
@@ -372,11 +441,15 @@ int zpx_test(int argc, char** argv) {
     const std::string shown = printable(name);
     if (report_error(nullptr, outcome, shown.c_str(), outcome == kResultDamaged) != 0) break;
   }
+  if (result == kResultOk && walked == archive_header.entry_count) structure.directory_end();
   walk.finish();
   std::fflush(stdout);
   if (result < 0) {
     ++failures;
     report_error(nullptr, result, nullptr, 0);
+  } else if (!structure.report()) {
+    ++failures;
+    report_error(nullptr, kResultDamaged, nullptr, 0);
   }
   batch_end();
   if (batch_interrupted()) return kExitFailed;
@@ -400,14 +473,23 @@ int zpx_extract(int argc, char** argv) {
   install_state.overwrite_all = args.overwrite ? 1 : 0;
   Source source;
   if (!open_source(args.file, &source)) return kExitFailed;
-  if (!source.stub_intact) std::fprintf(stderr, "%s\n", kModifiedWarning);
+  if (!source.stub_intact) {
+    // The installer itself would stop at its warning: nothing is extracted unless asked.
+    std::fprintf(stderr, "%s\n", kModifiedWarning);
+    if (!args.ignore_stub) {
+      std::fputs("zpx: nothing extracted (--ignore-stub extracts all the same)\n", stderr);
+      return kExitFailed;
+    }
+  }
   if (archive_header.entry_count == 0) {
     std::fprintf(stderr, "%s\n", kNoFiles);
     return kExitOk;
   }
 
   // The driver passes over names too long for the folder without a word; say which.
-  char folder[kPathBufferSize];
+  // One byte more than the folder's own buffer: a folder of 260 characters still takes
+  // its separator here (the driver then refuses it as too long for any name).
+  char folder[kPathBufferSize + 1];
   text_copy(folder, sizeof folder, install_state.install_folder);
   strip_separators(folder);
   const int name_room = 259 - static_cast<int>(append_separator(folder) - folder);

@@ -13,7 +13,7 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"build", zpx_build, "build -o OUT [--stub STUB] [-1 .. -9] DIR"},
+    {"build", zpx_build, "build -o OUT [--stub STUB] [-1 .. -9] [-T N] DIR"},
     {"wrap", zpx_wrap, "wrap --stub STUB -o OUT ARCHIVE"},
     {"list", zpx_list, "list FILE"},
     {"test", zpx_test, "test FILE"},

@@ -42,3 +42,10 @@ void main_dialog_browse_result(char* folder) {
   append_separator(folder);
   text_append(folder, kWorkPathSize, kProductFolder);
 }
+
+void chooser_file_name(char* folder) {
+  append_separator(folder);
+  // A folder too long for its "x" would come back cut: no name, and the dialog accepts
+  // nothing.
+  if (!text_append(folder, kWorkPathSize, "x")) folder[0] = '\0';
+}

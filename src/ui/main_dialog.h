@@ -23,3 +23,9 @@ bool main_dialog_installing();
 // Browse: turns the chooser's folder (260-byte buffer) into the proposed install folder
 // (trailing backslashes removed, "\Zarpex" appended where it fits and is not there yet).
 void main_dialog_browse_result(char* folder);
+
+// The file-dialog form of the folder chooser, on OK: turns the folder typed in its
+// "Selected Folder:" box (at most 259 characters, in a buffer of 261 bytes, room for its
+// separator) into the file name that dialog accepts, the folder, a separator where
+// needed and "x"; an empty text when that is longer than 259 characters.
+void chooser_file_name(char* folder);

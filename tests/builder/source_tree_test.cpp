@@ -95,6 +95,8 @@ TEST_F(SourceTreeTest, ErrorsNameTheFileAndTheReason) {
       {"backslash in a name", [](SourceTreeTest& t) { t.write("a\\b.txt", "x"); }, "backslash"},
       {"colon in a name", [](SourceTreeTest& t) { t.write("a:b.txt", "x"); }, "colon"},
       {"dots only", [](SourceTreeTest& t) { t.write("...", "x"); }, "dots and spaces"},
+      {"control character in a name", [](SourceTreeTest& t) { t.write("a\x1b[1m.txt", "x"); },
+       "control character"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -196,6 +196,29 @@ TEST_F(DirectoryTest, DecoderSeesOnlyTheBytesRead) {
   EXPECT_EQ(archive_reader.entry_end_pointer - staging_.data(), 100);
 }
 
+TEST_F(DirectoryTest, BlockThatNeedsBytesNotReadIsDamage) {
+  // The directory ends the file. Cut one or two bytes off, and the last symbols of its
+  // block would be decoded from the zeros behind the bytes read.
+  Bytes decoded = record(0, 0, 1, "first.txt");
+  append(decoded, record(0, 20, 2, "second.txt"));
+  const Bytes whole = directory_block(decoded, false);
+  for (size_t cut : {0, 1, 2}) {
+    SCOPED_TRACE("bytes cut off: " + std::to_string(cut));
+    SetUp();
+    open_directory(Bytes(42, 0), Bytes(whole.begin(), whole.end() - long(cut)));
+    const ResultCode rc = read_directory_block(staging_.data());
+    if (cut == 0) {
+      ASSERT_EQ(rc, kResultOk);
+      EXPECT_EQ(archive_reader.entry_end_pointer - staging_.data(), long(decoded.size()));
+      EXPECT_EQ(archive_reader.directory_position, file_size_);
+    } else {
+      EXPECT_EQ(rc, kResultDamaged);
+    }
+    TearDown();
+  }
+  SetUp();
+}
+
 TEST_F(DirectoryTest, SkippedBytesPastTheEndAreDamageAtTheNextEntry) {
   Bytes d = record(0, 0, 1, "a", 0, 0);
   d[24] = 50;  // 50 skipped bytes, none there

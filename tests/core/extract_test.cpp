@@ -333,6 +333,44 @@ TEST_F(Extract, NamesLeadingOutOfTheFolderAreRefused) {
   EXPECT_EQ(extraction_interrupted, 1);
 }
 
+TEST_F(Extract, NamesWithANulOrControlByteAreRefused) {
+  // The path ends at the first NUL: a folder entry "..", NUL, "x" would set its
+  // attributes on the install folder's parent, and "evil.txt", NUL, "x" write evil.txt.
+  struct Case {
+    const char* what;
+    std::string name;
+    bool folder;
+  };
+  const Case cases[] = {
+      {"folder .. then a NUL", std::string("..\0x", 4), true},
+      {"folder sub\\.. then a NUL", std::string("sub\\..\0", 7), true},
+      {"file then a NUL", std::string("evil.txt\0x", 10), false},
+      {"escape sequence", "evil\x1b[2J.txt", false},
+      {"line feed", "evil\n.txt", false},
+      {"byte 0x1F", "evil\x1f.txt", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(root.posix("C:\\Inst"));
+    std::filesystem::create_directories(root.posix("C:\\Inst\\deep\\sub"));
+    fake_ui.reset();
+    folder("C:\\Inst\\deep");
+    open({{.name = c.name, .contents = "evil", .folder = c.folder, .attributes = 0x07},
+          {.name = "ok.txt", .contents = "fine"}});
+    EXPECT_EQ(extract_all(nullptr), 0);
+    ASSERT_EQ(fake_ui.boxes.size(), 1u);
+    EXPECT_EQ(fake_ui.boxes[0].text, kDamaged);
+    EXPECT_EQ(file("C:\\Inst\\deep\\ok.txt"), "fine");
+    EXPECT_FALSE(exists("C:\\Inst\\deep\\evil.txt"));
+    EXPECT_EQ(fs_get_attributes("C:\\Inst"), kAttributeDirectory);
+    EXPECT_EQ(fs_get_attributes("C:\\Inst\\deep"), kAttributeDirectory);
+    EXPECT_EQ(fs_get_attributes("C:\\Inst\\deep\\sub"), kAttributeDirectory);
+    EXPECT_TRUE(fake_ui.progress == std::vector<std::string>{"Extracting ok.txt"});
+    fs_close(archive_reader.archive_file);
+    archive_reader.archive_file = kNoFile;
+  }
+}
+
 TEST_F(Extract, InstallFolderForms) {
   struct Case {
     const char* folder;
@@ -559,6 +597,31 @@ TEST(BrowseResult, Table) {
     std::strcpy(buffer, c.chosen.c_str());
     main_dialog_browse_result(buffer);
     EXPECT_EQ(std::string(buffer), c.shown) << c.chosen;
+  }
+}
+
+TEST(ChooserFileName, FolderSeparatorAndXOrNothing) {
+  struct Case {
+    std::string typed, name;
+  } cases[] = {
+      {"D:\\Tools", "D:\\Tools\\x"},
+      {"D:\\Tools\\", "D:\\Tools\\x"},
+      {"D:", "D:x"},
+      {"", "x"},
+      // A name of 259 characters fits the 260-byte buffer; one more and there is none.
+      {"C:\\" + std::string(254, 'a'), "C:\\" + std::string(254, 'a') + "\\x"},
+      {"C:\\" + std::string(255, 'a'), ""},
+      {"C:\\" + std::string(254, 'a') + "\\", "C:\\" + std::string(254, 'a') + "\\x"},
+      {"C:\\" + std::string(255, 'a') + "\\", ""},
+      {"C:\\" + std::string(256, 'a'), ""},  // the longest text the box gives
+  };
+  for (const Case& c : cases) {
+    // Exactly 261 bytes on the heap, so that the sanitizer sees a byte written past them.
+    std::vector<char> buffer(kPathBufferSize, '\0');
+    ASSERT_LT(c.typed.size(), size_t(kWorkPathSize));
+    std::strcpy(buffer.data(), c.typed.c_str());
+    chooser_file_name(buffer.data());
+    EXPECT_EQ(std::string(buffer.data()), c.name) << c.typed;
   }
 }
 

@@ -1,7 +1,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -60,8 +62,8 @@ TEST_F(FileLayer, OverlongNameComponentHasNoReasonText) {
 }
 
 TEST_F(FileLayer, WriteFailuresRecordDiskFull) {
-  // ENOSPC from /dev/full.
-  const FileHandle full = fs_open_existing("Z:\\dev\\full", kGenericRead | kGenericWrite);
+  // ENOSPC from /dev/full (opened here: the file layer opens no device).
+  const FileHandle full = open("/dev/full", O_RDWR | O_CLOEXEC);
   ASSERT_NE(full, kNoFile);
   const char bytes[64] = {};
   EXPECT_EQ(fs_write(full, bytes, sizeof bytes), -1);
@@ -94,7 +96,7 @@ TEST_F(FileLayer, WriteFailuresRecordDiskFull) {
 }
 
 TEST_F(FileLayer, FailedCloseKeepsAnEarlierError) {
-  const FileHandle full = fs_open_existing("Z:\\dev\\full", kGenericRead | kGenericWrite);
+  const FileHandle full = open("/dev/full", O_RDWR | O_CLOEXEC);
   ASSERT_NE(full, kNoFile);
   const char byte = 0;
   EXPECT_EQ(fs_write(full, &byte, 1), -1);
@@ -211,13 +213,64 @@ TEST_F(FileLayer, FolderIsNotAFile) {
 
 TEST_F(FileLayer, CreateOutputTruncatesAndDropsOldAttributes) {
   write_file(root.posix("C:\\f.txt"), "old contents");
-  ASSERT_EQ(fs_set_attributes("C:\\f.txt", kAttributeSystem), 1);
+  const FileHandle old = fs_open_existing("C:\\f.txt", kGenericRead | kGenericWrite);
+  ASSERT_NE(old, kNoFile);
+  ASSERT_EQ(fs_set_times(old, 0x2849, 0xB026, 0, 0), 1);  // a recorded creation time
+  fs_close(old);
   const FileHandle out = fs_create_output("C:\\f.txt", kAttributeNormal);
   ASSERT_NE(out, kNoFile);
   EXPECT_EQ(fs_write(out, "new", 3), 3);
   fs_close(out);
   EXPECT_EQ(read_file(root.posix("C:\\f.txt")), "new");
   EXPECT_EQ(fs_get_attributes("C:\\f.txt"), kAttributeNormal);
+  char created[32];
+  EXPECT_LT(
+      getxattr(root.posix("C:\\f.txt").c_str(), "user.zarpex.creation", created, sizeof created),
+      0);
+}
+
+TEST_F(FileLayer, HiddenOrSystemFileIsNotReplaced) {
+  // As CreateFileA with CREATE_ALWAYS and FILE_ATTRIBUTE_NORMAL: access denied, the file
+  // untouched.
+  for (uint32_t bits : {kAttributeHidden, kAttributeSystem, kAttributeHidden | kAttributeSystem}) {
+    SCOPED_TRACE(bits);
+    write_file(root.posix("C:\\h.txt"), "keep");
+    ASSERT_EQ(fs_set_attributes("C:\\h.txt", bits), 1);
+    EXPECT_EQ(fs_create_output("C:\\h.txt", kAttributeNormal), kNoFile);
+    EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorAccessDenied));
+    EXPECT_EQ(read_file(root.posix("C:\\h.txt")), "keep");
+    EXPECT_EQ(fs_get_attributes("C:\\h.txt"), bits);
+    ASSERT_EQ(fs_set_attributes("C:\\h.txt", 0), 1);
+  }
+}
+
+TEST_F(FileLayer, OnlyARegularFileOpensAsAFile) {
+  // A FIFO, a socket and a device are refused at once, as Windows refuses a device
+  // name; nothing waits for a reader or a writer. The alarm ends a run that would.
+  ASSERT_EQ(mkfifo(root.posix("C:\\fifo").c_str(), 0666), 0);
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string sock_path = root.posix("C:\\sock");
+  ASSERT_LT(sock_path.size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, sock_path.c_str());
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(symlink("/dev/null", root.posix("C:\\device").c_str()), 0);
+  alarm(10);
+  for (const char* path : {"C:\\fifo", "C:\\sock", "C:\\device"}) {
+    SCOPED_TRACE(path);
+    for (uint32_t access : {kGenericRead, kGenericWrite, kGenericRead | kGenericWrite}) {
+      last_os_error = 0;
+      EXPECT_EQ(fs_open_existing(path, access), kNoFile);
+      EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorAccessDenied));
+    }
+    last_os_error = 0;
+    EXPECT_EQ(fs_create_output(path, kAttributeNormal), kNoFile);
+    EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorAccessDenied));
+  }
+  alarm(0);
+  close(sock);
 }
 
 TEST_F(FileLayer, TimesFromDosDateAndTime) {

@@ -115,6 +115,8 @@ TEST_F(ZpxBuildTest, FailuresNameTheFileAndLeaveNoOutput) {
        "plain-stub: no integrity record"},
       {{"wrap", "--stub", setup_bin(), "-o", out_dir + "/d", plain_stub}, "not an archive"},
       {{"build", "-o", out_dir + "/e"}, "usage"},
+      {{"build", "-T", "0", "-o", out_dir + "/f", tree_}, "-T needs a thread count from 1 to 64"},
+      {{"build", "--threads", "x", "-o", out_dir + "/g", tree_}, "--threads needs a thread count"},
   };
   for (const Case& c : cases) {
     const RunResult r = zpx(c.args);

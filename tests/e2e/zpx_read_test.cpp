@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "e2e/e2e_support.h"
+#include "support/test_archive.h"
 
 namespace {
 
@@ -171,12 +173,26 @@ TEST_F(ZpxReadTest, ChangedStubIsReportedByTest) {
   EXPECT_EQ(tested.exit_code, 1);
   EXPECT_NE(tested.err.find("This installer has been modified."), std::string::npos);
   EXPECT_EQ(zpx({"list", installer_}).exit_code, 0);  // the archive itself is sound
+
+  // extract stops as the installer would, unless told to ignore the stub.
+  const std::string out = scratch_.path() + "/out";
+  const RunResult refused = zpx({"extract", installer_, "-d", out});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_NE(refused.err.find("This installer has been modified."), std::string::npos);
+  EXPECT_NE(refused.err.find("--ignore-stub"), std::string::npos) << refused.err;
+  EXPECT_FALSE(exists(out + "/a.txt"));
+  const RunResult forced = zpx({"extract", installer_, "-d", out, "--ignore-stub"});
+  EXPECT_EQ(forced.exit_code, 0) << forced.err;
+  EXPECT_NE(forced.err.find("This installer has been modified."), std::string::npos);
+  expect_tree(out);
 }
 
 TEST_F(ZpxReadTest, FilesThatAreNoArchiveFail) {
   const std::string text = scratch_.path() + "/plain.txt";
   write_file(text, "just text, no archive\n");
-  for (const std::string& file : {text, scratch_.path() + "/missing"}) {
+  const std::string fifo = scratch_.path() + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);  // refused at once, not waited on
+  for (const std::string& file : {text, scratch_.path() + "/missing", fifo}) {
     SCOPED_TRACE(file);
     for (const char* command : {"list", "test", "extract"}) {
       const RunResult run = zpx({command, file});
@@ -207,6 +223,117 @@ TEST_F(ZpxReadTest, NamesTooLongForTheFolderAreReportedNotPassedOverSilently) {
   EXPECT_FALSE(exists(out + "/" + long_name));
 }
 
+TEST_F(ZpxReadTest, FolderOfTheLongestWindowsNameIsRefusedWithoutOverflow) {
+  // 258 characters here, 260 in its Windows form (Z: in front): no room for a separator.
+  std::string out = scratch_.path();
+  while (out.size() < 258) out += "/" + std::string(40, 'd');
+  out = out.substr(0, 258);
+  if (out.back() == '/') out.back() = 'e';
+  const RunResult run = zpx({"extract", archive_, "-d", out});
+  EXPECT_EQ(run.exit_code, 1) << run.err;
+  EXPECT_NE(run.err.find("Cannot create folder"), std::string::npos) << run.err;
+  EXPECT_FALSE(exists(out + "/a.txt"));
+}
+
+TEST_F(ZpxReadTest, NamesReachTheTerminalWithoutControlBytes) {
+  // A title-setting escape sequence with its bell, a screen clear, a carriage return and
+  // a DEL: the unsafe names are refused, the DEL name is extracted; every command and
+  // the installer show each control byte as '?'.
+  const std::string archive = scratch_.path() + "/names.zpx";
+  write_file(archive, build_test_archive({{.name = "evil\x1b]0;owned\x07.txt", .contents = "1"},
+                                          {.name = "clear\x1b[2J\r.txt", .contents = "2"},
+                                          {.name = "del\x7f.txt", .contents = "3"}}));
+  const std::string setup = scratch_.path() + "/names-setup";
+  const RunResult wrapped = zpx({"wrap", "--stub", setup_bin(), "-o", setup, archive});
+  ASSERT_EQ(wrapped.exit_code, 0) << wrapped.err;
+  auto expect_clean = [](const std::string& text) {
+    for (char c : text) {
+      const unsigned char u = static_cast<unsigned char>(c);
+      EXPECT_TRUE((u >= 0x20 && u != 0x7F) || u == '\n') << int(u) << " in\n" << text;
+    }
+  };
+  const std::string out = scratch_.path() + "/names-out";
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"list", archive}, {"test", archive}, {"extract", archive, "-d", out}}) {
+    SCOPED_TRACE(args[0]);
+    const RunResult run = zpx(args);
+    expect_clean(run.out);
+    expect_clean(run.err);
+  }
+  EXPECT_EQ(read_file(out + "/del\x7f.txt"), "3");
+  EXPECT_EQ(list_tree(out), std::vector<std::string>{"del\x7f.txt"});
+
+  const RunResult run = run_setup(scratch_, setup, "folder C:\\Names\ninstall\nok\nok\n");
+  EXPECT_EQ(run.exit_code, 0);
+  expect_clean(run.out);
+  EXPECT_NE(run.out.find("Extracting del?.txt"), std::string::npos) << run.out;
+  EXPECT_EQ(read_file(scratch_.drive_c("Names/del\x7f.txt")), "3");
+}
+
+TEST_F(ZpxReadTest, TestReportsStructureThatDisagreesWithTheFileAsDamage) {
+  // Nothing guards the header, the directory and the entry count with a checksum; zpx
+  // test holds them against what the packer writes. Every file's contents stay sound.
+  const std::vector<TestEntry> entries = {{.name = "sub", .folder = true},
+                                          {.name = "sub\\a.txt", .contents = "alpha"},
+                                          {.name = "b.txt", .contents = "beta"}};
+  const std::string good = build_test_archive(entries);
+  auto le32 = [](uint32_t v) {
+    return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+  };
+  uint32_t directory = 0;
+  std::memcpy(&directory, good.data() + 4, 4);
+  struct Case {
+    const char* what;
+    std::string archive;
+    const char* reason;  // in the Structure line; nullptr: none
+  };
+  std::vector<Case> cases = {{"as written", good, nullptr}};
+  {
+    std::vector<TestEntry> two = entries;
+    two[2].name = "sub\\a.txt";
+    cases.push_back({"two entries of one name", build_test_archive(two), "two entries are named"});
+  }
+  cases.push_back({"entry count one short", build_test_archive(entries, {.entry_count = 2}),
+                   "does not end after the header's 2 entries"});
+  {
+    std::string a = good;
+    a.replace(20, 4, le32(uint32_t(a.size()) + 1));
+    cases.push_back({"archive length", a, "archive length"});
+  }
+  {
+    std::string a = good;
+    a.replace(24, 4, le32(directory - 41));
+    cases.push_back({"data length", a, "data length"});
+  }
+  {
+    std::string a = good + "appended";
+    cases.push_back({"bytes behind the directory", a, "archive length"});
+  }
+  {
+    // The stored directory block holds the records as they are: the first file's
+    // stream offset (behind the folder's record and name) points into the directory.
+    std::string a = good;
+    const size_t record = directory + 6 + 7 + 38 + 3;
+    ASSERT_EQ(a.substr(record + 38, 9), "sub\\a.txt");
+    a.replace(record + 4, 4, le32(directory));
+    cases.push_back({"stream offset in the directory", a, "lies outside the data area"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string file = scratch_.path() + "/structure.zpx";
+    write_file(file, c.archive);
+    const RunResult run = zpx({"test", file});
+    if (c.reason == nullptr) {
+      EXPECT_EQ(run.exit_code, 0) << run.err;
+      continue;
+    }
+    EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+    EXPECT_NE(run.err.find(std::string("Structure: ")), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(kDamaged), std::string::npos) << run.err;
+  }
+}
+
 TEST_F(ZpxReadTest, UsageErrorsExitWithTwo) {
   const std::vector<std::vector<std::string>> cases = {
       {"list"},
@@ -214,6 +341,7 @@ TEST_F(ZpxReadTest, UsageErrorsExitWithTwo) {
       {"extract"},
       {"list", archive_, archive_},
       {"test", "--overwrite", archive_},
+      {"list", "--ignore-stub", archive_},
       {"extract", archive_, "-d"},
       {"extract", archive_, "--force"},
   };

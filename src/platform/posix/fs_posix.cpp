@@ -40,6 +40,33 @@ bool is_read_only(const struct stat& st) {
   return (st.st_mode & S_IWUSR) == 0;
 }
 
+// A failed open of something that is no regular file (a socket, a FIFO without a
+// reader) is refused access as well.
+void record_open_failure(const char* posix_path) {
+  const int error = errno;
+  struct stat st;
+  if (stat(posix_path, &st) == 0 && !S_ISREG(st.st_mode)) {
+    last_os_error = kErrorAccessDenied;
+    return;
+  }
+  last_os_error = windows_error_from_errno(error, posix_path);
+}
+
+// Only a regular file is a file here: a folder, a FIFO, a device or a socket is refused
+// as Windows refuses a device name. The open file then blocks again as usual.
+bool usable_file(int fd, const struct stat& st) {
+  if (!S_ISREG(st.st_mode)) return false;
+  const int flags = fcntl(fd, F_GETFL);
+  return flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+// The hidden or system bit, as recorded in the file's extended attribute.
+bool hidden_or_system(int fd) {
+  char text[16] = {};
+  const ssize_t n = fgetxattr(fd, kAttributeXattr, text, sizeof text - 1);
+  return n > 0 && (std::strtoul(text, nullptr, 16) & (kAttributeHidden | kAttributeSystem)) != 0;
+}
+
 // Seconds since the epoch of a DOS local date and time.
 time_t dos_to_time(uint16_t date, uint16_t time) {
   struct tm tm {};
@@ -71,14 +98,23 @@ FileHandle fs_create_output(const char* path, uint32_t /*attributes*/) {
   last_os_error = 0;
   char posix[4096];
   if (!map_or_fail(path, posix, sizeof posix)) return kNoFile;
+  // Opened without truncating and without blocking (a FIFO there would wait for a
+  // reader), and looked at before anything changes.
+  const int fd = open(posix, O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    record_open_failure(posix);
+    return kNoFile;
+  }
   struct stat st;
-  if (stat(posix, &st) == 0 && (S_ISDIR(st.st_mode) || is_read_only(st))) {
+  if (fstat(fd, &st) != 0 || !usable_file(fd, st) || is_read_only(st) || hidden_or_system(fd)) {
+    // Windows refuses to replace a read-only, hidden or system file with a normal one.
+    close(fd);
     last_os_error = kErrorAccessDenied;
     return kNoFile;
   }
-  const int fd = open(posix, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
+  if (ftruncate(fd, 0) != 0) {
     record_errno(posix);
+    close(fd);
     return kNoFile;
   }
   // A re-created file starts without the attributes of the one it replaces.
@@ -95,13 +131,13 @@ FileHandle fs_open_existing(const char* path, uint32_t access) {
   const bool write = (access & kGenericWrite) != 0;
   const bool read = (access & kGenericRead) != 0;
   const int mode = (read && write) ? O_RDWR : (write ? O_WRONLY : O_RDONLY);
-  const int fd = open(posix, mode | O_CLOEXEC);
+  const int fd = open(posix, mode | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    record_errno(posix);
+    record_open_failure(posix);
     return kNoFile;
   }
   struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (write && is_read_only(st))) {
+  if (fstat(fd, &st) != 0 || !usable_file(fd, st) || (write && is_read_only(st))) {
     close(fd);
     last_os_error = kErrorAccessDenied;
     return kNoFile;

@@ -6,6 +6,7 @@
 
 #include "installer/install_state.h"
 #include "ui/batch/batch.h"
+#include "ui/terminal_text.h"
 #include "ui/ui.h"
 
 namespace {
@@ -47,7 +48,10 @@ void draw_bar(const char* text) {
   for (uint32_t i = 0; i < kWidth; ++i) bar[i] = i < filled ? '#' : '.';
   bar[kWidth] = '\0';
   // The text is the installer's "Extracting name"; cut so the line stays on one row.
-  std::fprintf(stderr, "\r\033[K[%s] %u/%u %.40s", bar, current, total, text);
+  char shown[41] = {};
+  std::strncpy(shown, text, sizeof shown - 1);
+  std::fprintf(stderr, "\r\033[K[%s] %u/%u ", bar, current, total);
+  put_terminal_text(stderr, shown, false);
   std::fflush(stderr);
   run.bar_shown = true;
 }
@@ -80,12 +84,15 @@ bool batch_interrupted() {
 
 int ui_message_box(Window, const char* text, const char*, uint32_t style) {
   clear_bar();
-  std::fprintf(stderr, "%s\n", text);
+  put_terminal_text(stderr, text, true);
+  std::fputc('\n', stderr);
   // A box that offers to go on concerns one entry, whose full path the install folder
   // holds; name it where the text does not (the damaged-data text names no file).
   const char* entry = install_state.install_folder;
   if ((style & 0x0F) == kMbOkCancel && entry[0] != '\0' && std::strstr(text, entry) == nullptr) {
-    std::fprintf(stderr, "  (%s)\n", entry);
+    std::fputs("  (", stderr);
+    put_terminal_text(stderr, entry, false);
+    std::fputs(")\n", stderr);
   }
   std::fflush(stderr);
   ++run.failures;
@@ -94,7 +101,9 @@ int ui_message_box(Window, const char* text, const char*, uint32_t style) {
 
 int ui_overwrite_prompt(Window) {
   clear_bar();
-  std::fprintf(stderr, "Kept existing file %s\n", install_state.install_folder);
+  std::fputs("Kept existing file ", stderr);
+  put_terminal_text(stderr, install_state.install_folder, false);
+  std::fputc('\n', stderr);
   ++run.kept;
   return kAnswerNo;
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "ui/posix/terminal.h"
+#include "ui/terminal_text.h"
 
 namespace {
 
@@ -144,26 +145,31 @@ bool input_is_terminal() {
 
 void print(const char* text) {
   end_progress_line();
-  std::fputs(text, stdout);
+  put_terminal_text(stdout, text, true);
   std::fflush(stdout);
 }
 
 void printf_out(const char* format, ...) {
   end_progress_line();
+  // Formatted first, so that the names in it reach the terminal as printable text.
+  char text[2048];
   va_list args;
   va_start(args, format);
-  std::vfprintf(stdout, format, args);
+  std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
+  put_terminal_text(stdout, text, true);
   std::fflush(stdout);
 }
 
 void show_progress(const char* text) {
   if (isatty(1) == 1) {
-    std::fprintf(stdout, "\r\033[K%s", text);
+    std::fputs("\r\033[K", stdout);
+    put_terminal_text(stdout, text, false);
     progress_open = true;
   } else {
     end_progress_line();
-    std::fprintf(stdout, "%s\n", text);
+    put_terminal_text(stdout, text, false);
+    std::fputc('\n', stdout);
   }
   std::fflush(stdout);
 }

@@ -11,6 +11,7 @@
 #include "archive/paths.h"
 #include "dialog_ids.h"
 #include "installer/install_state.h"
+#include "ui/main_dialog.h"
 #include "ui/ui.h"
 
 namespace {
@@ -38,12 +39,9 @@ UINT_PTR CALLBACK folder_hook(HWND dialog, UINT message, WPARAM wparam, LPARAM) 
     copy_current_folder(dialog);
   } else if (message == WM_COMMAND) {
     if (LOWORD(wparam) == IDOK) {
-      char name[kWorkPathSize];
+      char name[kPathBufferSize];
       GetDlgItemTextA(dialog, IDC_SELECTED_FOLDER, name, kWorkPathSize);
-      append_separator(name);  // room: at most 259 characters were read
-      // A folder too long for its "x" would come back cut; hand over no name instead, so
-      // that the dialog accepts nothing.
-      if (!text_append(name, sizeof name, "x")) name[0] = '\0';
+      chooser_file_name(name);
       SetDlgItemTextA(dialog, edt1, name);
     } else if (HIWORD(wparam) == EN_CHANGE && LOWORD(wparam) != IDC_SELECTED_FOLDER) {
       copy_current_folder(dialog);

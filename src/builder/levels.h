@@ -1,0 +1,18 @@
+// What each compression level does: the match finder's effort and the parser.
+#pragma once
+
+#include <cstdint>
+
+namespace builder {
+
+struct LevelParams {
+  uint32_t depth;        // chain candidates per search
+  uint32_t nice_length;  // stop searching at this length
+  uint32_t lazy;         // 0 greedy, 1 one step of lazy evaluation, 2 two steps
+  bool optimal;          // price-driven parsing
+  uint32_t passes;       // optimal parsing passes
+};
+
+LevelParams level_params(int level);
+
+}  // namespace builder
