@@ -89,8 +89,8 @@ void write_tokens(BitWriter& out, const Token* begin, const Token* end, const ui
   }
 }
 
-void encode_block(BitWriter& out, const std::vector<Token>& tokens, uint32_t tables,
-                  uint32_t max_sets) {
+std::vector<SetStretch> plan_table_sets(const std::vector<Token>& tokens, uint32_t tables,
+                                        uint32_t max_sets) {
   // Start from short segments and merge neighbours while that saves bits; then merge
   // further until the set count fits.
   std::vector<Segment> segments;
@@ -132,26 +132,35 @@ void encode_block(BitWriter& out, const std::vector<Token>& tokens, uint32_t tab
     if (pick > 0) merged_cost[pick - 1] = merged_of(pick - 1);
   }
 
-  const uint32_t set_length = format::set_length_for(tables);
-  std::vector<uint8_t> all_lengths;
-  all_lengths.reserve(segments.size() * set_length);
-  std::vector<TableSet> sets(segments.size());
+  std::vector<SetStretch> plan(segments.size());
   for (size_t i = 0; i < segments.size(); ++i) {
     Histogram h = segments[i].histogram;
     if (i + 1 < segments.size()) ++h.literal[format::kSymbolSwitchSet];
-    build_table_set(h, tables, &sets[i]);
-    all_lengths.insert(all_lengths.end(), sets[i].lengths, sets[i].lengths + set_length);
+    plan[i].begin = segments[i].begin;
+    plan[i].end = segments[i].end;
+    build_table_set(h, tables, &plan[i].set);
   }
-  out.put(format::payload_header_bits({tables, static_cast<uint32_t>(segments.size())}),
+  return plan;
+}
+
+void encode_block(BitWriter& out, const std::vector<Token>& tokens, uint32_t tables,
+                  uint32_t max_sets) {
+  const std::vector<SetStretch> plan = plan_table_sets(tokens, tables, max_sets);
+  const uint32_t set_length = format::set_length_for(tables);
+  std::vector<uint8_t> all_lengths;
+  all_lengths.reserve(plan.size() * set_length);
+  for (const SetStretch& s : plan)
+    all_lengths.insert(all_lengths.end(), s.set.lengths, s.set.lengths + set_length);
+  out.put(format::payload_header_bits({tables, static_cast<uint32_t>(plan.size())}),
           format::kPayloadHeaderBits);
   write_code_lengths(out, all_lengths, set_length);
-  for (size_t i = 0; i < segments.size(); ++i) {
-    write_tokens(out, tokens.data() + segments[i].begin, tokens.data() + segments[i].end,
-                 sets[i].lengths, tables);
-    if (i + 1 < segments.size()) {
+  for (size_t i = 0; i < plan.size(); ++i) {
+    const uint8_t* lengths = plan[i].set.lengths;
+    write_tokens(out, tokens.data() + plan[i].begin, tokens.data() + plan[i].end, lengths, tables);
+    if (i + 1 < plan.size()) {
       uint16_t codes[format::kLiteralLengthSymbols] = {};
-      build_canonical_codes(sets[i].lengths, format::kLiteralLengthSymbols, codes);
-      out.put(codes[format::kSymbolSwitchSet], sets[i].lengths[format::kSymbolSwitchSet]);
+      build_canonical_codes(lengths, format::kLiteralLengthSymbols, codes);
+      out.put(codes[format::kSymbolSwitchSet], lengths[format::kSymbolSwitchSet]);
     }
   }
 }

@@ -2,6 +2,7 @@
 // symbol 256), or the fixed set where that is cheaper.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -26,6 +27,18 @@ struct Histogram {
 
 // Builds code lengths for the histogram (symbol 256 counted by the caller).
 void build_table_set(const Histogram& histogram, uint32_t tables, TableSet* set);
+
+// A stretch of tokens and the table set that codes it.
+struct SetStretch {
+  size_t begin, end;  // tokens
+  TableSet set;
+};
+
+// The table sets a block's tokens are coded with: short stretches merged while that saves
+// bits, then further until at most `max_sets` remain. Every set but the last also codes
+// the switch symbol.
+std::vector<SetStretch> plan_table_sets(const std::vector<Token>& tokens, uint32_t tables,
+                                        uint32_t max_sets);
 
 // Writes the payload of a compressed block (header byte, code lengths, symbols) for the
 // tokens, choosing the table sets; `max_sets` 1 keeps a single set.

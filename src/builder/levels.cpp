@@ -21,7 +21,7 @@ LevelParams level_params(int level) {
     case 8:
       return {96, 258, 0, true, 2};
     default:
-      return {256, 1024, 0, true, 2};
+      return {256, 1024, 0, true, 3};
   }
 }
 

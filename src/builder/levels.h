@@ -10,7 +10,7 @@ struct LevelParams {
   uint32_t nice_length;  // stop searching at this length
   uint32_t lazy;         // 0 greedy, 1 one step of lazy evaluation, 2 two steps
   bool optimal;          // price-driven parsing
-  uint32_t passes;       // optimal parsing passes
+  uint32_t passes;       // optimal parsing passes, each priced by the one before
 };
 
 LevelParams level_params(int level);

@@ -20,7 +20,8 @@ struct Node {
 
 }  // namespace
 
-OptimalParser::OptimalParser(const LevelParams& params) : params_(params) {}
+OptimalParser::OptimalParser(const LevelParams& params, uint32_t max_sets)
+    : params_(params), max_sets_(max_sets) {}
 
 void OptimalParser::collect_matches(const BlockSpan& span) {
   const uint32_t n = span.end - span.start;
@@ -54,33 +55,43 @@ void OptimalParser::collect_matches(const BlockSpan& span) {
 }
 
 void OptimalParser::prices_from(const std::vector<Token>& tokens, uint32_t tables,
-                                Prices* prices) const {
-  Histogram h;
-  for (const Token& t : tokens) h.add(t, tables);
-  TableSet set;
-  build_table_set(h, tables, &set);
-  for (uint32_t s = 0; s < format::kLiteralLengthSymbols; ++s)
-    prices->literal[s] = set.lengths[s] ? set.lengths[s] : kUnusedLiteralPrice;
-  for (uint32_t t = 0; t < 3; ++t)
-    for (uint32_t s = 0; s < format::kMaxDistanceSymbols; ++s) {
-      const uint8_t len =
-          s < format::kDistanceSymbols[t] ? set.lengths[format::kDistanceOffset[t] + s] : 0;
-      prices->distance[t][s] = len ? len : kUnusedDistancePrice;
+                                std::vector<Prices>* prices) const {
+  const std::vector<SetStretch> plan = plan_table_sets(tokens, tables, max_sets_);
+  prices->resize(plan.size());
+  uint32_t offset = 0;
+  size_t token = 0;
+  for (size_t k = 0; k < plan.size(); ++k) {
+    Prices& p = (*prices)[k];
+    const uint8_t* lengths = plan[k].set.lengths;
+    for (; token < plan[k].begin; ++token)
+      offset += tokens[token].length ? tokens[token].length : 1;
+    p.from = k == 0 ? 0 : offset;
+    for (uint32_t s = 0; s < format::kLiteralLengthSymbols; ++s)
+      p.literal[s] = lengths[s] ? lengths[s] : kUnusedLiteralPrice;
+    for (uint32_t l = 2; l <= 258; ++l) {
+      const uint32_t symbol = length_symbol(l);
+      p.match_length[l] = p.literal[symbol] + length_extra_bits(symbol);
     }
+    p.long_match = p.literal[format::kSymbolLongMatch] + format::kLongMatchExtraBits;
+    for (uint32_t t = 0; t < format::kDistanceTables; ++t)
+      for (uint32_t s = 0; s < format::kMaxDistanceSymbols; ++s) {
+        const uint8_t len = t < tables && s < format::kDistanceSymbols[t]
+                                ? lengths[format::kDistanceOffset[t] + s]
+                                : 0;
+        p.distance[t][s] = len ? len : kUnusedDistancePrice;
+      }
+  }
 }
 
-void OptimalParser::shortest_path(const BlockSpan& span, const Prices& prices,
+void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Prices>& all_prices,
                                   std::vector<Token>& tokens, uint32_t* needed) {
   const uint32_t n = span.end - span.start;
   std::vector<Node> nodes(n + 1, Node{kInfinity, 0, 0, {}});
   nodes[0].cost = 0;
-  uint32_t length_price[format::kLiteralLengthSymbols];
-  for (uint32_t s = format::kFirstLengthSymbol; s < format::kLiteralLengthSymbols; ++s)
-    length_price[s] = prices.literal[s] + length_extra_bits(s);
-  uint32_t short_length_price[259];
-  for (uint32_t l = 2; l <= 258; ++l) short_length_price[l] = length_price[length_symbol(l)];
+  size_t set = 0;
+  const Prices* prices_at = &all_prices[0];
   auto match_price = [&](uint32_t length) {
-    return length <= 258 ? short_length_price[length] : length_price[format::kSymbolLongMatch];
+    return length <= 258 ? prices_at->match_length[length] : prices_at->long_match;
   };
   // A step of length 0 is a literal (it advances by one).
   auto relax = [&](uint32_t from, uint32_t length, uint32_t distance, uint32_t cost) {
@@ -92,6 +103,10 @@ void OptimalParser::shortest_path(const BlockSpan& span, const Prices& prices,
     }
   };
   for (uint32_t i = 0; i < n; ++i) {
+    // Each stretch is priced with the set that will code it.
+    while (set + 1 < all_prices.size() && i >= all_prices[set + 1].from) ++set;
+    prices_at = &all_prices[set];
+    const Prices& prices = *prices_at;
     Node& node = nodes[i];
     if (node.cost == kInfinity) continue;
     // The remembered distances along the best path to this node.
@@ -109,14 +124,14 @@ void OptimalParser::shortest_path(const BlockSpan& span, const Prices& prices,
     // Price of a distance by the table each length selects, or kInfinity where that
     // table cannot code it.
     struct DistancePrices {
-      uint32_t by_table[3];
+      uint32_t by_table[format::kDistanceTables];
     };
     auto distance_prices = [&](uint32_t distance) {
       RepeatState r = node.reps;
       const Token t = r.match(4, distance);
       DistancePrices p;
       const uint32_t extra = distance_symbol_extra_bits(t.dist_symbol);
-      for (uint32_t table = 0; table < 3; ++table)
+      for (uint32_t table = 0; table < format::kDistanceTables; ++table)
         p.by_table[table] = t.dist_symbol < format::kDistanceSymbols[table]
                                 ? prices.distance[table][t.dist_symbol] + extra
                                 : kInfinity;
@@ -189,7 +204,7 @@ void OptimalParser::parse(HashChainFinder& finder, const uint8_t* data, const Bl
     return c;
   };
   lazy_parse(data_, span, 2, params_.nice_length, candidates_at, first_pass, &first_needed);
-  Prices prices;
+  std::vector<Prices> prices;
   prices_from(first_pass, span.tables, &prices);
   for (uint32_t pass = 0; pass < std::max<uint32_t>(1, params_.passes); ++pass) {
     tokens.clear();

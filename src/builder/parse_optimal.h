@@ -1,6 +1,7 @@
-// Price-driven parsing: every block is parsed once greedily for first statistics, then
-// one or more times by a shortest-path search over the matches found at every position,
-// priced with the code lengths of the previous pass.
+// Price-driven parsing: every block is parsed once lazily for first statistics, then one
+// or more times by a shortest-path search over the matches found at every position,
+// priced with the code lengths of the previous pass: each stretch of the block with the
+// table set the encoder would code it with.
 #pragma once
 
 #include <cstdint>
@@ -14,25 +15,33 @@ namespace builder {
 
 class OptimalParser {
  public:
-  explicit OptimalParser(const LevelParams& params);
+  OptimalParser(const LevelParams& params, uint32_t max_sets);
   // Parses the block of `data` that span describes, with matches from the finder (set on
   // the same data).
   void parse(HashChainFinder& finder, const uint8_t* data, const BlockSpan& span,
              std::vector<Token>& tokens, uint32_t* needed);
 
  private:
+  // Bit prices of one table set, and the block offset from which its stretch begins.
   struct Prices {
+    uint32_t from;
     uint32_t literal[format::kLiteralLengthSymbols];
+    uint32_t match_length[259];  // lengths 2 to 258, extra bits included
+    uint32_t long_match;         // longer lengths
     uint32_t distance[format::kDistanceTables][format::kMaxDistanceSymbols];
   };
   void collect_matches(const BlockSpan& span);
-  void prices_from(const std::vector<Token>& tokens, uint32_t tables, Prices* prices) const;
-  void shortest_path(const BlockSpan& span, const Prices& prices, std::vector<Token>& tokens,
-                     uint32_t* needed);
+  // Prices of the table sets the encoder would code the tokens with, each for the bytes
+  // its stretch covers.
+  void prices_from(const std::vector<Token>& tokens, uint32_t tables,
+                   std::vector<Prices>* prices) const;
+  void shortest_path(const BlockSpan& span, const std::vector<Prices>& prices,
+                     std::vector<Token>& tokens, uint32_t* needed);
 
   HashChainFinder* finder_ = nullptr;
   const uint8_t* data_ = nullptr;
   LevelParams params_;
+  uint32_t max_sets_;
   // Candidates of every position of the block: first_[i] .. first_[i + 1] in matches_.
   std::vector<uint32_t> first_;
   std::vector<MatchCandidate> matches_;

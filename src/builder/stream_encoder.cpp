@@ -102,7 +102,7 @@ class BlockCompressor {
       : params_(params),
         max_sets_(max_sets),
         finder_(nullptr, 0, params.depth, params.nice_length) {
-    if (params.optimal) optimal_ = std::make_unique<OptimalParser>(params);
+    if (params.optimal) optimal_ = std::make_unique<OptimalParser>(params, max_sets);
   }
 
   void run(BlockJob& job) {
