@@ -168,6 +168,7 @@ struct BitReader {
     const uint32_t total = entry & 63;
     const uint32_t code = code_length_of(entry);
     if constexpr (kWide) {
+      if (count < total) refill();  // only after a long length code: see decode_block
       const MachineWord saved = bits;
       consume(total);
       return static_cast<uint32_t>((saved & ((MachineWord(1) << total) - 1)) >> code);
@@ -325,14 +326,24 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
       continue;
     }
     if (entry & kLiteralFlag) {
-      bits.consume(code_length_of(entry));
-      *out++ = static_cast<uint8_t>(entry >> kValueShift);
+      // 64-bit hosts take further literals from the same refill while the table's width
+      // of bits is loaded and they begin before in_end, as `in` does.
+      do {
+        bits.consume(code_length_of(entry));
+        *out++ = static_cast<uint8_t>(entry >> kValueShift);
+        if (!kEntriesInTables || out >= limit || bits.in >= in_end ||
+            bits.count < kLiteralLengthBits)
+          break;
+        entry = work->literal_primary[bits.peek(kLiteralLengthBits)];
+      } while (entry >= 0 && (entry & kLiteralFlag));
       continue;
     }
     const uint32_t length = (uint32_t(entry) >> kValueShift) + bits.take_entry(entry);
 
-    // The distance code and its extra bits.
-    bits.refill();
+    // The distance code and its extra bits. On 64-bit hosts the bits left after any length
+    // symbol hold a distance code (a tree walk's 16 bits included); take_entry refills
+    // when its extra bits are not all loaded.
+    if (!BitReader::kWide) bits.refill();
     const uint32_t t = (entry >> kDistanceTableShift) & 3;
     entry = work->distance_primary[t][bits.peek(kDistanceBits)];
     if (!kEntriesInTables || is_link(entry)) {
