@@ -10,6 +10,9 @@
 #include "platform/fs.h"
 
 uint8_t extraction_interrupted;
+#if defined(ZARPEX_ENTRY_CHOICE)
+bool (*entry_chosen)(const EntryRecord& entry, const char* name) = nullptr;
+#endif
 
 namespace {
 
@@ -153,6 +156,12 @@ ResultCode extract_all(Window dialog) {
       name_start[entry.name_length] = '\0';
 
       Step step = Step::kNext;
+#if defined(ZARPEX_ENTRY_CHOICE)
+      if (entry_chosen != nullptr && !entry_chosen(entry, name_start)) {
+        drain_messages();
+        continue;
+      }
+#endif
       if (!name_is_safe(name, entry.name_length)) {
         // Such a name would lead out of the install folder: nothing is written for it.
         if (report_error(dialog, kResultDamaged, folder, 1)) step = Step::kStop;
