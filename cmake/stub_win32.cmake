@@ -73,8 +73,8 @@ endif()
 add_library(zarpex_bench_codec OBJECT
   src/codec/archive_reader.cpp src/codec/block_decoder.cpp src/codec/block_stream.cpp
   src/codec/chunk_input.cpp src/codec/code_tables.cpp src/codec/crc32.cpp
-  src/codec/output_filter.cpp src/archive/directory.cpp src/installer/install_state.cpp
-  src/platform/archive_read.cpp src/platform/win32/fs_win32.cpp)
+  src/codec/output_filter.cpp src/archive/directory.cpp src/state/install_state.cpp
+  src/platform/last_os_error.cpp src/platform/win32/fs_win32.cpp)
 target_include_directories(zarpex_bench_codec PUBLIC src)
 target_compile_options(zarpex_bench_codec PRIVATE ${ZARPEX_WARNINGS} ${ZARPEX_STUB_FLAGS})
 target_compile_definitions(zarpex_bench_codec PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)

@@ -4,7 +4,7 @@
 #include "codec/crc32.h"
 #include "codec/format.h"
 #include "codec/machine_word.h"
-#include "installer/install_state.h"
+#include "state/install_state.h"
 
 #if ZARPEX_HOST_FAST
 #include <cstring>

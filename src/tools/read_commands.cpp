@@ -23,22 +23,17 @@
 #include "codec/block_stream.h"
 #include "codec/crc32.h"
 #include "codec/format.h"
-#include "installer/install_state.h"
+#include "installer/messages.h"
 #include "platform/fs.h"
 #include "platform/posix/os_error.h"
 #include "platform/posix/path_map.h"
+#include "state/install_state.h"
 #include "tools/commands.h"
 #include "ui/batch/batch.h"
 #include "ui/batch/output.h"
 #include "ui/ui.h"
 
 namespace {
-
-constexpr char kModifiedWarning[] =
-    "This installer has been modified. An error may have occurred during downloading, or "
-    "your computer may have a virus. Make sure your virus scanner is the latest version, and "
-    "check your computer for viruses. You will need to download this installer again.";
-constexpr char kNoFiles[] = "Archive contains no files";
 
 // The file named on the command line, opened as the installer opens its own file.
 struct Source {
@@ -88,15 +83,6 @@ bool find_integrity_record(int fd, uint64_t size, IntegrityRecord* record) {
   return false;
 }
 
-// The self-check of the installer image, done on the named file.
-bool stub_intact(int fd, const IntegrityRecord& record) {
-  std::vector<uint8_t> stub(record.stub_length);
-  if (!read_at(fd, 0, stub.data(), stub.size())) return false;
-  std::memset(&stub[record.crc_field_offset], 0, 4);
-  return crc_update(stub.data(), static_cast<uint32_t>(stub.size()), 0xFFFFFFFFu) ==
-         record.expected_crc;
-}
-
 // Opens the file, finds the archive in it and reads the archive header. Reports what
 // goes wrong on standard error; false then.
 bool open_source(const std::string& path_text, Source* source) {
@@ -143,7 +129,8 @@ bool open_source(const std::string& path_text, Source* source) {
     }
     source->installer = true;
     source->stub_length = record.stub_length;
-    source->stub_intact = stub_intact(fd, record);
+    // The installer's own self-check, run on the record found in the file.
+    source->stub_intact = check_image(record) == kResultOk;
   }
   archive_reader.archive_base = source->stub_length;
 
@@ -170,18 +157,8 @@ class DirectoryWalk {
   DirectoryWalk& operator=(const DirectoryWalk&) = delete;
 
   ResultCode start() {
-    archive_reader.input_buffer = static_cast<uint8_t*>(mem_alloc(format::kInputBufferSize));
-    if (archive_reader.input_buffer == nullptr) return kResultNoMemory;
-    archive_reader.history = nullptr;
-    archive_reader.history_capacity = 0;
-    archive_reader.stream_start = -1;
-    archive_reader.entry_read_pointer = staging_.data();
-    archive_reader.entry_end_pointer = staging_.data();
-    const uint32_t directory = archive_reader.archive_base + archive_header.directory_offset;
-    archive_reader.directory_position = directory;
-    archive_reader.file_position = directory;
-    fs_seek(archive_reader.archive_file, static_cast<int32_t>(directory), kFileBegin);
-    return kResultOk;
+    return begin_reading(staging_.data(),
+                         archive_reader.archive_base + archive_header.directory_offset);
   }
 
   // The next entry; its name is copied out and terminated.
@@ -193,13 +170,7 @@ class DirectoryWalk {
     return kResultOk;
   }
 
-  void finish() {
-    if (archive_reader.history != nullptr) mem_free(archive_reader.history);
-    if (archive_reader.input_buffer != nullptr) mem_free(archive_reader.input_buffer);
-    archive_reader.history = nullptr;
-    archive_reader.history_capacity = 0;
-    archive_reader.input_buffer = nullptr;
-  }
+  void finish() { end_reading(); }
 
  private:
   std::vector<uint8_t> staging_;
@@ -537,9 +508,9 @@ int zpx_test(const CommandSpec& spec, const CommandLine& line) {
   Source source;
   if (!open_source(line.operands[0], &source)) return kExitFailed;
   const std::string file = shown(source.path);
-  if (!source.stub_intact) print_error("%s", kModifiedWarning);
+  if (!source.stub_intact) print_error("%s", kModifiedInstallerText);
   if (archive_header.entry_count == 0) {
-    print_note("%s", kNoFiles);
+    print_note("%s", kNoFilesText);
     return source.stub_intact ? kExitOk : kExitFailed;
   }
 
@@ -634,14 +605,14 @@ int zpx_extract(const CommandSpec& spec, const CommandLine& line) {
   if (!open_source(line.operands[0], &source)) return kExitFailed;
   if (!source.stub_intact) {
     // The installer itself would stop at its warning: nothing is extracted unless asked.
-    print_error("%s", kModifiedWarning);
+    print_error("%s", kModifiedInstallerText);
     if (!line.has("--ignore-stub")) {
       print_error("nothing extracted (--ignore-stub extracts all the same)");
       return kExitFailed;
     }
   }
   if (archive_header.entry_count == 0) {
-    print_note("%s", kNoFiles);
+    print_note("%s", kNoFilesText);
     return kExitOk;
   }
 

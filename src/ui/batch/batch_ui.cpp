@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "installer/install_state.h"
 #include "platform/fs.h"
+#include "state/install_state.h"
 #include "ui/batch/batch.h"
 #include "ui/batch/output.h"
 #include "ui/ui.h"
