@@ -10,6 +10,7 @@ namespace {
 constexpr uint32_t kUnusedLiteralPrice = 14;
 constexpr uint32_t kUnusedDistancePrice = 10;
 constexpr uint32_t kInfinity = 0xFFFFFFFFu;
+constexpr size_t kMaxCandidatesPerPosition = 16;
 
 struct Node {
   uint32_t cost;
@@ -40,7 +41,9 @@ void OptimalParser::collect_matches(const BlockSpan& span) {
     found.clear();
     MatchCandidate best;
     finder_->find(pos, lo, max_length, &best, &found);
-    matches_.insert(matches_.end(), found.begin(), found.end());
+    // The longest candidates are kept, so that memory stays bounded on any data.
+    const size_t keep = std::min(found.size(), kMaxCandidatesPerPosition);
+    matches_.insert(matches_.end(), found.end() - static_cast<std::ptrdiff_t>(keep), found.end());
     const uint32_t earlier = finder_->last_pair(pos);
     if (earlier != 0xFFFFFFFFu && earlier >= lo && pos - earlier <= format::table_reach(1) &&
         max_length >= format::kMinMatchLength)
