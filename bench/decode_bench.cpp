@@ -26,7 +26,7 @@
 #include "codec/block_stream.h"
 #include "codec/crc32.h"
 #include "codec/format.h"
-#include "installer/install_state.h"
+#include "state/install_state.h"
 
 namespace {
 

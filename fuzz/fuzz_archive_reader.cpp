@@ -15,8 +15,8 @@
 #include "codec/block_stream.h"
 #include "codec/crc32.h"
 #include "codec/format.h"
-#include "installer/install_state.h"
 #include "platform/fs.h"
+#include "state/install_state.h"
 
 namespace {
 
@@ -46,14 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   crc_build_table();
   install_state.cancel_requested = 0;
 
-  // Exact sizes, so that ASan sees any access past them.
-  uint8_t* input = static_cast<uint8_t*>(std::malloc(format::kInputBufferSize));
+  // Exact sizes (the POSIX mem_alloc is malloc), so that ASan sees any access past them.
   uint8_t* staging = static_cast<uint8_t*>(std::malloc(format::kEntryStagingSize));
   archive_reader.archive_file = fd;
-  archive_reader.input_buffer = input;
-  archive_reader.stream_start = -1;
-  archive_reader.entry_read_pointer = staging;
-  archive_reader.entry_end_pointer = staging;
+  if (begin_reading(staging, 0) != 0) abort();
 
   if (data[0] & 1) {
     for (uint32_t i = 0; i < kMaxEntries; ++i) {
@@ -72,8 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     extract_stream(kNoFile, 0, position + n / 2, n, data[0] >> 1);
   }
 
-  if (archive_reader.history != nullptr) mem_free(archive_reader.history);
+  end_reading();
   std::free(staging);
-  std::free(input);
   return 0;
 }

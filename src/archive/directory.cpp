@@ -77,10 +77,7 @@ ResultCode read_directory_block(uint8_t* staging) {
   // kept in resume_position while the directory uses the buffer and the file.
   if (r.stream_start != -1) park_stream_input();
   const ResultCode rc = decode_directory_block(staging);
-  r.cursor = r.input_buffer;
-  r.input_end = r.input_buffer;
-  r.bit_offset = 0;
-  r.chunk_unread = 0;
+  reset_input();
   return rc;
 }
 

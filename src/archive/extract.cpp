@@ -6,10 +6,13 @@
 #include "codec/archive_reader.h"
 #include "codec/block_stream.h"
 #include "codec/format.h"
-#include "installer/install_state.h"
 #include "platform/fs.h"
+#include "state/install_state.h"
 
 uint8_t extraction_interrupted;
+#if defined(ZARPEX_ENTRY_CHOICE)
+bool (*entry_chosen)(const EntryRecord& entry, const char* name) = nullptr;
+#endif
 
 namespace {
 
@@ -121,23 +124,12 @@ ResultCode extract_all(Window dialog) {
     return kResultOk;
   }
 
-  const uint32_t directory_start = reader.archive_base + archive_header.directory_offset;
-  fs_seek(reader.archive_file, static_cast<int32_t>(directory_start), kFileBegin);
-
-  reader.input_buffer = static_cast<uint8_t*>(mem_alloc(format::kInputBufferSize));
-  if (reader.input_buffer == nullptr) return kResultNoMemory;
-  reader.history = nullptr;
-  reader.history_capacity = 0;
-  reader.stream_start = -1;
+  const ResultCode begun =
+      begin_reading(entry_staging, reader.archive_base + archive_header.directory_offset);
+  if (begun < 0) return begun;
 
   char* const name_start = append_separator(folder);
   const uint32_t name_room = (kWorkPathSize - 1) - static_cast<uint32_t>(name_start - folder);
-
-  reader.entry_read_pointer = entry_staging;
-  reader.entry_end_pointer = entry_staging;
-  reader.directory_position = directory_start;
-  reader.file_position = directory_start;
-  fs_seek(reader.archive_file, static_cast<int32_t>(directory_start), kFileBegin);
 
   ResultCode result = kResultOk;
   bool stopped = false;
@@ -153,6 +145,12 @@ ResultCode extract_all(Window dialog) {
       name_start[entry.name_length] = '\0';
 
       Step step = Step::kNext;
+#if defined(ZARPEX_ENTRY_CHOICE)
+      if (entry_chosen != nullptr && !entry_chosen(entry, name_start)) {
+        drain_messages();
+        continue;
+      }
+#endif
       if (!name_is_safe(name, entry.name_length)) {
         // Such a name would lead out of the install folder: nothing is written for it.
         if (report_error(dialog, kResultDamaged, folder, 1)) step = Step::kStop;
@@ -179,10 +177,6 @@ ResultCode extract_all(Window dialog) {
   }
 
   *name_start = '\0';
-  if (reader.history != nullptr) mem_free(reader.history);
-  reader.history = nullptr;
-  reader.history_capacity = 0;
-  mem_free(reader.input_buffer);
-  reader.input_buffer = nullptr;
+  end_reading();
   return result;
 }

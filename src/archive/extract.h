@@ -9,6 +9,16 @@
 // Runs inside the main dialog's Install command; `dialog` owns every window it opens.
 ResultCode extract_all(Window dialog);
 
+struct EntryRecord;
+
+#if defined(ZARPEX_ENTRY_CHOICE)
+// Builds for this host only (the Win32 stub has no byte to spare for it): when set, the
+// driver asks it for every entry, with the name as stored, and passes over an entry it
+// answers false for without a word. zpx extract chooses the entries named on its command
+// line with it; the installer leaves it unset and takes every entry.
+extern bool (*entry_chosen)(const EntryRecord& entry, const char* name);
+#endif
+
 // 1 when the last extract_all did not run to its end: Cancel was pressed during it, the
 // user chose to stop at a reported failure, or the install folder cannot be created.
 // Its result stays 0 in those cases; the main dialog uses this flag so that nothing is

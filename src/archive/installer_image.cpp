@@ -3,7 +3,6 @@
 #include "codec/archive_reader.h"
 #include "codec/crc32.h"
 #include "platform/fs.h"
-#include "ui/ui.h"
 
 // In initialised data, behind its tag, so that the packer finds and stamps it in the
 // finished stub; volatile so that the compiler never folds the zeros into the code.
@@ -12,20 +11,11 @@ volatile IntegrityBlock integrity_block = {
 
 ArchiveHeader archive_header;
 
-namespace {
-
-constexpr char kModifiedText[] =
-    "This installer has been modified. An error may have occurred during downloading, or your "
-    "computer may have a virus. Make sure your virus scanner is the latest version, and check "
-    "your computer for viruses. You will need to download this installer again.";
-
-}  // namespace
-
-ResultCode check_installer_image() {
+ResultCode check_image(const IntegrityRecord& record) {
   ArchiveReader& r = archive_reader;
-  const uint32_t stub_length = integrity_block.record.stub_length;
-  const uint32_t field = integrity_block.record.crc_field_offset;
-  const uint32_t expected = integrity_block.record.expected_crc;
+  const uint32_t stub_length = record.stub_length;
+  const uint32_t field = record.crc_field_offset;
+  const uint32_t expected = record.expected_crc;
 
   uint8_t* const stub = static_cast<uint8_t*>(mem_alloc(stub_length != 0 ? stub_length : 1));
   if (stub == nullptr) return kResultNoMemory;
@@ -41,15 +31,19 @@ ResultCode check_installer_image() {
   bool intact = stub_length >= 4 && field <= stub_length - 4;
   if (intact) {
     stub[field] = stub[field + 1] = stub[field + 2] = stub[field + 3] = 0;
-    intact = crc_update(stub, stub_length, 0xFFFFFFFFu) == expected;
+    intact = crc_update(stub, stub_length, format::kCrcStart) == expected;
   }
   mem_free(stub);
-  if (!intact) {
-    ui_message_box(nullptr, kModifiedText, kCaption, kMbIconExclamation | kMbOk);
-    return kResultFileLayerFailure;
-  }
+  if (!intact) return kResultImageModified;
   r.archive_base = stub_length;
   return kResultOk;
+}
+
+ResultCode check_installer_image() {
+  const IntegrityRecord own = {integrity_block.record.stub_length,
+                               integrity_block.record.crc_field_offset,
+                               integrity_block.record.expected_crc};
+  return check_image(own);
 }
 
 ResultCode read_archive_header() {

@@ -19,7 +19,11 @@ extern volatile IntegrityBlock integrity_block;
 
 extern ArchiveHeader archive_header;
 
-// 0 when the stub is intact (archive_base is then set); -2, -6, or -1 after the warning.
+// Checks the stub at the start of archive_file against the record: 0 when it is intact
+// (archive_base is then the stub's length), -2, -6, or kResultImageModified. Shows nothing:
+// the caller reports the result.
+ResultCode check_image(const IntegrityRecord& record);
+// The running stub's check against its own record.
 ResultCode check_installer_image();
 // Reads the 42 bytes at archive_base into archive_header: 0, -17 when a seek fails, -6
 // when fewer bytes are there.

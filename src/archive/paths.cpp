@@ -1,7 +1,7 @@
 #include "archive/paths.h"
 
-#include "installer/install_state.h"
 #include "platform/fs.h"
+#include "state/install_state.h"
 
 char* find_last_char(char* text, char c) {
   char* found = nullptr;

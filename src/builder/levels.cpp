@@ -19,7 +19,7 @@ LevelParams level_params(int level) {
     case 7:
       return {40, 128, 0, true, 1};
     case 8:
-      return {96, 258, 0, true, 2};
+      return {96, 258, 0, true, 3};
     default:
       return {256, 1024, 0, true, 3};
   }

@@ -1,8 +1,10 @@
 #include "builder/source_tree.h"
 
 #include <dirent.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -25,6 +27,16 @@ bool read_xattr(const std::string& path, const char* name, std::string* value) {
   return true;
 }
 
+// What kind of thing other than a file or folder stands at a path, for the message.
+std::string special_kind(mode_t mode) {
+  const char* kind = S_ISFIFO(mode)   ? "a FIFO"
+                     : S_ISSOCK(mode) ? "a socket"
+                     : S_ISCHR(mode)  ? "a character device"
+                     : S_ISBLK(mode)  ? "a block device"
+                                      : "something";
+  return std::string(kind) + ", not a regular file or folder";
+}
+
 bool describe(const std::string& path, const std::string& name, const struct stat& st,
               SourceEntry* e, std::string* error) {
   e->name = name;
@@ -42,10 +54,6 @@ bool describe(const std::string& path, const std::string& name, const struct sta
   if (read_xattr(path, kCreationXattr, &text)) created = std::strtoll(text.c_str(), nullptr, 10);
   dos_date_time(created, &e->creation_date, &e->creation_time);
   if (!e->folder) {
-    if (!S_ISREG(st.st_mode)) {
-      *error = path + ": not a regular file or folder";
-      return false;
-    }
     e->size = static_cast<uint64_t>(st.st_size);
     if (e->size >= 0xFFFFFFFFull) {
       *error = path + ": the file is 4 GiB or larger, more than the archive can hold";
@@ -57,66 +65,122 @@ bool describe(const std::string& path, const std::string& name, const struct sta
              " bytes, longer than the " + std::to_string(kMaxNameLength) + " the installer can use";
     return false;
   }
-  return true;
-}
-
-bool walk(const std::string& folder, const std::string& prefix, std::vector<SourceEntry>* entries,
-          std::string* error) {
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) {
-    *error = folder + ": cannot open the folder: " + std::strerror(errno);
+  // Found now, not after packing everything before it.
+  if (access(path.c_str(), e->folder ? (R_OK | X_OK) : R_OK) != 0) {
+    *error = path + ": cannot read: " + std::strerror(errno);
     return false;
-  }
-  std::vector<std::string> names;
-  errno = 0;
-  while (const struct dirent* d = readdir(dir)) {
-    const std::string n = d->d_name;
-    if (n != "." && n != "..") names.push_back(n);
-  }
-  const int read_error = errno;
-  closedir(dir);
-  if (read_error != 0) {
-    *error = folder + ": cannot read the folder: " + std::strerror(read_error);
-    return false;
-  }
-  std::sort(names.begin(), names.end());
-  for (const std::string& n : names) {
-    const std::string path = folder + "/" + n;
-    if (n.find('\\') != std::string::npos) {
-      *error = path + ": the name holds a backslash, which the installer reads as a separator";
-      return false;
-    }
-    if (n.find(':') != std::string::npos) {
-      *error = path + ": the name holds a colon, which the installer refuses (a drive or a stream)";
-      return false;
-    }
-    if (std::any_of(n.begin(), n.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
-      *error = path + ": the name holds a control character, which the installer refuses";
-      return false;
-    }
-    if (n.find_first_not_of(". ") == std::string::npos) {
-      *error = path + ": a name of dots and spaces only, which the installer refuses";
-      return false;
-    }
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
-      *error = path + ": " + std::strerror(errno);
-      return false;
-    }
-    SourceEntry e;
-    const std::string name = prefix.empty() ? n : prefix + "\\" + n;
-    if (!describe(path, name, st, &e, error)) return false;
-    const bool folder_entry = e.folder;
-    entries->push_back(std::move(e));
-    if (folder_entry && !walk(path, name, entries, error)) return false;
   }
   return true;
 }
 
-}  // namespace
+struct Walk {
+  const ScanOptions& options;
+  std::vector<SourceEntry>* entries;
+  ScanReport* report;
+  bool strict;  // anything passed over is an error
+  std::string* error;
+  std::vector<std::pair<dev_t, ino_t>> open_folders;  // the folders being walked, outermost first
 
-bool scan_tree(const std::string& root, std::vector<SourceEntry>* entries, std::string* error) {
+  bool excluded(const std::string& relative) const {
+    for (const std::string& pattern : options.excludes) {
+      if (path_excluded(pattern, relative)) return true;
+    }
+    return false;
+  }
+
+  bool skip(const std::string& path, const std::string& why) {
+    if (strict) {
+      *error = path + ": " + why;
+      return false;
+    }
+    report->skipped.push_back(path + ": " + why);
+    return true;
+  }
+
+  bool walk(const std::string& folder, const std::string& prefix, const std::string& relative) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) {
+      *error = folder + ": cannot open the folder: " + std::strerror(errno);
+      return false;
+    }
+    std::vector<std::string> names;
+    errno = 0;
+    while (const struct dirent* d = readdir(dir)) {
+      const std::string n = d->d_name;
+      if (n != "." && n != "..") names.push_back(n);
+    }
+    const int read_error = errno;
+    closedir(dir);
+    if (read_error != 0) {
+      *error = folder + ": cannot read the folder: " + std::strerror(read_error);
+      return false;
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string& n : names) {
+      const std::string path = folder + "/" + n;
+      const std::string rel = relative.empty() ? n : relative + "/" + n;
+      if (excluded(rel)) {
+        ++report->excluded;
+        continue;
+      }
+      struct stat st;
+      if (stat(path.c_str(), &st) != 0) {
+        struct stat link;
+        if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+          if (!skip(path, std::string("a broken symbolic link (") + std::strerror(errno) + ")"))
+            return false;
+          continue;
+        }
+        *error = path + ": " + std::strerror(errno);
+        return false;
+      }
+      const std::pair<dev_t, ino_t> id(st.st_dev, st.st_ino);
+      if (std::find(options.skip.begin(), options.skip.end(), id) != options.skip.end()) continue;
+      if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
+        if (!skip(path, special_kind(st.st_mode))) return false;
+        continue;
+      }
+      if (S_ISDIR(st.st_mode) &&
+          std::find(open_folders.begin(), open_folders.end(), id) != open_folders.end()) {
+        if (!skip(path, "a symbolic link back into a folder it lies in (a loop)")) return false;
+        continue;
+      }
+      if (n.find('\\') != std::string::npos) {
+        *error = path + ": the name holds a backslash, which the installer reads as a separator";
+        return false;
+      }
+      if (n.find(':') != std::string::npos) {
+        *error =
+            path + ": the name holds a colon, which the installer refuses (a drive or a stream)";
+        return false;
+      }
+      if (std::any_of(n.begin(), n.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+        *error = path + ": the name holds a control character, which the installer refuses";
+        return false;
+      }
+      if (n.find_first_not_of(". ") == std::string::npos) {
+        *error = path + ": a name of dots and spaces only, which the installer refuses";
+        return false;
+      }
+      SourceEntry e;
+      const std::string name = prefix.empty() ? n : prefix + "\\" + n;
+      if (!describe(path, name, st, &e, error)) return false;
+      const bool folder_entry = e.folder;
+      entries->push_back(std::move(e));
+      if (folder_entry) {
+        open_folders.push_back(id);
+        const bool ok = walk(path, name, rel);
+        open_folders.pop_back();
+        if (!ok) return false;
+      }
+    }
+    return true;
+  }
+};
+
+bool scan_tree_checked(const std::string& root, const ScanOptions& options, bool strict,
+                       std::vector<SourceEntry>* entries, ScanReport* report, std::string* error) {
   struct stat st;
   if (stat(root.c_str(), &st) != 0) {
     *error = root + ": " + std::strerror(errno);
@@ -126,7 +190,29 @@ bool scan_tree(const std::string& root, std::vector<SourceEntry>* entries, std::
     *error = root + ": not a folder";
     return false;
   }
-  return walk(root, "", entries, error);
+  Walk walk{options, entries, report, strict, error, {{st.st_dev, st.st_ino}}};
+  return walk.walk(root, "", "");
+}
+
+}  // namespace
+
+bool path_excluded(const std::string& pattern, const std::string& relative) {
+  if (pattern.find('/') != std::string::npos) {
+    return fnmatch(pattern.c_str(), relative.c_str(), FNM_PATHNAME) == 0;
+  }
+  const size_t slash = relative.find_last_of('/');
+  const std::string base = slash == std::string::npos ? relative : relative.substr(slash + 1);
+  return fnmatch(pattern.c_str(), base.c_str(), 0) == 0;
+}
+
+bool scan_tree(const std::string& root, const ScanOptions& options,
+               std::vector<SourceEntry>* entries, ScanReport* report, std::string* error) {
+  return scan_tree_checked(root, options, false, entries, report, error);
+}
+
+bool scan_tree(const std::string& root, std::vector<SourceEntry>* entries, std::string* error) {
+  ScanReport report;
+  return scan_tree_checked(root, ScanOptions{}, true, entries, &report, error);
 }
 
 }  // namespace builder

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "codec/result.h"
 #include "platform/fs.h"
 
 struct ArchiveReader {
@@ -44,3 +45,15 @@ struct ArchiveReader {
 };
 
 extern ArchiveReader archive_reader;
+
+// Reads from the installer's own file (archive_file) and keeps file_position in step with
+// the OS file pointer: the file layer's count, or -1 with file_position unchanged.
+int32_t archive_read(void* buffer, uint32_t count);
+
+// Begins a run of the reader (one extraction or one walk of the directory): allocates the
+// input buffer, holds no stream, and places the directory's first block at
+// directory_position, the entries at the start of the staging area. -2 when the buffer
+// cannot be allocated.
+ResultCode begin_reading(uint8_t* staging, uint32_t directory_position);
+// Ends the run: releases the input buffer and the HistoryBuffer.
+void end_reading();

@@ -5,8 +5,8 @@
 #include "codec/code_tables.h"
 #include "codec/format.h"
 #include "codec/machine_word.h"
-#include "installer/install_state.h"
 #include "platform/fs.h"
+#include "state/install_state.h"
 
 namespace {
 

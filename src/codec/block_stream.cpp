@@ -7,11 +7,11 @@
 #include "codec/crc32.h"
 #include "codec/format.h"
 #include "codec/output_filter.h"
-#include "installer/install_state.h"
+#include "state/install_state.h"
 
-ResultCode grow_history(uint32_t base) {
+ResultCode grow_history(uint32_t base, uint32_t size) {
   ArchiveReader& r = archive_reader;
-  const uint32_t need = base + r.block_size;
+  const uint32_t need = base + size;
   if (need <= r.history_capacity) return kResultOk;
   void* grown = mem_resize(r.history, need + format::kHistorySlack);
   if (grown == nullptr) return kResultNoMemory;
@@ -44,10 +44,7 @@ void restart_stream(uint32_t key) {
     r.history = nullptr;
   }
   r.history_capacity = 0;
-  r.cursor = r.input_buffer;
-  r.input_end = r.input_buffer;
-  r.bit_offset = 0;
-  r.chunk_unread = 0;
+  reset_input();
 }
 
 // Loads and decodes the stream's next block behind the current one. block_size counts
@@ -83,9 +80,7 @@ ResultCode load_next_block() {
     // overwriting the end of the earlier output.
     keep_window(format::kMaxWindow);
   }
-  r.block_size = size;  // what grow_history makes room for
-  rc = grow_history(r.block_offset);
-  r.block_size = 0;
+  rc = grow_history(r.block_offset, size);
   if (rc < 0) return rc;
 
   rc = type == format::kBlockTypeCompressed ? decode_block(r.history, r.block_offset, size)

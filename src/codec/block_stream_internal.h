@@ -5,6 +5,6 @@
 
 #include "codec/result.h"
 
-// Makes room for block_size bytes at base in the HistoryBuffer (plus the slack every
+// Makes room for size bytes at base in the HistoryBuffer (plus the slack every
 // allocation keeps); -2 when it cannot grow.
-ResultCode grow_history(uint32_t base);
+ResultCode grow_history(uint32_t base, uint32_t size);

@@ -2,8 +2,8 @@
 
 #include "codec/archive_reader.h"
 #include "codec/format.h"
-#include "installer/install_state.h"
 #include "platform/fs.h"
+#include "state/install_state.h"
 
 namespace {
 
@@ -44,13 +44,17 @@ uint32_t unconsumed_input() {
   return r.cursor < end ? static_cast<uint32_t>(end - r.cursor) : 0;
 }
 
-void park_stream_input() {
+void reset_input() {
   ArchiveReader& r = archive_reader;
-  r.resume_position -= unconsumed_input();
   r.cursor = r.input_buffer;
   r.input_end = r.input_buffer;
   r.bit_offset = 0;
   r.chunk_unread = 0;
+}
+
+void park_stream_input() {
+  archive_reader.resume_position -= unconsumed_input();
+  reset_input();
 }
 
 ResultCode refill_input(bool next_chunk) {

@@ -20,6 +20,10 @@ ResultCode copy_stored(uint8_t* dest, uint32_t count);
 // Bytes loaded into the input buffer and not yet consumed by the cursor.
 uint32_t unconsumed_input();
 
+// Empties the input: the cursor stands at the buffer's start with nothing loaded, and no
+// bytes of a chunk are left to read, so a continuing refill finds none.
+void reset_input();
+
 // Sets the stream's input aside so that another reader may use the input buffer and
 // the file: resume_position then points at the next unconsumed byte of the stream and
 // the buffer holds nothing of it, so the stream's next chunk is read from there.

@@ -3,7 +3,7 @@
 #include "codec/archive_reader.h"
 #include "codec/crc32.h"
 #include "codec/format.h"
-#include "installer/install_state.h"
+#include "state/install_state.h"
 
 namespace {
 

@@ -8,6 +8,7 @@ using ResultCode = int32_t;
 enum : ResultCode {
   kResultOk = 0,
   kResultFileLayerFailure = -1,  // the file layer's -1, passed up unchanged; also "already shown"
+  kResultImageModified = -1,     // the self-check found the stub changed (the installer warns)
   kResultNoMemory = -2,
   kResultCannotCreate = -3,
   kResultCannotOpenSelf = -5,

@@ -4,10 +4,19 @@
 #include "archive/paths.h"
 #include "codec/archive_reader.h"
 #include "codec/crc32.h"
-#include "installer/install_state.h"
+#include "installer/messages.h"
 #include "installer/system.h"
 #include "platform/fs.h"
+#include "state/install_state.h"
 #include "ui/ui.h"
+
+void report_start_up_failure(ResultCode failure) {
+  if (failure == kResultImageModified) {
+    ui_message_box(nullptr, kModifiedInstallerText, kCaption, kMbIconExclamation | kMbOk);
+  } else {
+    report_error(nullptr, failure, nullptr, 0);
+  }
+}
 
 namespace {
 
@@ -29,11 +38,11 @@ int start_up(void* instance) {
     if (failure == kResultOk) failure = read_archive_header();
   }
   if (failure != kResultOk) {
-    report_error(nullptr, failure, nullptr, 0);
+    report_start_up_failure(failure);
     return 1;
   }
   if (archive_header.entry_count == 0) {
-    ui_message_box(nullptr, "Archive contains no files", kCaption, kMbOk);
+    ui_message_box(nullptr, kNoFilesText, kCaption, kMbOk);
     return 1;
   }
   return 0;

@@ -1,9 +1,9 @@
 // The proposed install folder, and the records an installation leaves behind.
 #include "archive/paths.h"
 #include "installer/install_sequence.h"
-#include "installer/install_state.h"
 #include "installer/system.h"
 #include "platform/fs.h"
+#include "state/install_state.h"
 
 namespace {
 

@@ -68,7 +68,3 @@ uint32_t fs_get_attributes(const char* path);
 int fs_set_attributes(const char* path, uint32_t attributes);
 int fs_delete(const char* path);
 int fs_create_folder(const char* path);
-
-// Reads from the installer's own file (ArchiveReader::archive_file) and keeps
-// ArchiveReader::file_position in step with the OS file pointer.
-int32_t archive_read(void* buffer, uint32_t count);

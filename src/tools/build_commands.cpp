@@ -1,13 +1,8 @@
 // zpx build and zpx wrap: pack a folder into an archive or installer, or put an existing
 // archive behind a stub.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +10,8 @@
 #include "builder/source_tree.h"
 #include "builder/stamp.h"
 #include "tools/commands.h"
+#include "tools/output_file.h"
+#include "ui/batch/output.h"
 
 namespace {
 
@@ -35,90 +32,11 @@ bool read_file(const std::string& path, std::vector<uint8_t>* data, std::string*
   const int saved = errno;
   std::fclose(f);
   if (failed) {
-    *error = path + ": cannot read: " + std::strerror(saved);
+    *error = path + ": cannot read: " + std::strerror(saved == 0 ? EIO : saved);
     return false;
   }
   return true;
 }
-
-// An output written to a temporary file beside it and renamed into place once complete,
-// so a failure never leaves a half-written output behind.
-class OutputFile {
- public:
-  explicit OutputFile(const std::string& path)
-      : path_(path), temporary_(path + ".partial-" + std::to_string(getpid())) {}
-  ~OutputFile() {
-    if (file_) std::fclose(file_);
-    if (!committed_) std::remove(temporary_.c_str());
-  }
-  bool open(std::string* error) {
-    file_ = std::fopen(temporary_.c_str(), "wb");
-    if (!file_) {
-      *error = path_ + ": cannot create: " + std::strerror(errno);
-      return false;
-    }
-    return true;
-  }
-  bool write(const uint8_t* data, size_t size) {
-    if (failed_) return false;
-    if (size && std::fwrite(data, 1, size, file_) != size) remember_failure();
-    return !failed_;
-  }
-  bool write_at(uint64_t offset, const uint8_t* data, size_t size) {
-    if (failed_) return false;
-    if (fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0) remember_failure();
-    if (!failed_ && std::fwrite(data, 1, size, file_) != size) remember_failure();
-    if (!failed_ && fseeko(file_, 0, SEEK_END) != 0) remember_failure();
-    return !failed_;
-  }
-  // Closes and renames into place; an installer (executable) gets the execute bits
-  // wherever it may be read.
-  bool commit(bool executable, std::string* error) {
-    if (!failed_ && std::fflush(file_) != 0) remember_failure();
-    if (std::fclose(file_) != 0) remember_failure();
-    file_ = nullptr;
-    if (!failed_ && executable) {
-      const mode_t mask = umask(0);
-      umask(mask);
-      chmod(temporary_.c_str(), 0777 & ~mask);
-    }
-    if (!failed_ && std::rename(temporary_.c_str(), path_.c_str()) != 0) remember_failure();
-    if (failed_) {
-      *error = path_ + ": cannot write: " + std::strerror(saved_errno_);
-      return false;
-    }
-    committed_ = true;
-    return true;
-  }
-  // The message for a failed write, once one has happened.
-  std::string failure() const { return path_ + ": cannot write: " + std::strerror(saved_errno_); }
-
- private:
-  void remember_failure() {
-    if (!failed_) saved_errno_ = errno;
-    failed_ = true;
-  }
-  std::string path_, temporary_;
-  FILE* file_ = nullptr;
-  bool failed_ = false, committed_ = false;
-  int saved_errno_ = 0;
-};
-
-bool write_output(const std::string& path, const std::vector<const std::vector<uint8_t>*>& pieces,
-                  std::string* error) {
-  OutputFile out(path);
-  if (!out.open(error)) return false;
-  for (const auto* piece : pieces) out.write(piece->data(), piece->size());
-  return out.commit(!pieces.empty() && !pieces.front()->empty(), error);
-}
-
-struct Arguments {
-  std::string output;
-  std::string stub;
-  std::string input;
-  int level = kDefaultLevel;
-  uint32_t threads = 0;  // 0: one per core
-};
 
 // A thread count of 1 to kMaxThreads.
 bool parse_threads(const std::string& text, uint32_t* threads) {
@@ -130,43 +48,9 @@ bool parse_threads(const std::string& text, uint32_t* threads) {
   return true;
 }
 
-bool parse_arguments(int argc, char** argv, bool allow_level, Arguments* a, std::string* error) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "-o" || arg == "--stub") {
-      if (i + 1 >= argc) {
-        *error = arg + " needs a value";
-        return false;
-      }
-      (arg == "-o" ? a->output : a->stub) = argv[++i];
-    } else if (allow_level && (arg == "-T" || arg == "--threads")) {
-      if (i + 1 >= argc || !parse_threads(argv[i + 1], &a->threads)) {
-        *error = arg + " needs a thread count from 1 to " + std::to_string(builder::kMaxThreads);
-        return false;
-      }
-      ++i;
-    } else if (allow_level && arg.size() == 2 && arg[0] == '-' && arg[1] >= '1' && arg[1] <= '9') {
-      a->level = arg[1] - '0';
-    } else if (!arg.empty() && arg[0] == '-') {
-      *error = "unknown option " + arg;
-      return false;
-    } else if (a->input.empty()) {
-      a->input = arg;
-    } else {
-      *error = "more than one input given";
-      return false;
-    }
-  }
-  if (a->output.empty() || a->input.empty()) {
-    *error = "an output (-o) and an input are needed";
-    return false;
-  }
-  return true;
-}
-
 int fail(const std::string& message) {
-  std::fprintf(stderr, "zpx: %s\n", message.c_str());
-  return 1;
+  print_error("%s", shown(message).c_str());
+  return kExitFailed;
 }
 
 // Reads and stamps the stub; an installer is the stub followed directly by the archive.
@@ -180,75 +64,138 @@ bool load_stub(const std::string& path, std::vector<uint8_t>* stub, std::string*
   return true;
 }
 
+// Opens OUT, the first thing a command does, so that a wrong OUT costs no packing.
+bool open_output(const CommandLine& line, OutputFile* out, std::string* error) {
+  if (!out->open(*line.value("--output"), line.has("--force"), error)) return false;
+  set_data_on_stdout(out->to_stdout());
+  return true;
+}
+
+bool write_and_commit(OutputFile* out, const std::vector<uint8_t>& stub,
+                      const std::vector<uint8_t>& archive, std::string* error) {
+  return out->write(stub.data(), stub.size(), error) &&
+         out->write(archive.data(), archive.size(), error) && out->commit(!stub.empty(), error);
+}
+
+std::string output_name(const CommandLine& line) {
+  const std::string& path = *line.value("--output");
+  return path == "-" ? "standard output" : shown(path);
+}
+
 }  // namespace
 
-int zpx_build(int argc, char** argv) {
-  Arguments a;
-  std::string error;
-  if (!parse_arguments(argc, argv, true, &a, &error))
-    return fail(error + "\nusage: zpx build -o OUT [--stub STUB] [-1 .. -9] [-T N] DIR");
+int zpx_build(const CommandSpec& spec, const CommandLine& line) {
+  if (!line.has("--output")) return usage_error(spec, "an output (-o OUT) is needed");
+  if (line.operands.size() != 1) {
+    return usage_error(spec, line.operands.empty() ? "a folder to pack (DIR) is needed"
+                                                   : "more than one folder given");
+  }
+  int level = kDefaultLevel;
+  if (const std::string* given = line.value("--level")) {
+    if (given->size() != 1 || (*given)[0] < '1' || (*given)[0] > '9')
+      return usage_error(spec, "the level is a digit from 1 to 9");
+    level = (*given)[0] - '0';
+  }
+  uint32_t threads = 0;  // 0: one per core
+  if (const std::string* given = line.value("--threads")) {
+    if (!parse_threads(*given, &threads)) {
+      return usage_error(spec, line.spelling("--threads") + " needs a thread count from 1 to " +
+                                   std::to_string(builder::kMaxThreads));
+    }
+  }
+  const std::string& input = line.operands[0];
   const auto started = std::chrono::steady_clock::now();
+
+  OutputFile out;
+  std::string error;
+  if (!open_output(line, &out, &error)) return fail(error);
   std::vector<uint8_t> stub;
-  if (!a.stub.empty() && !load_stub(a.stub, &stub, &error)) return fail(error);
+  if (const std::string* stub_path = line.value("--stub")) {
+    if (!load_stub(*stub_path, &stub, &error)) return fail(error);
+  }
+
+  builder::ScanOptions scan;
+  scan.excludes = line.values("--exclude");
+  scan.skip = out.own_files();
+  builder::ScanReport report;
   std::vector<builder::SourceEntry> entries;
-  if (!builder::scan_tree(a.input, &entries, &error)) return fail(error);
-  if (entries.empty()) return fail(a.input + ": the folder is empty; there is nothing to pack");
+  if (!builder::scan_tree(input, scan, &entries, &report, &error)) return fail(error);
+  for (const std::string& skipped : report.skipped) {
+    print_warning("%s; skipped", shown(skipped).c_str());
+  }
+  if (entries.empty()) return fail(input + ": the folder is empty; there is nothing to pack");
+  for (const builder::SourceEntry& e : entries) {
+    print_detail("%s%s", shown(e.name).c_str(), e.folder ? "\\" : "");
+  }
 
   builder::PackOptions options;
-  options.level = a.level;
-  options.threads = a.threads;
-  const bool terminal = isatty(STDERR_FILENO) != 0;
-  if (terminal) {
-    options.progress = [](uint64_t done, uint64_t total) {
-      const int width = 40;
-      const int filled = total ? static_cast<int>(done * width / total) : width;
-      std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
-                   width - filled, "", total ? static_cast<int>(done * 100 / total) : 100);
-      std::fflush(stderr);
-    };
-  }
-  // The archive goes to the output as it is made, behind the stub.
-  OutputFile out(a.output);
-  if (!out.open(&error)) return fail(error);
-  out.write(stub.data(), stub.size());
-  builder::ArchiveSink sink;
-  sink.write = [&](const uint8_t* data, size_t n) { return out.write(data, n); };
-  sink.rewrite_header = [&](const uint8_t* header, size_t n) {
-    return out.write_at(stub.size(), header, n);
+  options.level = level;
+  options.threads = threads;
+  progress_start(0, true);
+  options.progress = [](uint64_t done, uint64_t total) {
+    progress_set_total(total);
+    progress_update(done, "");
   };
   builder::PackStats stats;
-  const bool packed = builder::write_archive(entries, options, sink, &stats, &error);
-  if (terminal) std::fprintf(stderr, "\r%*s\r", 60, "");
-  if (!packed) return fail(error == "cannot write" ? out.failure() : error);
-  if (!out.commit(!stub.empty(), &error)) return fail(error);
+  bool packed;
+  if (out.to_stdout()) {
+    // A pipe cannot take the header again at the end: the archive is made in memory.
+    std::vector<uint8_t> archive;
+    packed = builder::build_archive(entries, options, &archive, &stats, &error);
+    progress_end();
+    if (packed && !write_and_commit(&out, stub, archive, &error)) return fail(error);
+  } else {
+    // The archive goes to the output as it is made, behind the stub.
+    std::string write_error;
+    builder::ArchiveSink sink;
+    sink.write = [&](const uint8_t* data, size_t n) { return out.write(data, n, &write_error); };
+    sink.rewrite_header = [&](const uint8_t* header, size_t n) {
+      return out.write_at(stub.size(), header, n, &write_error);
+    };
+    packed = out.write(stub.data(), stub.size(), &write_error) &&
+             builder::write_archive(entries, options, sink, &stats, &error);
+    progress_end();
+    if (!packed && !write_error.empty()) error = write_error;
+    if (packed && !out.commit(!stub.empty(), &error)) return fail(error);
+  }
+  if (!packed) return fail(error);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   const uint64_t total = stats.bytes_out + stub.size();
-  std::printf(
-      "%s: %u files, %u folders, %llu bytes in, %llu bytes out (archive %llu), "
-      "ratio %.2f%%, %.2f s\n",
-      a.output.c_str(), stats.files, stats.folders, static_cast<unsigned long long>(stats.bytes_in),
-      static_cast<unsigned long long>(total), static_cast<unsigned long long>(stats.bytes_out),
+  std::string skipped;
+  if (!report.skipped.empty()) skipped += ", " + std::to_string(report.skipped.size()) + " skipped";
+  if (report.excluded != 0) skipped += ", " + std::to_string(report.excluded) + " excluded";
+  print_result(
+      "%s: %u files, %u folders%s, %llu bytes in, %llu bytes out (archive %llu), "
+      "ratio %.2f%%, %.2f s",
+      output_name(line).c_str(), stats.files, stats.folders, skipped.c_str(),
+      static_cast<unsigned long long>(stats.bytes_in), static_cast<unsigned long long>(total),
+      static_cast<unsigned long long>(stats.bytes_out),
       stats.bytes_in
           ? 100.0 * static_cast<double>(stats.bytes_out) / static_cast<double>(stats.bytes_in)
           : 0.0,
       seconds);
-  return 0;
+  return kExitOk;
 }
 
-int zpx_wrap(int argc, char** argv) {
-  Arguments a;
+int zpx_wrap(const CommandSpec& spec, const CommandLine& line) {
+  if (!line.has("--stub")) return usage_error(spec, "a stub (--stub STUB) is needed");
+  if (!line.has("--output")) return usage_error(spec, "an output (-o OUT) is needed");
+  if (line.operands.size() != 1) {
+    return usage_error(spec, line.operands.empty() ? "an archive (ARCHIVE) is needed"
+                                                   : "more than one archive given");
+  }
+  const std::string& input = line.operands[0];
+  OutputFile out;
   std::string error;
-  if (!parse_arguments(argc, argv, false, &a, &error) || a.stub.empty())
-    return fail((error.empty() ? std::string("a stub (--stub) is needed") : error) +
-                "\nusage: zpx wrap --stub STUB -o OUT ARCHIVE");
+  if (!open_output(line, &out, &error)) return fail(error);
   std::vector<uint8_t> stub, archive;
-  if (!load_stub(a.stub, &stub, &error)) return fail(error);
-  if (!read_file(a.input, &archive, &error)) return fail(error);
+  if (!load_stub(*line.value("--stub"), &stub, &error)) return fail(error);
+  if (!read_file(input, &archive, &error)) return fail(error);
   if (archive.size() < 42 || std::memcmp(archive.data(), "ZPX\n", 4) != 0)
-    return fail(a.input + ": not an archive (no archive header at its start)");
-  if (!write_output(a.output, {&stub, &archive}, &error)) return fail(error);
-  std::printf("%s: stub %zu bytes + archive %zu bytes\n", a.output.c_str(), stub.size(),
-              archive.size());
-  return 0;
+    return fail(input + ": not an archive (no archive header at its start)");
+  if (!write_and_commit(&out, stub, archive, &error)) return fail(error);
+  print_result("%s: stub %zu bytes + archive %zu bytes", output_name(line).c_str(), stub.size(),
+               archive.size());
+  return kExitOk;
 }

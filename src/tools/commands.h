@@ -1,9 +1,11 @@
-// The zpx commands, one function each, called with the arguments after the command name
-// (argv[0] is the command name itself). Each returns the process exit code.
+// The zpx commands, one function each, called with the parsed command line. Each returns
+// the process exit status (tools/cli.h).
 #pragma once
 
-int zpx_build(int argc, char** argv);
-int zpx_wrap(int argc, char** argv);
-int zpx_list(int argc, char** argv);
-int zpx_test(int argc, char** argv);
-int zpx_extract(int argc, char** argv);
+#include "tools/cli.h"
+
+int zpx_build(const CommandSpec& spec, const CommandLine& line);
+int zpx_wrap(const CommandSpec& spec, const CommandLine& line);
+int zpx_list(const CommandSpec& spec, const CommandLine& line);
+int zpx_test(const CommandSpec& spec, const CommandLine& line);
+int zpx_extract(const CommandSpec& spec, const CommandLine& line);

@@ -1,15 +1,18 @@
 // zpx list, test and extract: the installer's own reader, directory walk and driver,
 // run on an installer or a bare archive named on the command line.
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "archive/directory.h"
@@ -20,25 +23,17 @@
 #include "codec/block_stream.h"
 #include "codec/crc32.h"
 #include "codec/format.h"
-#include "installer/install_state.h"
+#include "installer/messages.h"
 #include "platform/fs.h"
 #include "platform/posix/os_error.h"
 #include "platform/posix/path_map.h"
+#include "state/install_state.h"
 #include "tools/commands.h"
 #include "ui/batch/batch.h"
+#include "ui/batch/output.h"
 #include "ui/ui.h"
 
 namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-
-constexpr char kModifiedWarning[] =
-    "This installer has been modified. An error may have occurred during downloading, or "
-    "your computer may have a virus. Make sure your virus scanner is the latest version, and "
-    "check your computer for viruses. You will need to download this installer again.";
-constexpr char kNoFiles[] = "Archive contains no files";
 
 // The file named on the command line, opened as the installer opens its own file.
 struct Source {
@@ -48,15 +43,6 @@ struct Source {
   uint32_t stub_length = 0;
   bool stub_intact = true;
 };
-
-int usage(const char* command) {
-  if (std::strcmp(command, "extract") == 0) {
-    std::fputs("usage: zpx extract FILE [-d DIR] [--overwrite] [--ignore-stub]\n", stderr);
-  } else {
-    std::fprintf(stderr, "usage: zpx %s FILE\n", command);
-  }
-  return kExitUsage;
-}
 
 bool read_at(int fd, uint64_t offset, void* buffer, size_t count) {
   size_t done = 0;
@@ -97,36 +83,34 @@ bool find_integrity_record(int fd, uint64_t size, IntegrityRecord* record) {
   return false;
 }
 
-// The self-check of the installer image, done on the named file.
-bool stub_intact(int fd, const IntegrityRecord& record) {
-  std::vector<uint8_t> stub(record.stub_length);
-  if (!read_at(fd, 0, stub.data(), stub.size())) return false;
-  std::memset(&stub[record.crc_field_offset], 0, 4);
-  return crc_update(stub.data(), static_cast<uint32_t>(stub.size()), 0xFFFFFFFFu) ==
-         record.expected_crc;
-}
-
 // Opens the file, finds the archive in it and reads the archive header. Reports what
 // goes wrong on standard error; false then.
-bool open_source(const char* path, Source* source) {
-  source->path = path;
+bool open_source(const std::string& path_text, Source* source) {
+  const char* path = path_text.c_str();
+  source->path = path_text;
   const char* base_name = std::strrchr(path, '/');
   base_name = base_name != nullptr ? base_name + 1 : path;
   text_copy(install_state.module_name, kWorkPathSize, base_name);
+  const std::string name = shown(path_text);
 
   // Without blocking, so that a FIFO is refused rather than waited on: only a regular
   // file can hold an archive.
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    last_os_error = fd < 0 ? windows_error_from_errno(errno, path) : kErrorAccessDenied;
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    print_error("Cannot open %s: %s", name.c_str(), std::strerror(errno));
     if (fd >= 0) close(fd);
-    report_error(nullptr, kResultCannotOpenSelf, path, 0);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    print_error("Cannot open %s: %s", name.c_str(),
+                S_ISDIR(st.st_mode) ? "it is a folder" : "not a regular file");
+    close(fd);
     return false;
   }
   source->size = static_cast<uint64_t>(st.st_size);
   if (source->size > 0xFFFFFFFFu) {
-    std::fprintf(stderr, "%s is too large for an archive (4 GiB or more)\n", path);
+    print_error("%s: too large for an archive (4 GiB or more)", name.c_str());
     close(fd);
     return false;
   }
@@ -140,24 +124,25 @@ bool open_source(const char* path, Source* source) {
   } else {
     IntegrityRecord record{};
     if (!find_integrity_record(fd, source->size, &record)) {
-      std::fprintf(stderr, "%s is neither a Zarpex archive nor a Zarpex installer\n", path);
+      print_error("%s: neither a Zarpex archive nor a Zarpex installer", name.c_str());
       return false;
     }
     source->installer = true;
     source->stub_length = record.stub_length;
-    source->stub_intact = stub_intact(fd, record);
+    // The installer's own self-check, run on the record found in the file.
+    source->stub_intact = check_image(record) == kResultOk;
   }
   archive_reader.archive_base = source->stub_length;
 
   const uint32_t position = fs_seek(fd, static_cast<int32_t>(source->stub_length), kFileBegin);
   if (position == kSeekFailed) {
-    report_error(nullptr, kResultReadFailed, path, 0);
+    print_error("Cannot read %s: %s", name.c_str(), std::strerror(errno));
     return false;
   }
   archive_reader.file_position = position;
   if (archive_read(&archive_header, sizeof archive_header) !=
       static_cast<int32_t>(sizeof archive_header)) {
-    report_error(nullptr, kResultShortRead, path, 0);
+    print_error("%s: archive truncated: the file ends inside the archive header", name.c_str());
     return false;
   }
   return true;
@@ -172,18 +157,8 @@ class DirectoryWalk {
   DirectoryWalk& operator=(const DirectoryWalk&) = delete;
 
   ResultCode start() {
-    archive_reader.input_buffer = static_cast<uint8_t*>(mem_alloc(format::kInputBufferSize));
-    if (archive_reader.input_buffer == nullptr) return kResultNoMemory;
-    archive_reader.history = nullptr;
-    archive_reader.history_capacity = 0;
-    archive_reader.stream_start = -1;
-    archive_reader.entry_read_pointer = staging_.data();
-    archive_reader.entry_end_pointer = staging_.data();
-    const uint32_t directory = archive_reader.archive_base + archive_header.directory_offset;
-    archive_reader.directory_position = directory;
-    archive_reader.file_position = directory;
-    fs_seek(archive_reader.archive_file, static_cast<int32_t>(directory), kFileBegin);
-    return kResultOk;
+    return begin_reading(staging_.data(),
+                         archive_reader.archive_base + archive_header.directory_offset);
   }
 
   // The next entry; its name is copied out and terminated.
@@ -195,26 +170,11 @@ class DirectoryWalk {
     return kResultOk;
   }
 
-  void finish() {
-    if (archive_reader.history != nullptr) mem_free(archive_reader.history);
-    if (archive_reader.input_buffer != nullptr) mem_free(archive_reader.input_buffer);
-    archive_reader.history = nullptr;
-    archive_reader.history_capacity = 0;
-    archive_reader.input_buffer = nullptr;
-  }
+  void finish() { end_reading(); }
 
  private:
   std::vector<uint8_t> staging_;
 };
-
-// A name as stored, fit for a terminal: control bytes are shown as '?'.
-std::string printable(const std::string& name) {
-  std::string out = name;
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return out;
-}
 
 // Where the archive's data end in the file: the file's end. This is the one place that
 // says so.
@@ -247,11 +207,11 @@ class StructureCheck {
   }
 
   void entry(const EntryRecord& entry, const std::string& name) {
-    if (!names_.insert(name).second) problem("two entries are named " + printable(name));
+    if (!names_.insert(name).second) problem("two entries are named " + shown(name));
     if (!(entry.flags & format::kFlagFolder) &&
         (entry.stream_offset < format::kHeaderSize ||
          entry.stream_offset >= archive_header.directory_offset)) {
-      problem("the stream of " + printable(name) + " lies outside the data area");
+      problem("the stream of " + shown(name) + " lies outside the data area");
     }
   }
 
@@ -269,7 +229,7 @@ class StructureCheck {
 
   // Prints each mismatch; true when there was none.
   bool report() const {
-    for (const std::string& p : problems_) std::fprintf(stderr, "Structure: %s\n", p.c_str());
+    for (const std::string& p : problems_) print_error("Structure: %s", p.c_str());
     return problems_.empty();
   }
 
@@ -307,222 +267,417 @@ const char* flags_text(uint8_t flags) {
   return "file";
 }
 
+// "2001-02-03T04:05:06": the stored local time in ISO 8601; "null" for none.
+std::string iso_time(uint16_t date, uint16_t time) {
+  if (date == 0) return "null";
+  char text[32];
+  std::snprintf(text, sizeof text, "\"%04u-%02u-%02uT%02u:%02u:%02u\"", (date >> 9) + 1980u,
+                (date >> 5) & 0x0Fu, date & 0x1Fu, (time >> 11) & 0x1Fu, (time >> 5) & 0x3Fu,
+                (time & 0x1Fu) * 2);
+  return text;
+}
+
+// A JSON string. Names are bytes of the ANSI code page: valid UTF-8 passes, any other byte
+// is taken as Latin-1.
+std::string json_string(const std::string& text) {
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c == 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      const std::string rest = text.substr(i, 4);
+      const std::string one = shown(rest.substr(0, 1 + (c >= 0xC0) + (c >= 0xE0) + (c >= 0xF0)));
+      if (one.find('?') == std::string::npos && one.size() > 1) {
+        out += one;
+        i += one.size() - 1;
+      } else {
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\u%04x", c);
+        out += escape;
+      }
+    }
+  }
+  return out + "\"";
+}
+
+std::string json_attributes(uint16_t attributes) {
+  std::string out = "[";
+  const std::pair<uint16_t, const char*> names[] = {{kAttributeReadOnly, "read-only"},
+                                                    {kAttributeHidden, "hidden"},
+                                                    {kAttributeSystem, "system"},
+                                                    {0x20, "archive"}};
+  for (const auto& [bit, name] : names) {
+    if (attributes & bit) out += std::string(out.size() > 1 ? ", " : "") + "\"" + name + "\"";
+  }
+  return out + "]";
+}
+
 void describe(const Source& source) {
+  const std::string name = shown(source.path);
   if (source.installer) {
-    std::printf("%s: installer, stub of %u bytes, archive at offset %u, %u entries\n",
-                source.path.c_str(), source.stub_length, source.stub_length,
-                archive_header.entry_count);
+    print_result("%s: installer, stub of %u bytes, archive at offset %u, %u entries", name.c_str(),
+                 source.stub_length, source.stub_length, archive_header.entry_count);
   } else {
-    std::printf("%s: archive, %u entries\n", source.path.c_str(), archive_header.entry_count);
+    print_result("%s: archive, %u entries", name.c_str(), archive_header.entry_count);
   }
 }
 
-// Splits the command's arguments into the file and the options it allows.
-struct Arguments {
-  const char* file = nullptr;
-  const char* folder = nullptr;
-  bool overwrite = false;
-  bool ignore_stub = false;
+// What a damaged directory means for a summary: the file is cut short, or its
+// directory does not decode.
+std::string directory_damage(const Source& source) {
+  const uint64_t end = static_cast<uint64_t>(source.stub_length) + archive_header.archive_length;
+  return archive_header.archive_length != 0 && end > source.size ? "archive truncated"
+                                                                 : "directory damaged";
+}
+
+// Every entry of the directory, read ahead of a run.
+struct ListedEntry {
+  EntryRecord record;
+  std::string name;  // as stored
 };
 
-bool parse_arguments(int argc, char** argv, bool extract_options, Arguments* out) {
-  for (int i = 0; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (extract_options && std::strcmp(arg, "-d") == 0 && i + 1 < argc && out->folder == nullptr) {
-      out->folder = argv[++i];
-    } else if (extract_options && std::strcmp(arg, "--overwrite") == 0) {
-      out->overwrite = true;
-    } else if (extract_options && std::strcmp(arg, "--ignore-stub") == 0) {
-      out->ignore_stub = true;
-    } else if (arg[0] == '-' && arg[1] != '\0') {
-      return false;
-    } else if (out->file == nullptr) {
-      out->file = arg;
-    } else {
-      return false;
+ResultCode read_directory(std::vector<ListedEntry>* entries, StructureCheck* structure = nullptr) {
+  DirectoryWalk walk;
+  ResultCode result = walk.start();
+  for (uint32_t i = 0; result == kResultOk && i < archive_header.entry_count; ++i) {
+    ListedEntry e;
+    result = walk.next(&e.record, &e.name);
+    if (result < 0) break;
+    if (structure != nullptr) structure->entry(e.record, e.name);
+    entries->push_back(std::move(e));
+  }
+  if (structure != nullptr && result == kResultOk) structure->directory_end();
+  return result;
+}
+
+// The entries a list of names and shell patterns chooses: those matched, everything in a
+// matched folder, and the folders that lead to them. Names compare with '/' for '\'.
+class EntryChoice {
+ public:
+  explicit EntryChoice(const std::vector<std::string>& patterns) {
+    for (std::string p : patterns) {
+      std::replace(p.begin(), p.end(), '\\', '/');
+      while (p.size() > 2 && p.compare(0, 2, "./") == 0) p.erase(0, 2);
+      while (p.size() > 1 && p.back() == '/') p.pop_back();
+      patterns_.push_back(p);
+    }
+    matched_.assign(patterns_.size(), false);
+  }
+
+  // Decides for every entry; the names chosen are kept.
+  void choose(const std::vector<ListedEntry>& entries) {
+    std::vector<std::string> folders;  // matched folders, '/' form
+    for (const ListedEntry& e : entries) {
+      std::string name = e.name;
+      std::replace(name.begin(), name.end(), '\\', '/');
+      bool take = false;
+      for (const std::string& folder : folders) {
+        if (name.size() > folder.size() && name.compare(0, folder.size(), folder) == 0 &&
+            name[folder.size()] == '/') {
+          take = true;
+        }
+      }
+      for (size_t i = 0; i < patterns_.size(); ++i) {
+        const std::string& p = patterns_[i];
+        const bool under =
+            name.size() > p.size() && name.compare(0, p.size(), p) == 0 && name[p.size()] == '/';
+        if (fnmatch(p.c_str(), name.c_str(), 0) == 0 || under) {
+          matched_[i] = true;
+          take = true;
+          if (!under && (e.record.flags & format::kFlagFolder)) folders.push_back(name);
+        }
+      }
+      if (!take) continue;
+      chosen_.insert(e.name);
+      // The folders above it, so that its folder exists before it is written.
+      for (size_t at = e.name.find('\\'); at != std::string::npos; at = e.name.find('\\', at + 1))
+        chosen_.insert(e.name.substr(0, at));
     }
   }
-  return out->file != nullptr;
+
+  bool chosen(const std::string& name) const { return chosen_.count(name) != 0; }
+  // The patterns that matched nothing.
+  std::vector<std::string> unmatched() const {
+    std::vector<std::string> out;
+    for (size_t i = 0; i < patterns_.size(); ++i) {
+      if (!matched_[i]) out.push_back(patterns_[i]);
+    }
+    return out;
+  }
+
+ private:
+  std::vector<std::string> patterns_;
+  std::vector<bool> matched_;
+  std::unordered_set<std::string> chosen_;
+};
+
+// Set while zpx extract runs the driver.
+const EntryChoice* active_choice = nullptr;
+
+bool choose_entry(const EntryRecord& entry, const char* name) {
+  if (active_choice != nullptr && !active_choice->chosen(name)) return false;
+  batch_entry(entry.size, entry.stream_offset, (entry.flags & format::kFlagFolder) != 0);
+  return true;
 }
 
 }  // namespace
 
-int zpx_list(int argc, char** argv) {
-  Arguments args;
-  if (!parse_arguments(argc - 1, argv + 1, false, &args)) return usage("list");
+int zpx_list(const CommandSpec& spec, const CommandLine& line) {
+  if (line.operands.size() != 1) {
+    return usage_error(spec, line.operands.empty() ? "a file (FILE) is needed" : "one file only");
+  }
+  const bool json = line.has("--json");
   Source source;
-  if (!open_source(args.file, &source)) return kExitFailed;
-  describe(source);
-  if (!source.stub_intact) {
-    std::printf("The stub fails its self-check: the installer would refuse to run.\n");
-  }
-  std::printf("%-4s  %-6s  %10s  %-19s  %-19s  %-8s  %s\n", "Attr", "Kind", "Size", "Modified",
-              "Created", "CRC-32", "Name");
+  if (!open_source(line.operands[0], &source)) return kExitFailed;
+  std::vector<ListedEntry> entries;
+  const ResultCode result = read_directory(&entries);
 
-  DirectoryWalk walk;
-  ResultCode result = walk.start();
-  uint32_t files = 0, folders = 0;
-  uint64_t bytes = 0;
-  for (uint32_t i = 0; result == kResultOk && i < archive_header.entry_count; ++i) {
-    EntryRecord entry;
-    std::string name;
-    result = walk.next(&entry, &name);
-    if (result < 0) break;
-    if (entry.flags & format::kFlagFolder) {
-      ++folders;
-      std::printf("%-4s  %-6s  %10s  %-19s  %-19s  %-8s  %s\n",
-                  attribute_text(entry.attributes).c_str(), flags_text(entry.flags), "", "", "", "",
-                  printable(name).c_str());
-    } else {
-      ++files;
-      bytes += entry.size;
-      std::printf("%-4s  %-6s  %10u  %-19s  %-19s  %08x  %s\n",
-                  attribute_text(entry.attributes).c_str(), flags_text(entry.flags), entry.size,
-                  dos_time_text(entry.write_date, entry.write_time).c_str(),
-                  dos_time_text(entry.creation_date, entry.creation_time).c_str(), entry.crc,
-                  printable(name).c_str());
+  if (json) {
+    std::printf("[");
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const EntryRecord& r = entries[i].record;
+      const bool folder = (r.flags & format::kFlagFolder) != 0;
+      std::printf(
+          "%s\n  {\"name\": %s, \"kind\": \"%s\", \"size\": %u, \"modified\": %s, "
+          "\"created\": %s, \"attributes\": %s, \"crc32\": %s, \"stream_offset\": %u, "
+          "\"stream_position\": %u}",
+          i == 0 ? "" : ",", json_string(entries[i].name).c_str(), flags_text(r.flags),
+          folder ? 0 : r.size, iso_time(r.write_date, r.write_time).c_str(),
+          iso_time(r.creation_date, r.creation_time).c_str(), json_attributes(r.attributes).c_str(),
+          folder ? "null"
+                 : ("\"" +
+                    [&] {
+                      char hex[9];
+                      std::snprintf(hex, sizeof hex, "%08x", r.crc);
+                      return std::string(hex);
+                    }() +
+                    "\"")
+                       .c_str(),
+          r.stream_offset, r.stream_position);
     }
+    std::printf("%s]\n", entries.empty() ? "" : "\n");
+  } else {
+    describe(source);
+    if (!source.stub_intact) {
+      print_result("The stub fails its self-check: the installer would refuse to run.");
+    }
+    std::printf("%-4s  %-6s  %10s  %-19s  %-19s  %-8s  %s\n", "Attr", "Kind", "Size", "Modified",
+                "Created", "CRC-32", "Name");
+    uint32_t files = 0, folders = 0;
+    uint64_t bytes = 0;
+    for (const ListedEntry& e : entries) {
+      const EntryRecord& r = e.record;
+      if (r.flags & format::kFlagFolder) {
+        ++folders;
+        std::printf("%-4s  %-6s  %10s  %-19s  %-19s  %-8s  %s\n",
+                    attribute_text(r.attributes).c_str(), flags_text(r.flags), "", "", "", "",
+                    shown(e.name).c_str());
+      } else {
+        ++files;
+        bytes += r.size;
+        std::printf(
+            "%-4s  %-6s  %10u  %-19s  %-19s  %08x  %s\n", attribute_text(r.attributes).c_str(),
+            flags_text(r.flags), r.size, dos_time_text(r.write_date, r.write_time).c_str(),
+            dos_time_text(r.creation_date, r.creation_time).c_str(), r.crc, shown(e.name).c_str());
+      }
+    }
+    std::printf("%u file(s), %u folder(s), %llu bytes\n", files, folders,
+                static_cast<unsigned long long>(bytes));
   }
-  walk.finish();
-  std::printf("%u file(s), %u folder(s), %llu bytes\n", files, folders,
-              static_cast<unsigned long long>(bytes));
   std::fflush(stdout);
   if (result < 0) {
-    report_error(nullptr, result, nullptr, 0);
+    print_error("%s: %s: %zu of %u entries could be read", shown(source.path).c_str(),
+                directory_damage(source).c_str(), entries.size(), archive_header.entry_count);
     return kExitFailed;
   }
   return kExitOk;
 }
 
-int zpx_test(int argc, char** argv) {
-  Arguments args;
-  if (!parse_arguments(argc - 1, argv + 1, false, &args)) return usage("test");
+int zpx_test(const CommandSpec& spec, const CommandLine& line) {
+  if (line.operands.size() != 1) {
+    return usage_error(spec, line.operands.empty() ? "a file (FILE) is needed" : "one file only");
+  }
   Source source;
-  if (!open_source(args.file, &source)) return kExitFailed;
-  uint32_t failures = 0;
-  if (!source.stub_intact) {
-    std::fprintf(stderr, "%s\n", kModifiedWarning);
-    ++failures;
-  }
+  if (!open_source(line.operands[0], &source)) return kExitFailed;
+  const std::string file = shown(source.path);
+  if (!source.stub_intact) print_error("%s", kModifiedInstallerText);
   if (archive_header.entry_count == 0) {
-    std::fprintf(stderr, "%s\n", kNoFiles);
-    return failures != 0 ? kExitFailed : kExitOk;
+    print_note("%s", kNoFilesText);
+    return source.stub_intact ? kExitOk : kExitFailed;
   }
-  batch_begin(0);
 
+  std::vector<ListedEntry> entries;
   StructureCheck structure(source);
-  DirectoryWalk walk;
+  const ResultCode directory = read_directory(&entries, &structure);
+  BatchSettings settings;
+  for (const ListedEntry& e : entries) {
+    if (e.record.flags & format::kFlagFolder) continue;
+    ++settings.files;
+    settings.bytes += e.record.size;
+  }
+  batch_begin(settings);
+
+  DirectoryWalk walk;  // sets the reader up for decoding
   ResultCode result = walk.start();
-  uint32_t tested = 0;
-  uint32_t walked = 0;
-  for (uint32_t i = 0; result == kResultOk && i < archive_header.entry_count; ++i) {
+  uint32_t tested = 0, failures = 0;
+  uint64_t bytes_done = 0;
+  for (const ListedEntry& e : entries) {
+    if (result < 0) break;
     drain_messages();
     if (install_state.cancel_requested) break;
-    EntryRecord entry;
-    std::string name;
-    result = walk.next(&entry, &name);
-    if (result < 0) break;
-    ++walked;
-    structure.entry(entry, name);
+    const EntryRecord& entry = e.record;
     if (entry.flags & format::kFlagFolder) continue;
     ++tested;
+    progress_update(bytes_done, e.name);
+    bytes_done += entry.size;
+    batch_entry(entry.size, entry.stream_offset, false);
     ResultCode outcome = extract_stream(kNoFile, entry.stream_offset, entry.stream_position,
                                         entry.size, entry.flags);
     if (outcome == kResultOk && archive_reader.running_crc != entry.crc) outcome = kResultDamaged;
     if (outcome == kResultOk) {
-      std::printf("OK      %s\n", printable(name).c_str());
+      print_detail("OK      %s", shown(e.name).c_str());
       continue;
     }
     if (outcome == kResultCancelled) break;
     ++failures;
-    std::printf("FAILED  %s\n", printable(name).c_str());
-    std::fflush(stdout);
+    print_detail("FAILED  %s", shown(e.name).c_str());
     // As in the installer: damaged contents let the run go on, anything else stops it.
-    const std::string shown = printable(name);
-    if (report_error(nullptr, outcome, shown.c_str(), outcome == kResultDamaged) != 0) break;
+    text_copy(install_state.install_folder, kPathBufferSize, e.name.c_str());
+    const int stop =
+        report_error(nullptr, outcome, install_state.install_folder, outcome == kResultDamaged);
+    install_state.install_folder[0] = '\0';
+    if (stop != 0) break;
   }
-  if (result == kResultOk && walked == archive_header.entry_count) structure.directory_end();
   walk.finish();
-  std::fflush(stdout);
-  if (result < 0) {
-    ++failures;
-    report_error(nullptr, result, nullptr, 0);
-  } else if (!structure.report()) {
-    ++failures;
-    report_error(nullptr, kResultDamaged, nullptr, 0);
-  }
   batch_end();
   if (batch_interrupted()) return kExitFailed;
-  if (failures == 0) {
-    std::printf("%u files tested, no errors\n", tested);
-    return kExitOk;
+  if (directory == kResultOk && !structure.report()) {
+    // What the packer writes disagrees with the file: the directory may have been changed.
+    ++failures;
+    install_state.install_folder[0] = '\0';
+    report_error(nullptr, kResultDamaged, nullptr, 0);
   }
-  std::fprintf(stderr, "%u of %u files failed the test\n", failures, tested);
-  return kExitFailed;
+
+  const uint32_t files = settings.files;
+  std::string summary = source.stub_intact ? "" : "stub modified; ";
+  if (directory < 0) {
+    summary += directory_damage(source) + ": " + std::to_string(entries.size()) + " of " +
+               std::to_string(archive_header.entry_count) + " entries could be read";
+    if (failures != 0) summary += ", " + std::to_string(failures) + " of their files failed";
+    print_error("%s: %s", file.c_str(), summary.c_str());
+    return kExitFailed;
+  }
+  if (failures != 0) {
+    print_error("%s: %s%u of %u files failed the test", file.c_str(), summary.c_str(), failures,
+                files);
+    return kExitFailed;
+  }
+  if (!source.stub_intact) {
+    print_error("%s: stub modified; %u files OK", file.c_str(), tested);
+    return kExitFailed;
+  }
+  print_result("%u files tested, no errors", tested);
+  return kExitOk;
 }
 
-int zpx_extract(int argc, char** argv) {
-  Arguments args;
-  if (!parse_arguments(argc - 1, argv + 1, true, &args)) return usage("extract");
+int zpx_extract(const CommandSpec& spec, const CommandLine& line) {
+  if (line.operands.empty()) return usage_error(spec, "a file (FILE) is needed");
+  const std::vector<std::string> names(line.operands.begin() + 1, line.operands.end());
   install_state.install_folder[0] = '\0';
-  if (args.folder != nullptr &&
-      !map_to_windows(args.folder, install_state.install_folder, kPathBufferSize)) {
-    std::fprintf(stderr, "zpx: the folder name is too long: %s\n", args.folder);
-    return kExitUsage;
+  if (const std::string* folder = line.value("--directory")) {
+    // Room for a separator and a one-character name within the 259 of a full path.
+    // A folder too long for any name is the driver's to refuse, as the installer does.
+    if (!map_to_windows(folder->c_str(), install_state.install_folder, kPathBufferSize)) {
+      print_error("%s: the folder's name is too long for the installer's paths",
+                  shown(*folder).c_str());
+      return kExitFailed;
+    }
   }
-  install_state.overwrite_all = args.overwrite ? 1 : 0;
   Source source;
-  if (!open_source(args.file, &source)) return kExitFailed;
+  if (!open_source(line.operands[0], &source)) return kExitFailed;
   if (!source.stub_intact) {
     // The installer itself would stop at its warning: nothing is extracted unless asked.
-    std::fprintf(stderr, "%s\n", kModifiedWarning);
-    if (!args.ignore_stub) {
-      std::fputs("zpx: nothing extracted (--ignore-stub extracts all the same)\n", stderr);
+    print_error("%s", kModifiedInstallerText);
+    if (!line.has("--ignore-stub")) {
+      print_error("nothing extracted (--ignore-stub extracts all the same)");
       return kExitFailed;
     }
   }
   if (archive_header.entry_count == 0) {
-    std::fprintf(stderr, "%s\n", kNoFiles);
+    print_note("%s", kNoFilesText);
     return kExitOk;
   }
 
-  // The driver passes over names too long for the folder without a word; say which.
-  // One byte more than the folder's own buffer: a folder of 260 characters still takes
-  // its separator here (the driver then refuses it as too long for any name).
-  char folder[kPathBufferSize + 1];
-  text_copy(folder, sizeof folder, install_state.install_folder);
-  strip_separators(folder);
-  const int name_room = 259 - static_cast<int>(append_separator(folder) - folder);
-  uint32_t files = 0, too_long = 0;
-  {
-    DirectoryWalk walk;
-    ResultCode result = walk.start();
-    for (uint32_t i = 0; result == kResultOk && i < archive_header.entry_count; ++i) {
-      EntryRecord entry;
-      std::string name;
-      result = walk.next(&entry, &name);
-      if (result < 0) break;  // the driver meets and reports the same damage
-      if (static_cast<int>(entry.name_length) > name_room) {
-        ++too_long;
-        std::fprintf(stderr, "Cannot create %s%s\nThe path would be longer than 259 characters\n",
-                     folder, printable(name).c_str());
-      } else if (!(entry.flags & format::kFlagFolder)) {
-        ++files;
-      }
+  // Read the directory ahead: the entries chosen, their bytes for the bar, and the names
+  // too long for the folder, which the driver passes over without a word.
+  std::vector<ListedEntry> entries;
+  read_directory(&entries);  // the driver meets and reports the same damage
+  EntryChoice choice(names);
+  if (!names.empty()) choice.choose(entries);
+  std::string folder = install_state.install_folder;
+  while (folder.size() > 1 && folder.back() == '\\' && folder[folder.size() - 2] != ':')
+    folder.pop_back();
+  if (!folder.empty() && folder.back() != '\\' && folder.back() != ':') folder += '\\';
+  const size_t name_room =
+      folder.size() < kWorkPathSize - 1 ? kWorkPathSize - 1 - folder.size() : 0;
+  BatchSettings settings;
+  settings.overwrite = line.has("--overwrite");
+  std::vector<std::string> too_long;
+  for (const ListedEntry& e : entries) {
+    if (!names.empty() && !choice.chosen(e.name)) continue;
+    if (e.name.size() > name_room) {
+      too_long.push_back(shown_windows_path((folder + e.name).c_str()));
+    } else if (!(e.record.flags & format::kFlagFolder)) {
+      ++settings.files;
+      settings.bytes += e.record.size;
     }
   }
+  uint32_t failures = static_cast<uint32_t>(too_long.size());
+  if (!too_long.empty()) {
+    print_error("Cannot create %s\nThe path would be longer than 259 characters",
+                too_long[0].c_str());
+    if (too_long.size() > 1) {
+      print_error("the same failure took down %zu more (-v names them)", too_long.size() - 1);
+      for (size_t i = 1; i < too_long.size(); ++i) print_detail("%s", too_long[i].c_str());
+    }
+  }
+  for (const std::string& pattern : choice.unmatched()) {
+    print_error("%s: not in the archive", shown(pattern).c_str());
+    ++failures;
+  }
 
-  batch_begin(files);
+  active_choice = names.empty() ? nullptr : &choice;
+  entry_chosen = choose_entry;
+  batch_begin(settings);
   const ResultCode result = extract_all(nullptr);
   batch_end();
-  uint32_t failures = batch_failures() + too_long;
+  entry_chosen = nullptr;
+  active_choice = nullptr;
+  failures += batch_failures();
   if (result < 0) {
     ++failures;
+    install_state.install_folder[0] = '\0';
     report_error(nullptr, result, nullptr, 0);
   }
-  if (batch_kept() != 0) {
-    std::fprintf(stderr, "%u existing files kept (--overwrite replaces them)\n", batch_kept());
+  const std::vector<std::string>& kept = batch_kept();
+  if (!kept.empty()) {
+    print_note("%zu existing file%s kept (--overwrite replaces them%s)", kept.size(),
+               kept.size() == 1 ? "" : "s",
+               verbosity == Verbosity::kVerbose ? "" : "; -v names them");
   }
   if (batch_interrupted()) return kExitFailed;
+  std::string where = folder.empty() ? std::string(".") : shown_windows_path(folder.c_str());
+  if (where.size() > 1 && where.back() == '/') where.pop_back();
+  print_result("%u files, %u folders extracted to %s%s", batch_files_done(), batch_folders_done(),
+               where.c_str(),
+               failures != 0 ? (", " + std::to_string(failures) + " failed").c_str() : "");
   return failures == 0 ? kExitOk : kExitFailed;
 }

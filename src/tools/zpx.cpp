@@ -1,44 +1,143 @@
 // zpx: builds archives and installers, and lists, tests and extracts them.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "tools/cli.h"
 #include "tools/commands.h"
+#include "ui/batch/output.h"
 
 namespace {
 
-struct Command {
-  const char* name;
-  int (*run)(int, char**);
-  const char* usage;
+constexpr char kVersion[] = "1.0.0";
+
+const std::vector<CommandSpec> kCommands = {
+    {"build",
+     "build [-f] [--stub STUB] [--exclude PATTERN]... [-1 .. -9] [-T N] -o OUT DIR",
+     "Packs the tree under DIR into an archive, or with --stub into an installer.",
+     "Symbolic links to files and folders are followed; a link that leads back into a\n"
+     "folder it lies in is skipped with a warning, as are FIFOs, sockets, devices and\n"
+     "broken links. OUT and its temporary file are never packed. OUT is written to a\n"
+     "temporary file beside it and renamed into place, so a failed run leaves nothing.\n"
+     "An existing OUT is replaced only with -f; a symbolic link at OUT then has its\n"
+     "target replaced. -o - writes to standard output.\n"
+     "--exclude takes a shell pattern: without a '/' it is matched against the name of\n"
+     "every file and folder at any depth (*.tmp, .git), with one against the path\n"
+     "below DIR (docs/*.html). An excluded folder is left out with all it holds.",
+     {
+         {"-o", "--output", "OUT", "the archive or installer to write (- for standard output)"},
+         {"-f", "--force", nullptr, "replace an existing OUT"},
+         {nullptr, "--stub", "STUB", "put the archive behind this installer stub"},
+         {nullptr, "--exclude", "PATTERN", "leave out what matches (repeatable)"},
+         {"-T", "--threads", "N",
+          "compression threads, 1 to 64 (default one per core; the output is the same)"},
+         {"-#", "--level", "N", "compression level 1 (fast) to 9 (small), default 7"},
+     },
+     zpx_build},
+    {"wrap",
+     "wrap [-f] --stub STUB -o OUT ARCHIVE",
+     "Puts an existing archive behind an installer stub.",
+     "OUT is written as by build: never over an existing file without -f; -o - writes to\n"
+     "standard output.",
+     {
+         {"-o", "--output", "OUT", "the installer to write (- for standard output)"},
+         {"-f", "--force", nullptr, "replace an existing OUT"},
+         {nullptr, "--stub", "STUB", "the installer stub"},
+     },
+     zpx_wrap},
+    {"list",
+     "list [--json] FILE",
+     "Lists the entries of an installer or a bare archive.",
+     "One line per entry: attributes (Read-only, Hidden, System, Archive), kind (folder,\n"
+     "file, or call16/call32 for files stored with the call-address transform), size,\n"
+     "last-write and creation time, CRC-32, name as stored. --json prints one object per\n"
+     "entry for scripts: name, kind, size, modified and created (ISO 8601, local time as\n"
+     "stored), attributes, crc32, stream_offset and stream_position.",
+     {
+         {nullptr, "--json", nullptr, "print a JSON array, one object per entry"},
+     },
+     zpx_list},
+    {"test",
+     "test FILE",
+     "Decodes every file of an installer or archive and checks its CRC-32; nothing is written.",
+     "For an installer the stub's self-check runs too. A damaged stream is reported once,\n"
+     "with the files it takes down; -v shows OK or FAILED for every file. The header, the\n"
+     "directory and the entry count are held against the file as the packer writes them.",
+     {},
+     zpx_test},
+    {"extract",
+     "extract [-d DIR] [--overwrite] [--ignore-stub] FILE [NAME|PATTERN]...",
+     "Extracts an installer or archive into DIR (default: the current folder) without asking.",
+     "With names or shell patterns, only the entries they match are extracted, and for a\n"
+     "folder everything in it (names as list shows them; '/' may stand for '\\').\n"
+     "Existing files are kept unless --overwrite is given, which replaces read-only files\n"
+     "too. The installer's own messages are passed on word for word, once per cause.",
+     {
+         {"-d", "--directory", "DIR", "extract into DIR"},
+         {nullptr, "--overwrite", nullptr, "replace existing files, read-only ones too"},
+         {nullptr, "--ignore-stub", nullptr,
+          "extract even when the stub fails its self-check (the installer would refuse)"},
+     },
+     zpx_extract},
 };
 
-const Command kCommands[] = {
-    {"build", zpx_build, "build -o OUT [--stub STUB] [-1 .. -9] [-T N] DIR"},
-    {"wrap", zpx_wrap, "wrap --stub STUB -o OUT ARCHIVE"},
-    {"list", zpx_list, "list FILE"},
-    {"test", zpx_test, "test FILE"},
-    {"extract", zpx_extract, "extract FILE [-d DIR] [--overwrite]"},
-};
+void print_overview(FILE* to) {
+  std::fprintf(to, "usage: zpx COMMAND [OPTIONS] ARGUMENTS\n\n");
+  for (const CommandSpec& c : kCommands) std::fprintf(to, "  %-8s %s\n", c.name, c.summary);
+  std::fprintf(to,
+               "\n'zpx help COMMAND' or 'zpx COMMAND --help' shows a command's options.\n"
+               "zpx --version shows the version.\n"
+               "Exit status: 0 success, 1 damage or failure, 2 usage error.\n");
+}
 
-void usage(FILE* to) {
-  std::fprintf(to, "usage:\n");
-  for (const Command& c : kCommands) std::fprintf(to, "  zpx %s\n", c.usage);
+// A usage error before any command: the message, the usage line and where help is.
+int top_usage_error(const std::string& text) {
+  if (!text.empty()) print_error("%s", text.c_str());
+  std::fputs("usage: zpx COMMAND [OPTIONS] ARGUMENTS\nTry 'zpx --help' for the commands.\n",
+             stderr);
+  return kExitUsage;
+}
+
+const CommandSpec* find_command(const char* name) {
+  for (const CommandSpec& c : kCommands) {
+    if (std::strcmp(name, c.name) == 0) return &c;
+  }
+  return nullptr;
 }
 
 }  // namespace
 
+const std::vector<CommandSpec>& zpx_commands() {
+  return kCommands;
+}
+
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    usage(stderr);
-    return 2;
+  if (argc < 2) return top_usage_error("");
+  const char* first = argv[1];
+  if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0) {
+    print_overview(stdout);
+    return kExitOk;
   }
-  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-    usage(stdout);
-    return 0;
+  if (std::strcmp(first, "--version") == 0 || std::strcmp(first, "-V") == 0) {
+    std::printf("zpx %s\n", kVersion);
+    return kExitOk;
   }
-  for (const Command& c : kCommands)
-    if (std::strcmp(argv[1], c.name) == 0) return c.run(argc - 1, argv + 1);
-  std::fprintf(stderr, "zpx: unknown command \"%s\"\n", argv[1]);
-  usage(stderr);
-  return 2;
+  if (std::strcmp(first, "help") == 0) {
+    if (argc == 2) {
+      print_overview(stdout);
+      return kExitOk;
+    }
+    const CommandSpec* c = find_command(argv[2]);
+    if (c == nullptr || argc > 3) {
+      return top_usage_error("help: no command \"" + shown(argv[2]) + "\"");
+    }
+    print_command_help(*c);
+    return kExitOk;
+  }
+  const CommandSpec* c = find_command(first);
+  if (c == nullptr) return top_usage_error("unknown command \"" + shown(first) + "\"");
+  CommandLine line;
+  const int handled = parse_command_line(*c, argc - 2, argv + 2, &line);
+  if (handled >= 0) return handled;
+  return c->run(*c, line);
 }

@@ -2,7 +2,7 @@
 
 #include "archive/extract.h"
 #include "archive/paths.h"
-#include "installer/install_state.h"
+#include "state/install_state.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "archive/paths.h"
-#include "installer/install_state.h"
 #include "platform/fs.h"
+#include "state/install_state.h"
 #include "ui/ui.h"
 
 char message_text[kMessageTextSize];

@@ -12,6 +12,7 @@
 #include "builder/stamp.h"
 #include "codec/archive_reader.h"
 #include "codec/block_stream.h"
+#include "installer/install_sequence.h"
 #include "support/fake_ui.h"
 #include "support/reader_fixture.h"
 #include "test_data.h"
@@ -185,7 +186,9 @@ TEST_F(CoreRoundTrip, StampedInstallerPassesTheSelfCheckAndExtracts) {
     changed[at] ^= 0x10;
     open_archive(changed);
     fake_ui.reset();
-    EXPECT_EQ(check_installer_image(), kResultFileLayerFailure) << at;
+    const ResultCode result = check_installer_image();
+    EXPECT_EQ(result, kResultImageModified) << at;
+    report_start_up_failure(result);
     EXPECT_EQ(fake_ui.boxes.size(), 1u);
   }
   integrity_block.record.stub_length = 0;

@@ -15,9 +15,9 @@
 
 #include "archive/installer_image.h"
 #include "codec/archive_reader.h"
-#include "installer/install_state.h"
 #include "installer/system.h"
 #include "platform/fs.h"
+#include "state/install_state.h"
 #include "support/fake_ui.h"
 #include "support/temp_root.h"
 #include "support/test_archive.h"

@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "installer/install_sequence.h"
-#include "installer/install_state.h"
 #include "installer/system.h"
+#include "state/install_state.h"
 #include "support/temp_root.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "archive/paths.h"
-#include "installer/install_state.h"
 #include "platform/fs.h"
+#include "state/install_state.h"
 #include "support/fake_ui.h"
 #include "ui/ui.h"
 

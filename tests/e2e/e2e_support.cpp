@@ -241,15 +241,20 @@ std::string source_dir() {
   return ZARPEX_SOURCE_DIR;
 }
 
+// Packing under the sanitizers on a busy machine can take minutes; this only guards against a hang.
+constexpr int kBuildTimeoutMs = 600000;
+
 RunResult build_installer(const std::string& tree, const std::string& out) {
   RunOptions options;
-  options.args = {zpx_bin(), "build", "-1", "--stub", setup_bin(), "-o", out, tree};
+  options.args = {zpx_bin(), "build", "-f", "-1", "--stub", setup_bin(), "-o", out, tree};
+  options.timeout_ms = kBuildTimeoutMs;
   return run_program(options);
 }
 
 RunResult build_archive(const std::string& tree, const std::string& out) {
   RunOptions options;
-  options.args = {zpx_bin(), "build", "-1", "-o", out, tree};
+  options.args = {zpx_bin(), "build", "-f", "-1", "-o", out, tree};
+  options.timeout_ms = kBuildTimeoutMs;
   return run_program(options);
 }
 

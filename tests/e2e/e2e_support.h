@@ -70,8 +70,8 @@ std::string zpx_bin();
 std::string setup_bin();
 std::string source_dir();
 
-// Packs `tree` into an installer at `out` with the POSIX stub (fastest level); the zpx
-// result. A block made only of incompressible bytes is stored as it is.
+// Packs `tree` into an installer at `out` with the POSIX stub (fastest level, replacing
+// an earlier `out`); the zpx result. A block made only of incompressible bytes is stored as it is.
 RunResult build_installer(const std::string& tree, const std::string& out);
 // The same, a bare archive.
 RunResult build_archive(const std::string& tree, const std::string& out);

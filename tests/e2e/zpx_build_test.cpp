@@ -62,17 +62,19 @@ TEST_F(ZpxBuildTest, InstallersFromBuildAndWrapInstallTheTree) {
   for (const char* level : {"-1", "-6", "-9"}) {
     SCOPED_TRACE(level);
     const std::string archive = scratch_.path() + "/payload.zpx";
-    const RunResult built = zpx({"build", level, "-o", archive, tree_});
+    // Each level replaces the files of the one before: -f.
+    const RunResult built = zpx({"build", "-f", level, "-o", archive, tree_});
     ASSERT_EQ(built.exit_code, 0) << built.err;
     EXPECT_NE(built.out.find("4 files, 2 folders"), std::string::npos) << built.out;
     const RunResult tested = zpx({"test", archive});
     EXPECT_EQ(tested.exit_code, 0) << tested.out << tested.err;
 
     const std::string wrapped = scratch_.path() + "/setup-wrapped";
-    const RunResult wrap = zpx({"wrap", "--stub", setup_bin(), "-o", wrapped, archive});
+    const RunResult wrap = zpx({"wrap", "-f", "--stub", setup_bin(), "-o", wrapped, archive});
     ASSERT_EQ(wrap.exit_code, 0) << wrap.err;
     const std::string stubbed = scratch_.path() + "/setup-built";
-    ASSERT_EQ(zpx({"build", level, "--stub", setup_bin(), "-o", stubbed, tree_}).exit_code, 0);
+    ASSERT_EQ(zpx({"build", "-f", level, "--stub", setup_bin(), "-o", stubbed, tree_}).exit_code,
+              0);
     // Same stub, same archive: the same installer either way.
     EXPECT_TRUE(read_file(wrapped) == read_file(stubbed));
 
@@ -104,6 +106,7 @@ TEST_F(ZpxBuildTest, FailuresNameTheFileAndLeaveNoOutput) {
   struct Case {
     std::vector<std::string> args;
     std::string in_message;
+    int exit_code = 1;  // 2 for a usage error, as in every command
   };
   const Case cases[] = {
       {{"build", "-o", out_dir + "/a.zpx", scratch_.path() + "/missing"}, "missing: No such file"},
@@ -114,13 +117,17 @@ TEST_F(ZpxBuildTest, FailuresNameTheFileAndLeaveNoOutput) {
       {{"wrap", "--stub", plain_stub, "-o", out_dir + "/c", archive},
        "plain-stub: no integrity record"},
       {{"wrap", "--stub", setup_bin(), "-o", out_dir + "/d", plain_stub}, "not an archive"},
-      {{"build", "-o", out_dir + "/e"}, "usage"},
-      {{"build", "-T", "0", "-o", out_dir + "/f", tree_}, "-T needs a thread count from 1 to 64"},
-      {{"build", "--threads", "x", "-o", out_dir + "/g", tree_}, "--threads needs a thread count"},
+      {{"build", "-o", out_dir + "/e"}, "usage", 2},
+      {{"build", "-T", "0", "-o", out_dir + "/f", tree_},
+       "-T needs a thread count from 1 to 64",
+       2},
+      {{"build", "--threads", "x", "-o", out_dir + "/g", tree_},
+       "--threads needs a thread count",
+       2},
   };
   for (const Case& c : cases) {
     const RunResult r = zpx(c.args);
-    EXPECT_EQ(r.exit_code, 1) << c.args[2];
+    EXPECT_EQ(r.exit_code, c.exit_code) << c.args[2];
     EXPECT_NE(r.err.find(c.in_message), std::string::npos) << r.err;
     EXPECT_EQ(names_in(out_dir), std::vector<std::string>{"taken"}) << r.err;
   }

@@ -106,7 +106,7 @@ TEST_F(ZpxReadTest, ExtractWithoutFolderUsesTheCurrentFolder) {
 TEST_F(ZpxReadTest, ExistingFilesAreKeptUnlessOverwriteIsGiven) {
   const std::string out = scratch_.path() + "/out";
   write_file(out + "/a.txt", "mine\n");
-  const RunResult kept = zpx({"extract", archive_, "-d", out});
+  const RunResult kept = zpx({"extract", "-v", archive_, "-d", out});
   EXPECT_EQ(kept.exit_code, 0) << kept.err;  // keeping a file by choice is no failure
   EXPECT_EQ(read_file(out + "/a.txt"), "mine\n");
   EXPECT_EQ(read_file(out + "/z.txt"), "last\n");
@@ -121,7 +121,7 @@ TEST_F(ZpxReadTest, DamagedContentsFailTestAndExtractButSpareTheOtherFiles) {
   ASSERT_NO_FATAL_FAILURE(build_damaged());
   for (const std::string& file : {installer_, archive_}) {
     SCOPED_TRACE(file);
-    const RunResult tested = zpx({"test", file});
+    const RunResult tested = zpx({"test", "-v", file});
     EXPECT_EQ(tested.exit_code, 1);
     EXPECT_NE(tested.out.find("FAILED  sub\\n2.bin"), std::string::npos) << tested.out;
     EXPECT_NE(tested.out.find("OK      sub\\n.bin"), std::string::npos) << tested.out;

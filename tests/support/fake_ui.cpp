@@ -1,6 +1,6 @@
 #include "support/fake_ui.h"
 
-#include "installer/install_state.h"
+#include "state/install_state.h"
 
 FakeUi fake_ui;
 

@@ -11,8 +11,8 @@
 #include "codec/archive_reader.h"
 #include "codec/crc32.h"
 #include "codec/format.h"
-#include "installer/install_state.h"
 #include "platform/fs.h"
+#include "state/install_state.h"
 #include "support/fake_ui.h"
 
 void ReaderTest::SetUp() {

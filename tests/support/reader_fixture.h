@@ -9,7 +9,7 @@
 
 #include "codec/archive_reader.h"
 #include "codec/format.h"
-#include "installer/install_state.h"
+#include "state/install_state.h"
 #include "support/bit_writer.h"
 
 // Resets the ArchiveReader and the install state; owns the input buffer and the files.

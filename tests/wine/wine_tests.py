@@ -301,7 +301,7 @@ class Context:
         out_dir = os.path.join(self.wine.drive_c, "installers")
         os.makedirs(out_dir, exist_ok=True)
         out = os.path.join(out_dir, name)
-        result = run([self.zpx, "build", "--stub", self.stub, "-o", out, payload], limit=120,
+        result = run([self.zpx, "build", "-f", "--stub", self.stub, "-o", out, payload], limit=120,
                      env=dict(os.environ, TZ="UTC"))
         expect(result.returncode == 0, "zpx build failed: " + result.stderr[-600:])
         return "C:\\installers\\" + name
@@ -625,7 +625,7 @@ def test_empty_archive(ctx):
     with open(archive, "wb") as out:
         out.write(b"ZPX\n" + struct.pack("<IIIIII", 42, 0, 0, 0, 42, 0) + bytes(14))
     out_path = os.path.join(ctx.wine.drive_c, "installers", "empty.exe")
-    result = run([ctx.zpx, "wrap", "--stub", ctx.stub, "-o", out_path, archive], limit=60)
+    result = run([ctx.zpx, "wrap", "-f", "--stub", ctx.stub, "-o", out_path, archive], limit=60)
     expect(result.returncode == 0, "zpx wrap failed: " + result.stderr[-600:])
     ctx.wine.forget_installation()
     run_ = ctx.wine.start("C:\\installers\\empty.exe", ctx.trace_file("empty"))

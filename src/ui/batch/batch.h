@@ -1,20 +1,39 @@
-// The quiet front end of zpx: the installer's driver runs without asking. Message boxes go
-// to standard error with the installer's text and are answered OK, so the run goes on
-// wherever the installer would let the user go on; the overwrite prompt answers No (the
-// existing file is kept) unless --overwrite set overwrite_all; Ctrl+C cancels the run at
-// the next drain_messages. A progress bar is drawn on standard error when it is a terminal.
+// The quiet front end of zpx: the installer's driver runs without asking. Message boxes are
+// passed on to standard error with the installer's text, paths in their POSIX form, once
+// per cause: a later message of the same cause (the same text but for the path, and for
+// damaged data the same stream) only adds its entry to the list shown by batch_end. Every
+// box is answered OK, so the run goes on wherever the installer would let the user go
+// on. The overwrite prompt answers No (the file is kept) unless `overwrite` is set, which
+// clears the existing file's read-only, hidden and system attributes and answers Yes.
+// Ctrl+C cancels the run at the next drain_messages. The progress bar counts bytes.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
-// Starts a run: the number of files the progress bar counts to, and the Ctrl+C handler.
-void batch_begin(uint32_t files);
-// Ends the progress bar.
+struct BatchSettings {
+  uint32_t files = 0;  // files the run will extract, and their bytes (for the progress bar)
+  uint64_t bytes = 0;
+  bool overwrite = false;
+};
+
+// Starts a run: the progress bar and the Ctrl+C handler.
+void batch_begin(const BatchSettings& settings);
+// Ends the progress bar and reports, for every cause met more than once, the entries it
+// took down (all of them with -v, else the first few).
 void batch_end();
 
-// Messages shown so far (each one a failure of the run).
+// Entries reported as failed (every one of a cause counts).
 uint32_t batch_failures();
-// Existing files kept because the overwrite question was answered No.
-uint32_t batch_kept();
+// Files written whole, and folders made (entries handled without a message).
+uint32_t batch_files_done();
+uint32_t batch_folders_done();
+// Existing files kept because the overwrite question was answered No (POSIX paths).
+const std::vector<std::string>& batch_kept();
 // True once Ctrl+C has been pressed during the run.
 bool batch_interrupted();
+
+// The entry the driver is about to handle: its size and stream, so that failures can be
+// grouped by stream and the bar can count bytes.
+void batch_entry(uint32_t size, uint32_t stream_offset, bool folder);

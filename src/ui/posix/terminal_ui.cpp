@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "archive/paths.h"
-#include "installer/install_state.h"
 #include "platform/posix/path_map.h"
+#include "state/install_state.h"
 #include "ui/main_dialog.h"
 #include "ui/posix/terminal.h"
 #include "ui/ui.h"

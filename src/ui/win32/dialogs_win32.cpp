@@ -5,7 +5,7 @@
 
 #include "archive/paths.h"
 #include "dialog_ids.h"
-#include "installer/install_state.h"
+#include "state/install_state.h"
 #include "ui/main_dialog.h"
 #include "ui/ui.h"
 

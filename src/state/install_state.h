@@ -1,5 +1,7 @@
 // Process-wide installer settings shared by the dialogs, the extraction driver and
-// the decoding loops. One thread: the flags are plain bytes.
+// the decoding loops. One thread: the flags are plain bytes. The record lies below every
+// layer that uses it, so that the decoder reads cancel_requested without knowing the
+// installer.
 #pragma once
 
 #include <cstdint>

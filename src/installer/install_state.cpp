@@ -1,3 +1,0 @@
-#include "installer/install_state.h"
-
-InstallState install_state;

@@ -1,0 +1,58 @@
+// The zpx command line: the commands with their options and help texts, one parser for
+// all of them, and the exit statuses, which are the same for every command.
+#pragma once
+
+#include <string>
+#include <vector>
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;  // damage or failure
+inline constexpr int kExitUsage = 2;
+
+// One option of a command. Every option has a long name, by which the command asks for it.
+struct OptionSpec {
+  const char* short_name;  // "-o", "-#" for the digits -1 .. -9, or nullptr
+  const char* long_name;   // "--output"
+  const char* value_name;  // "OUT" when the option takes a value, else nullptr
+  const char* help;
+};
+
+// A command line after parsing: the options in the order given, and the operands.
+struct CommandLine {
+  std::vector<std::pair<std::string, std::string>> options;  // long name, value ("" for flags)
+  std::vector<std::string> operands;
+
+  bool has(const char* long_name) const;
+  // The value given last, or nullptr.
+  const std::string* value(const char* long_name) const;
+  std::vector<std::string> values(const char* long_name) const;
+  // How the option given last was written ("-T" or "--threads"), for messages.
+  std::string spelling(const char* long_name) const;
+
+  std::vector<std::string> spellings;  // one for each of `options`
+};
+
+struct CommandSpec;
+using CommandRun = int (*)(const CommandSpec& spec, const CommandLine& line);
+
+struct CommandSpec {
+  const char* name;
+  const char* synopsis;  // after "zpx "; several lines allowed
+  const char* summary;   // one line
+  const char* details;   // paragraphs of the help text, or nullptr
+  std::vector<OptionSpec> options;
+  CommandRun run;
+};
+
+// The command table (defined with main).
+const std::vector<CommandSpec>& zpx_commands();
+
+// Parses a command's arguments (the ones after its name). Handles -q, -v and -h/--help of
+// every command; "--" ends the options. Returns -1 to go on, or the exit status when the
+// command line was fully handled (help shown, or a usage error reported).
+int parse_command_line(const CommandSpec& spec, int argc, char** argv, CommandLine* line);
+
+// Reports a usage error ("zpx: CMD: text" and the usage line) and returns kExitUsage.
+int usage_error(const CommandSpec& spec, const std::string& text);
+// The help text of a command on standard output.
+void print_command_help(const CommandSpec& spec);
