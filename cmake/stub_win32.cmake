@@ -25,44 +25,47 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
 else()
   set(ZARPEX_STUB_ENTRY stub_entry)
 endif()
-target_compile_options(zarpex_core PRIVATE ${ZARPEX_STUB_FLAGS})
+# The Win32 front end: the dialogs and the folder chooser.
+zarpex_layer(ui_win32 ui src/ui/win32/dialogs_win32.cpp src/ui/win32/folder_chooser_win32.cpp)
+target_include_directories(zarpex_ui_win32 PRIVATE ${CMAKE_SOURCE_DIR}/resources)
+target_link_libraries(zarpex_ui_win32 PUBLIC zarpex_ui_dialog)
 
-file(GLOB ZARPEX_WIN32_SOURCES CONFIGURE_DEPENDS
-  src/platform/win32/*.cpp src/installer/win32/*.cpp src/ui/win32/*.cpp)
-add_library(zarpex_platform_win32 OBJECT ${ZARPEX_WIN32_SOURCES})
-target_include_directories(zarpex_platform_win32 PUBLIC src resources)
-target_compile_options(zarpex_platform_win32 PRIVATE ${ZARPEX_WARNINGS} ${ZARPEX_STUB_FLAGS})
-target_compile_definitions(zarpex_platform_win32 PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+# Every layer of the stub, bottom up, compiled for size; the Win32 layers with the
+# system's headers trimmed.
+set(ZARPEX_SETUP_LAYERS zarpex_platform zarpex_state zarpex_codec zarpex_archive
+    zarpex_installer zarpex_ui zarpex_ui_dialog zarpex_ui_win32)
+foreach(layer ${ZARPEX_SETUP_LAYERS})
+  target_compile_options(${layer} PRIVATE ${ZARPEX_STUB_FLAGS})
+  target_compile_definitions(${layer} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+endforeach()
 
-# The stub links once the core provides the install sequence (it is written last and
-# pulls in every other part of the core).
-if(EXISTS ${CMAKE_SOURCE_DIR}/src/installer/install_sequence.cpp)
-  add_executable(zarpex-setup WIN32
-    $<TARGET_OBJECTS:zarpex_core> $<TARGET_OBJECTS:zarpex_platform_win32> resources/zarpex.rc)
-  target_include_directories(zarpex-setup PRIVATE resources)
-  set_source_files_properties(resources/zarpex.rc PROPERTIES OBJECT_DEPENDS
-    "${CMAKE_SOURCE_DIR}/resources/zarpex.ico;${CMAKE_SOURCE_DIR}/resources/dialog_ids.h")
-  set_target_properties(zarpex-setup PROPERTIES LINKER_LANGUAGE CXX)
-  # No C runtime, our own entry; nothing but the system's DLLs (libgcc only for helpers
-  # such as the stack probe of large frames). No base relocations: the stub is never
-  # rebased, and the table would only add size. Three sections (stub_win32.ld), finished
-  # after the link by stub_finish.py: the zero-initialised tail of .data leaves the file,
-  # and .rsrc becomes read-only.
-  target_link_options(zarpex-setup PRIVATE
-    ${ZARPEX_STUB_FLAGS} -nostdlib -nostartfiles -s
-    -Wl,--entry,${ZARPEX_STUB_ENTRY} -Wl,--subsystem,windows -Wl,--gc-sections
-    -Wl,--disable-dynamicbase -Wl,--disable-reloc-section -Wl,--no-insert-timestamp
-    -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/stub_win32.ld)
-  set_target_properties(zarpex-setup PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/stub_win32.ld)
-  find_package(Python3 REQUIRED COMPONENTS Interpreter)
-  add_custom_command(TARGET zarpex-setup POST_BUILD
-    COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/cmake/stub_finish.py $<TARGET_FILE:zarpex-setup>
-    VERBATIM)
-  target_link_libraries(zarpex-setup PRIVATE
-    kernel32 user32 advapi32 shell32 comdlg32 ole32 gcc)
-endif()
+# The stub: the layers, the entry routine and its small runtime, and the resources.
+add_executable(zarpex-setup WIN32
+  src/installer/win32/entry_win32.cpp src/installer/win32/runtime_win32.cpp resources/zarpex.rc)
+target_compile_options(zarpex-setup PRIVATE ${ZARPEX_WARNINGS} ${ZARPEX_STUB_FLAGS})
+target_compile_definitions(zarpex-setup PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+target_link_libraries(zarpex-setup PRIVATE ${ZARPEX_SETUP_LAYERS})
+target_include_directories(zarpex-setup PRIVATE resources)
+set_source_files_properties(resources/zarpex.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/resources/zarpex.ico;${CMAKE_SOURCE_DIR}/resources/dialog_ids.h")
+set_target_properties(zarpex-setup PROPERTIES LINKER_LANGUAGE CXX)
+# No C runtime, our own entry; nothing but the system's DLLs (libgcc only for helpers
+# such as the stack probe of large frames). No base relocations: the stub is never
+# rebased, and the table would only add size. Three sections (stub_win32.ld), finished
+# after the link by stub_finish.py: the zero-initialised tail of .data leaves the file,
+# and .rsrc becomes read-only.
+target_link_options(zarpex-setup PRIVATE
+  ${ZARPEX_STUB_FLAGS} -nostdlib -nostartfiles -s
+  -Wl,--entry,${ZARPEX_STUB_ENTRY} -Wl,--subsystem,windows -Wl,--gc-sections
+  -Wl,--disable-dynamicbase -Wl,--disable-reloc-section -Wl,--no-insert-timestamp
+  -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/stub_win32.ld)
+set_target_properties(zarpex-setup PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/stub_win32.ld)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_custom_command(TARGET zarpex-setup POST_BUILD
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/cmake/stub_finish.py $<TARGET_FILE:zarpex-setup>
+  VERBATIM)
+target_link_libraries(zarpex-setup PRIVATE
+  kernel32 user32 advapi32 shell32 comdlg32 ole32 gcc)
 
 # Test programs for the tests under Wine.
-if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)
-  add_subdirectory(tests/wine)
-endif()
+add_subdirectory(tests/wine)

@@ -44,37 +44,7 @@ for arch in i686 x86_64; do
     echo "FAIL $arch stub holds the integrity tag $tags times, not once" >&2
     status=1
   fi
-  python3 - "$arch" "$stub" <<'PY' || status=1
-import struct, sys
-arch, path = sys.argv[1], sys.argv[2]
-image = open(path, "rb").read()
-pe = struct.unpack_from("<I", image, 0x3C)[0]
-count, optional_size = struct.unpack_from("<H", image, pe + 6)[0], struct.unpack_from("<H", image, pe + 20)[0]
-table = pe + 24 + optional_size
-tag = image.find(b"ZPX-INTEGRITY-v1")
-failed = False
-shown = []
-record_home = None
-for i in range(count):
-    at = table + 40 * i
-    name = image[at:at + 8].rstrip(b"\0").decode("ascii", "replace")
-    vsize, va, raw_size, raw_pointer = struct.unpack_from("<IIII", image, at + 8)
-    flags = struct.unpack_from("<I", image, at + 36)[0]
-    mode = ("r" if flags & 0x40000000 else "-") + ("w" if flags & 0x80000000 else "-") + \
-           ("x" if flags & 0x20000000 else "-")
-    shown.append("%s %s %d bytes in the file" % (name, mode, raw_size))
-    if flags & 0x80000000 and flags & 0x20000000:
-        print("FAIL %s stub: section %s is both writable and executable" % (arch, name), file=sys.stderr)
-        failed = True
-    if tag >= 0 and raw_pointer <= tag and tag + 28 <= raw_pointer + min(raw_size, vsize):
-        record_home = (name, flags)
-print("%s: sections: %s" % (arch, "; ".join(shown)))
-if tag >= 0 and (record_home is None or record_home[1] & 0x20000000):
-    where = "outside any section's file data" if record_home is None else "in executable section " + record_home[0]
-    print("FAIL %s stub: the integrity record lies %s" % (arch, where), file=sys.stderr)
-    failed = True
-sys.exit(1 if failed else 0)
-PY
+  python3 scripts/pe_check.py "$arch" "$stub" || status=1
   if [ "$arch" = i686 ]; then
     if [ "$size" -gt "$limit" ]; then
       echo "FAIL i686 stub is $size bytes, over the limit of $limit" >&2

@@ -179,15 +179,6 @@ void ui_set_progress(Window, const char* text) {
   run.bytes_done += run.current_size;
 }
 
-// zpx shows no dialog: the commands call the driver themselves.
-int32_t ui_main_dialog() {
-  return -1;
-}
-
-int ui_choose_folder(Window, char*) {
-  return 0;
-}
-
 void drain_messages() {
   if (interrupt_pending != 0 && !run.interrupted) {
     run.interrupted = true;
