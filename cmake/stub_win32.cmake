@@ -69,3 +69,12 @@ target_link_libraries(zarpex-setup PRIVATE
 
 # Test programs for the tests under Wine.
 add_subdirectory(tests/wine)
+
+# The decode benchmark in archive mode (bench/decode_bench.cpp), to measure the stub's
+# decoder under Wine: the layers up to the archive reader as the stub compiles them; the
+# benchmark's own code uses the C++ runtime.
+add_executable(decode_bench bench/decode_bench.cpp)
+target_include_directories(decode_bench PRIVATE src)
+target_compile_options(decode_bench PRIVATE ${ZARPEX_WARNINGS} -O2)
+target_link_libraries(decode_bench PRIVATE zarpex_archive zarpex_codec zarpex_state zarpex_platform)
+target_link_options(decode_bench PRIVATE -static -flto -Os)

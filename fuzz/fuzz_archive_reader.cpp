@@ -1,8 +1,10 @@
 // Feeds fuzzer input to the archive readers as the installer's own file.
 //
-// Input: byte 0 selects the walk (bit 0: the directory walk, else one stream), bytes 1
-// to 4 a stream position and 5 to 8 a size for the single-stream walk; the rest is the
-// archive (archive_base 0). The walks extract with kNoFile, so nothing is written.
+// Input: byte 0 selects the walk (bit 0: the directory walk, else one stream; with bit 0,
+// bit 1: the rest is a whole archive whose header names the directory, else the rest
+// starts with the directory), bytes 1 to 4 a stream position and 5 to 8 a size for the
+// single-stream walk; the rest is the archive (archive_base 0). The walks extract with
+// kNoFile, so nothing is written.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -21,7 +23,9 @@
 namespace {
 
 constexpr uint32_t kMaxEntries = 64;
-constexpr uint32_t kMaxSize = 1u << 18;  // bounds the work per input, not the decoder
+// Bounds the work per input, not the decoder; above one block (1 MB), so that a stream's
+// later blocks keep part of the earlier ones as their window.
+constexpr uint32_t kMaxSize = 1u << 21;
 
 int archive_fd() {
   static const int fd = memfd_create("archive", 0);
@@ -52,6 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (begin_reading(staging, 0) != 0) abort();
 
   if (data[0] & 1) {
+    if ((data[0] & 2) && body >= format::kHeaderSize) {
+      archive_reader.directory_position = le32(data + 9 + format::kHeaderDirectoryOffset);
+      archive_reader.file_position = static_cast<uint32_t>(-1);  // the first read seeks
+    }
     for (uint32_t i = 0; i < kMaxEntries; ++i) {
       EntryRecord entry;
       const uint8_t* name = nullptr;

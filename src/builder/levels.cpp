@@ -17,9 +17,9 @@ LevelParams level_params(int level) {
     case 6:
       return {96, 192, 2, false, 0};
     case 7:
-      return {32, 128, 0, true, 1};
+      return {40, 128, 0, true, 1};
     case 8:
-      return {96, 258, 0, true, 2};
+      return {96, 258, 0, true, 3};
     default:
       return {256, 1024, 0, true, 3};
   }

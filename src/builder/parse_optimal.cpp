@@ -10,6 +10,7 @@ namespace {
 constexpr uint32_t kUnusedLiteralPrice = 14;
 constexpr uint32_t kUnusedDistancePrice = 10;
 constexpr uint32_t kInfinity = 0xFFFFFFFFu;
+constexpr size_t kMaxCandidatesPerPosition = 16;
 
 struct Node {
   uint32_t cost;
@@ -40,7 +41,9 @@ void OptimalParser::collect_matches(const BlockSpan& span) {
     found.clear();
     MatchCandidate best;
     finder_->find(pos, lo, max_length, &best, &found);
-    matches_.insert(matches_.end(), found.begin(), found.end());
+    // The longest candidates are kept, so that memory stays bounded on any data.
+    const size_t keep = std::min(found.size(), kMaxCandidatesPerPosition);
+    matches_.insert(matches_.end(), found.end() - static_cast<std::ptrdiff_t>(keep), found.end());
     const uint32_t earlier = finder_->last_pair(pos);
     if (earlier != 0xFFFFFFFFu && earlier >= lo && pos - earlier <= format::table_reach(1) &&
         max_length >= format::kMinMatchLength)
@@ -57,6 +60,10 @@ void OptimalParser::collect_matches(const BlockSpan& span) {
 void OptimalParser::prices_from(const std::vector<Token>& tokens, uint32_t tables,
                                 std::vector<Prices>* prices) const {
   const std::vector<SetStretch> plan = plan_table_sets(tokens, tables, max_sets_);
+  // A symbol a stretch does not use is priced as in the whole block's set: the stretch's
+  // own statistics would keep it out of the parse for good.
+  const std::vector<SetStretch> whole = plan_table_sets(tokens, tables, 1);
+  const uint8_t* block_lengths = whole[0].set.lengths;
   prices->resize(plan.size());
   uint32_t offset = 0;
   size_t token = 0;
@@ -67,7 +74,9 @@ void OptimalParser::prices_from(const std::vector<Token>& tokens, uint32_t table
       offset += tokens[token].length ? tokens[token].length : 1;
     p.from = k == 0 ? 0 : offset;
     for (uint32_t s = 0; s < format::kLiteralLengthSymbols; ++s)
-      p.literal[s] = lengths[s] ? lengths[s] : kUnusedLiteralPrice;
+      p.literal[s] = lengths[s]         ? lengths[s]
+                     : block_lengths[s] ? block_lengths[s]
+                                        : kUnusedLiteralPrice;
     for (uint32_t l = 2; l <= 258; ++l) {
       const uint32_t symbol = length_symbol(l);
       p.match_length[l] = p.literal[symbol] + length_extra_bits(symbol);
@@ -75,10 +84,10 @@ void OptimalParser::prices_from(const std::vector<Token>& tokens, uint32_t table
     p.long_match = p.literal[format::kSymbolLongMatch] + format::kLongMatchExtraBits;
     for (uint32_t t = 0; t < format::kDistanceTables; ++t)
       for (uint32_t s = 0; s < format::kMaxDistanceSymbols; ++s) {
-        const uint8_t len = t < tables && s < format::kDistanceSymbols[t]
-                                ? lengths[format::kDistanceOffset[t] + s]
-                                : 0;
-        p.distance[t][s] = len ? len : kUnusedDistancePrice;
+        const bool coded = t < tables && s < format::kDistanceSymbols[t];
+        const uint8_t len = coded ? lengths[format::kDistanceOffset[t] + s] : 0;
+        const uint8_t in_block = coded ? block_lengths[format::kDistanceOffset[t] + s] : 0;
+        p.distance[t][s] = len ? len : in_block ? in_block : kUnusedDistancePrice;
       }
   }
 }

@@ -12,22 +12,95 @@ namespace {
 
 constexpr uint32_t kTreeEntries = 2 * format::kSetLengthThreeTables;  // 744
 
-// Base length (low 9 bits) and extra bits (above them) of the length symbols 257 to 286.
-constexpr uint32_t kLengthInfoBaseBits = 9;
-struct LengthInfo {
-  uint16_t entries[format::kLengthSymbols];
-  constexpr LengthInfo() : entries() {
-    for (uint32_t i = 0; i < format::kLengthSymbols; ++i) {
-      const uint32_t symbol = format::kFirstLengthSymbol + i;
-      entries[i] =
-          static_cast<uint16_t>(format::length_symbol_base(symbol) |
-                                (format::length_symbol_extra_bits(symbol) << kLengthInfoBaseBits));
-    }
+// A decode entry carries everything its symbol needs, so that one lookup decodes it:
+//   bits 0-5    bits to consume: the code and, for a length or a coded distance, its
+//               extra bits
+//   bits 6-10   the code's length (the extra bits follow it)
+//   literal/length entries: bits 11-12 the distance table of the match, bit 13 set for
+//               a literal, bits 16-30 the literal byte or the length base;
+//   distance entries: bits 11-30 the distance base of symbols 6 to 41.
+// Entries below zero need more: links into the overflow tree and empty slots (bits 16
+// to 31 all set, as build_decode_table leaves them), symbols 256 and 287 and distance
+// symbols 0 to 5 (the symbol in bits 16-30).
+constexpr uint32_t kCodeLengthShift = 6;
+constexpr uint32_t kEntryPerCodeBit = 1 + (1u << kCodeLengthShift);  // one code bit in both fields
+constexpr uint32_t kDistanceTableShift = 11;
+constexpr uint32_t kLiteralFlag = 1u << 13;
+constexpr uint32_t kValueShift = 16;
+constexpr uint32_t kDistanceBaseShift = 11;
+constexpr uint32_t kNeedsMore = 1u << 31;
+
+constexpr bool is_link(int32_t entry) {
+  return (entry >> kValueShift) == -1;
+}
+constexpr uint32_t code_length_of(uint32_t entry) {
+  return (entry >> kCodeLengthShift) & 31;
+}
+constexpr uint32_t special_symbol(uint32_t entry) {
+  return (entry >> kValueShift) & 0x7FFF;
+}
+
+// Entry of a literal/length symbol whose code has the given length. The length bases
+// come in closed form (smaller in the stub than a table): 2 to 10 for symbols 257 to
+// 265, then groups of four with one more extra bit each, checked against the table below.
+constexpr int32_t literal_length_entry(uint32_t symbol, uint32_t code_length, uint32_t tables) {
+  uint32_t entry;
+  if (symbol < format::kLiterals) {
+    entry = kLiteralFlag | symbol << kValueShift;
+  } else if (symbol == format::kSymbolSwitchSet || symbol > format::kSymbolLongMatch) {
+    entry = kNeedsMore | symbol << kValueShift;
+  } else if (symbol == format::kSymbolLongMatch) {
+    entry = format::kLongMatchBase << kValueShift | format::kLongMatchExtraBits;
+  } else if (symbol < format::kFirstBasedLengthSymbol) {
+    // Only lengths 2 and 3 may use another distance table than table 0.
+    const uint32_t length = format::length_symbol_base(symbol);
+    entry = length << kValueShift | format::distance_table_for(length, tables)
+                                        << kDistanceTableShift;
+  } else {
+    const uint32_t i = symbol - format::kFirstBasedLengthSymbol;
+    const uint32_t extra = i / 4 + 1;
+    entry = (3 + ((4 + i % 4) << extra)) << kValueShift | extra;
   }
+  return int32_t(entry + code_length * kEntryPerCodeBit);
+}
+
+constexpr int32_t distance_entry(uint32_t symbol, uint32_t code_length) {
+  const uint32_t entry = symbol < format::kFirstCodedDistance
+                             ? kNeedsMore | symbol << kValueShift
+                             : format::distance_base(symbol) << kDistanceBaseShift |
+                                   format::distance_extra_bits(symbol);
+  return int32_t(entry + code_length * kEntryPerCodeBit);
+}
+
+constexpr bool length_entries_match_the_table() {
+  for (uint32_t s = format::kFirstLengthSymbol; s <= format::kSymbolLongMatch; ++s) {
+    const uint32_t entry = uint32_t(literal_length_entry(s, 0, 1));
+    if (entry !=
+        (format::length_symbol_base(s) << kValueShift | format::length_symbol_extra_bits(s)))
+      return false;
+  }
+  return true;
+}
+static_assert(length_entries_match_the_table());
+
+// 64-bit hosts keep whole entries in the primary tables, built once per table set from
+// these (entry = the symbol's entry + code length * kEntryPerCodeBit); the stub keeps
+// the smaller (symbol, length) entries and forms the whole entry at each lookup.
+constexpr bool kEntriesInTables = sizeof(MachineWord) == 8;
+struct SymbolEntries {
+  int32_t literal_length[kEntriesInTables ? format::kLiteralLengthSymbols : 1];
+  int32_t distance[kEntriesInTables ? format::kMaxDistanceSymbols : 1];
 };
-static_assert(format::kLongMatchBase < (1u << kLengthInfoBaseBits));
-constexpr LengthInfo kLengthInfoTable;
-constexpr const uint16_t* kLengthInfo = kLengthInfoTable.entries;
+
+void fill_symbol_entries(SymbolEntries* e, uint32_t tables) {
+  if constexpr (kEntriesInTables) {
+    for (uint32_t s = 0; s < format::kLiteralLengthSymbols; ++s) {
+      e->literal_length[s] = literal_length_entry(s, 0, tables);
+    }
+    for (uint32_t s = 0; s < format::kMaxDistanceSymbols; ++s)
+      e->distance[s] = distance_entry(s, 0);
+  }
+}
 
 // The tables of one block; allocated together with its code lengths.
 struct DecodeWork {
@@ -35,19 +108,132 @@ struct DecodeWork {
   int32_t distance_primary[format::kDistanceTables][1u << kDistanceBits];
   int32_t tree[kTreeEntries];  // each alphabet from twice its offset in the set on
   uint32_t codes[format::kLiteralLengthSymbols];
+  SymbolEntries entries;
 };
 
 void build_set_tables(DecodeWork* work, const uint8_t* set, uint32_t tables) {
   canonical_codes(work->codes, set, format::kLiteralLengthSymbols);
   build_decode_table(work->literal_primary, work->tree, work->codes, set, kLiteralLengthBits,
-                     format::kLiteralLengthSymbols);
+                     format::kLiteralLengthSymbols,
+                     kEntriesInTables ? work->entries.literal_length : nullptr);
   for (uint32_t t = 0; t < tables; ++t) {
     const uint32_t offset = format::kDistanceOffset[t];
     canonical_codes(work->codes, set + offset, format::kDistanceSymbols[t]);
     // A table that runs out of tree nodes leaves the rest of its codes as empty slots.
     build_decode_table(work->distance_primary[t], work->tree + 2 * offset, work->codes,
-                       set + offset, kDistanceBits, format::kDistanceSymbols[t]);
+                       set + offset, kDistanceBits, format::kDistanceSymbols[t],
+                       kEntriesInTables ? work->entries.distance : nullptr);
   }
+}
+
+// The bit cursor in a machine word, refilled a whole word at a time without a branch:
+// `in` is the next byte not yet loaded, `count` the loaded bits not yet consumed (the
+// low bits of `bits`). After a refill at least kRefilled bits are loaded. Refills load
+// a word from at most a word behind the consumed position; the input buffer's
+// read-ahead room holds them.
+struct BitReader {
+  static constexpr uint32_t kWordBits = sizeof(MachineWord) * 8;
+  static constexpr uint32_t kRefilled = kWordBits - 8;
+  static constexpr bool kWide = kWordBits == 64;
+
+  const uint8_t* in;
+  MachineWord bits;
+  uint32_t count;
+
+  void refill() {
+    MachineWord word;
+    __builtin_memcpy(&word, in, sizeof word);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    word = kWide ? __builtin_bswap64(word) : __builtin_bswap32(static_cast<uint32_t>(word));
+#endif
+    bits |= word << count;
+    in += (kWordBits - 1 - count) >> 3;
+    count |= kRefilled;
+  }
+  uint32_t peek(uint32_t n) const {
+    return static_cast<uint32_t>(bits) & ((1u << n) - 1);
+  }
+  void consume(uint32_t n) {
+    bits >>= n;
+    count -= n;
+  }
+  uint32_t take(uint32_t n) {
+    const uint32_t v = peek(n);
+    consume(n);
+    return v;
+  }
+  // Consumes an entry's code and extra bits; returns the extra bits. The wide form needs
+  // them all loaded; the narrow one refills between code and extra bits.
+  uint32_t take_entry(uint32_t entry) {
+    const uint32_t total = entry & 63;
+    const uint32_t code = code_length_of(entry);
+    if constexpr (kWide) {
+      if (count < total) refill();  // only after a long length code: see decode_block
+      const MachineWord saved = bits;
+      consume(total);
+      return static_cast<uint32_t>((saved & ((MachineWord(1) << total) - 1)) >> code);
+    } else {
+      consume(code);
+      refill();
+      return take(total - code);
+    }
+  }
+  // The first byte not wholly consumed.
+  const uint8_t* consumed_at() const {
+    return in - ((count + 7) >> 3);
+  }
+
+  void load(const ArchiveReader& r) {
+    in = r.cursor;
+    bits = 0;
+    count = 0;
+    refill();
+    consume(r.bit_offset);
+  }
+  void store(ArchiveReader& r) const {
+    r.cursor = consumed_at();
+    r.bit_offset = (0u - count) & 7;
+  }
+};
+
+// Copies a match of length bytes from distance bytes back, in ascending order (a
+// distance below the length repeats the last bytes), stopping at limit. Multi-byte
+// steps never read a byte this copy has yet to write; they may write past the match's
+// end, never past limit: later output overwrites those bytes. The stub keeps the
+// eight-byte loop; 64-bit hosts add a first sixteen bytes without a loop test, which
+// take most matches alone, and runs of one byte eight at a time.
+inline uint8_t* copy_match(uint8_t* out, uint32_t distance, uint32_t length, uint8_t* limit) {
+  constexpr bool kWide = BitReader::kWide;
+  const uint32_t room = static_cast<uint32_t>(limit - out);
+  const uint32_t n = room < length ? room : length;
+  const uint8_t* from = out - distance;
+  uint8_t* const end = out + n;
+  uint64_t v;
+  if (distance >= 8 && room >= ((n + (kWide ? 15 : 7)) & ~7u)) {
+    if (kWide) {
+      __builtin_memcpy(&v, from, 8);
+      __builtin_memcpy(out, &v, 8);
+      __builtin_memcpy(&v, from + 8, 8);
+      __builtin_memcpy(out + 8, &v, 8);
+      out += 16;
+      from += 16;
+    }
+    while (out < end) {
+      __builtin_memcpy(&v, from, 8);
+      __builtin_memcpy(out, &v, 8);
+      out += 8;
+      from += 8;
+    }
+  } else if (kWide && distance == 1 && room >= ((n + 7) & ~7u)) {
+    v = *from * 0x0101010101010101ull;
+    do {
+      __builtin_memcpy(out, &v, 8);
+      out += 8;
+    } while (out < end);
+  } else {
+    while (out != end) *out++ = *from++;
+  }
+  return end;
 }
 
 }  // namespace
@@ -80,6 +266,7 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
     mem_free(work);
     return rc;
   }
+  fill_symbol_entries(&work->entries, tables);
 
   uint32_t sets_left = set_count == 0 ? 1 : set_count;
   uint32_t sets_used = 0;
@@ -89,60 +276,9 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
   uint8_t* const start = buffer;
   uint8_t* out = buffer + output_offset;
   uint8_t* const limit = out + size;
-
-  // A bit buffer in a machine word, refilled a whole word at a time: `in` is the next
-  // byte not yet loaded, `count` the loaded bits not yet consumed (the low bits of
-  // `bits`). After a refill at least kRefilled bits are loaded; every field read after
-  // one (code and extra bits of a length, code or extra bits of a distance on 32-bit
-  // machines, code and extra bits of a distance on 64-bit ones) fits in them. Refills
-  // load at most a word from a few bytes behind the consumed position; the input
-  // buffer's read-ahead room holds them.
-  using BitWord = MachineWord;
-  constexpr uint32_t kWordBits = sizeof(BitWord) * 8;
-  constexpr uint32_t kRefilled = kWordBits - 8;
-  constexpr bool kWide = kWordBits == 64;
-  constexpr uint32_t kLongestSymbol = format::kMaxCodeLength + format::kLongMatchExtraBits;
-  auto is_literal = [](int32_t entry) {
-    return static_cast<uint32_t>(entry) < (format::kLiterals << kEntryLengthBits);
-  };
-  const uint8_t* in = r.cursor;
   const uint8_t* in_end = r.input_end;
-  BitWord bits = 0;
-  uint32_t count = 0;
-  auto refill = [&]() {
-    BitWord word;
-    __builtin_memcpy(&word, in, sizeof word);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    word = kWide ? __builtin_bswap64(word) : __builtin_bswap32(static_cast<uint32_t>(word));
-#endif
-    bits |= word << count;
-    in += (kWordBits - 1 - count) >> 3;
-    count |= kRefilled;
-  };
-  auto consume = [&](uint32_t n) {
-    bits >>= n;
-    count -= n;
-  };
-  auto take = [&](uint32_t n) {
-    const uint32_t v = static_cast<uint32_t>(bits) & ((1u << n) - 1);
-    consume(n);
-    return v;
-  };
-  // The first byte not wholly consumed, and the bit in it.
-  auto consumed_at = [&]() { return in - ((count + 7) >> 3); };
-  auto store_cursor = [&]() {
-    r.cursor = consumed_at();
-    r.bit_offset = (0u - count) & 7;
-  };
-  auto load_cursor = [&]() {
-    in = r.cursor;
-    in_end = r.input_end;
-    bits = 0;
-    count = 0;
-    refill();
-    consume(r.bit_offset);
-  };
-  load_cursor();
+  BitReader bits;
+  bits.load(r);
 
   // Switches to the next table set: 0, 1 when none is left, or -25.
   auto switch_sets = [&]() -> ResultCode {
@@ -158,135 +294,97 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
   while (rc == kResultOk) {
     if (out >= limit) break;
     // A whole literal or match may begin before in_end: the input buffer holds the
-    // look-ahead bytes behind it. `in` runs ahead of the consumed position by at most
-    // a word.
-    if (in >= in_end && consumed_at() >= in_end) {
-      store_cursor();
+    // look-ahead bytes behind it. `in` runs ahead of the consumed position by at most a
+    // word.
+    if (bits.in >= in_end && bits.consumed_at() >= in_end) {
+      bits.store(r);
       rc = refill_input(false);
       if (rc == kResultNoMoreInput) {
         rc = kResultOk;
         break;
       }
-      load_cursor();
+      in_end = r.input_end;
+      bits.load(r);
       continue;
     }
-    refill();
-    int32_t entry = work->literal_primary[bits & ((1u << kLiteralLengthBits) - 1)];
-    if (kWide && is_literal(entry)) {
-      // A run of literals from one refill, while the bits left hold any whole next
-      // symbol (code and extra bits) and it begins before in_end, as `in` does.
-      do {
-        consume(entry_length(entry));
-        *out++ = static_cast<uint8_t>(entry_symbol(entry));
-        if (out >= limit || in >= in_end || count < kLongestSymbol) break;
-        entry = work->literal_primary[bits & ((1u << kLiteralLengthBits) - 1)];
-      } while (is_literal(entry));
-      if (is_literal(entry)) continue;  // the run stopped at a limit, not at a symbol
+
+    // From here the bit buffer holds the whole literal/length symbol and its extra bits.
+    bits.refill();
+    int32_t entry = work->literal_primary[bits.peek(kLiteralLengthBits)];
+    if (!kEntriesInTables || is_link(entry)) {
+      if (is_link(entry)) {
+        entry = walk_tree(static_cast<uint32_t>(bits.bits) >> kLiteralLengthBits, entry, work->tree,
+                          kLiteralLengthBits);
+        if (entry == kEmptySlot) break;
+      }
+      entry = literal_length_entry(entry_symbol(entry), entry_length(entry), tables);
     }
     if (entry < 0) {
-      entry = walk_tree(static_cast<uint32_t>(bits) >> kLiteralLengthBits, entry, work->tree,
-                        kLiteralLengthBits);
-      if (entry == kEmptySlot) break;
-    }
-    consume(entry_length(entry));
-    const uint32_t symbol = entry_symbol(entry);
-    if (symbol < format::kLiterals) {
-      *out++ = static_cast<uint8_t>(symbol);
-      continue;
-    }
-    if (symbol == format::kSymbolSwitchSet) {
+      bits.consume(code_length_of(entry));
+      if (special_symbol(entry) != format::kSymbolSwitchSet) break;  // 287 has no meaning
       rc = switch_sets();
       continue;
     }
-
-    if (symbol > format::kSymbolLongMatch) break;  // symbol 287 has no meaning: the block ends here
-    if (!kWide) refill();
-    const uint32_t info = kLengthInfo[symbol - format::kFirstLengthSymbol];
-    const uint32_t length =
-        (info & ((1u << kLengthInfoBaseBits) - 1)) + take(info >> kLengthInfoBaseBits);
-
-    refill();
-    const uint32_t t = format::distance_table_for(length, tables);
-    entry = work->distance_primary[t][bits & ((1u << kDistanceBits) - 1)];
-    if (entry < 0) {
-      entry = walk_tree(static_cast<uint32_t>(bits) >> kDistanceBits, entry,
-                        work->tree + 2 * format::kDistanceOffset[t], kDistanceBits);
-      if (entry == kEmptySlot) break;
+    if (entry & kLiteralFlag) {
+      // 64-bit hosts take further literals from the same refill while the table's width
+      // of bits is loaded and they begin before in_end, as `in` does.
+      do {
+        bits.consume(code_length_of(entry));
+        *out++ = static_cast<uint8_t>(entry >> kValueShift);
+        if (!kEntriesInTables || out >= limit || bits.in >= in_end ||
+            bits.count < kLiteralLengthBits)
+          break;
+        entry = work->literal_primary[bits.peek(kLiteralLengthBits)];
+      } while (entry >= 0 && (entry & kLiteralFlag));
+      continue;
     }
-    consume(entry_length(entry));
-    const uint32_t dsym = entry_symbol(entry);
-    uint32_t distance;
-    if (dsym == format::kDistanceRepeatLast) {
-      distance = last_distance;
-    } else if (dsym == format::kDistanceRepeatPrevious) {
-      distance = previous_distance;
-      previous_distance = last_distance;
-      last_distance = distance;
-    } else if (dsym < format::kFirstCodedDistance) {
-      distance = format::short_distance(dsym);
-    } else {
-      if (!kWide) refill();
-      distance = format::distance_base(dsym) + take(format::distance_extra_bits(dsym));
-      previous_distance = last_distance;
-      last_distance = distance;
-    }
-    // A remembered distance that was never sent would copy stale buffer bytes.
-    if (distance == 0) break;
-    if (distance > static_cast<uint32_t>(out - start)) continue;  // reaches before the buffer
+    const uint32_t length = (uint32_t(entry) >> kValueShift) + bits.take_entry(entry);
 
-    const uint32_t room = static_cast<uint32_t>(limit - out);
-    const uint32_t n = room < length ? room : length;
-    const uint8_t* from = out - distance;
-    uint8_t* const end = out + n;
-    if (kWide && distance >= 8 && room >= ((n + 15) & ~7u)) {
-      // The same as below, with two unconditional steps first, which take most matches
-      // alone; up to fifteen bytes past the match (the stub keeps the smaller loop).
-      uint64_t v;
-      __builtin_memcpy(&v, from, 8);
-      __builtin_memcpy(out, &v, 8);
-      __builtin_memcpy(&v, from + 8, 8);
-      __builtin_memcpy(out + 8, &v, 8);
-      out += 16;
-      from += 16;
-      while (out < end) {
-        __builtin_memcpy(&v, from, 8);
-        __builtin_memcpy(out, &v, 8);
-        out += 8;
-        from += 8;
+    // The distance code and its extra bits. On 64-bit hosts the bits left after any length
+    // symbol hold a distance code (a tree walk's 16 bits included); take_entry refills
+    // when its extra bits are not all loaded.
+    if (!BitReader::kWide) bits.refill();
+    const uint32_t t = (entry >> kDistanceTableShift) & 3;
+    entry = work->distance_primary[t][bits.peek(kDistanceBits)];
+    if (!kEntriesInTables || is_link(entry)) {
+      if (is_link(entry)) {
+        entry = walk_tree(static_cast<uint32_t>(bits.bits) >> kDistanceBits, entry,
+                          work->tree + 2 * format::kDistanceOffset[t], kDistanceBits);
+        if (entry == kEmptySlot) break;
       }
-      out = end;
-    } else if (distance >= 8 && room >= ((n + 7) & ~7u)) {
-      // Eight bytes at a time never read a byte this copy has yet to write; the last
-      // step may write up to seven bytes past the match, still before the limit, which
-      // later output overwrites.
-      do {
-        uint64_t v;
-        __builtin_memcpy(&v, from, 8);
-        __builtin_memcpy(out, &v, 8);
-        out += 8;
-        from += 8;
-      } while (out < end);
-      out = end;
-    } else if (kWide && distance == 1 && room >= ((n + 7) & ~7u)) {
-      // A run of one byte, eight at a time (the same bounds).
-      const uint64_t v = *from * 0x0101010101010101ull;
-      do {
-        __builtin_memcpy(out, &v, 8);
-        out += 8;
-      } while (out < end);
-      out = end;
-    } else {
-      while (out != end) *out++ = *from++;
+      entry = distance_entry(entry_symbol(entry), entry_length(entry));
     }
+    uint32_t distance;
+    if (entry >= 0) {
+      distance = (uint32_t(entry) >> kDistanceBaseShift) + bits.take_entry(entry);
+      previous_distance = last_distance;
+      last_distance = distance;
+    } else {
+      bits.consume(code_length_of(entry));
+      const uint32_t symbol = special_symbol(entry);
+      if (symbol == format::kDistanceRepeatLast) {
+        distance = last_distance;
+      } else if (symbol == format::kDistanceRepeatPrevious) {
+        distance = previous_distance;
+        previous_distance = last_distance;
+        last_distance = distance;
+      } else {
+        distance = format::short_distance(symbol);
+      }
+      // A remembered distance that was never sent would copy stale buffer bytes.
+      if (distance == 0) break;
+    }
+    if (distance > static_cast<uint32_t>(out - start)) continue;  // reaches before the buffer
+    out = copy_match(out, distance, length, limit);
   }
 
   mem_free(work);
   if (rc < 0) {
-    store_cursor();
+    bits.store(r);
     return rc;
   }
   // On to the next byte boundary.
-  r.cursor = in - (count >> 3);
+  r.cursor = bits.in - (bits.count >> 3);
   r.bit_offset = 0;
   return static_cast<ResultCode>(out - (buffer + output_offset));
 }

@@ -3,6 +3,7 @@
 #include "codec/archive_reader.h"
 #include "codec/chunk_input.h"
 #include "codec/format.h"
+#include "codec/machine_word.h"
 
 namespace {
 
@@ -53,6 +54,29 @@ void canonical_codes(uint32_t* codes, const uint8_t* lengths, uint32_t count) {
     code = (code + per_length[b - 1]) << 1;
     next[b] = code;
   }
+#if ZARPEX_HOST_FAST
+  // The first code of each length bit-reversed, then counted up in reversed form: the
+  // carry runs from the top bit down. Codes past the last of their length (an
+  // over-subscribed set) keep only their low bits, as they would reversed one by one.
+  for (uint32_t b = 1; b <= format::kMaxCodeLength; ++b) {
+    uint32_t reversed = 0;
+    for (uint32_t i = 0; i < b; ++i) reversed |= ((next[b] >> i) & 1) << (b - 1 - i);
+    next[b] = reversed;
+  }
+  for (uint32_t s = 0; s < count; ++s) {
+    const uint32_t len = lengths[s];
+    if (len == 0 || len > format::kMaxCodeLength) continue;
+    uint32_t reversed = next[len];
+    codes[s] = reversed;
+    uint32_t bit = 1u << (len - 1);
+    while (reversed & bit) {
+      reversed ^= bit;
+      bit >>= 1;
+    }
+    next[len] = reversed | bit;
+  }
+#else
+  // The stub reverses every code bit by bit: smaller code.
   for (uint32_t s = 0; s < count; ++s) {
     const uint32_t len = lengths[s];
     if (len == 0 || len > format::kMaxCodeLength) continue;
@@ -61,12 +85,20 @@ void canonical_codes(uint32_t* codes, const uint8_t* lengths, uint32_t count) {
     for (uint32_t i = 0; i < len; ++i) reversed |= ((c >> i) & 1) << (len - 1 - i);
     codes[s] = reversed;
   }
+#endif
 }
 
 ResultCode build_decode_table(int32_t* primary, int32_t* tree, const uint32_t* codes,
-                              const uint8_t* lengths, uint32_t width, uint32_t count) {
+                              const uint8_t* lengths, uint32_t width, uint32_t count,
+                              const int32_t* entries) {
   const uint32_t slots = 1u << width;
+#if ZARPEX_HOST_FAST
+  // Two entries per store: a table has at least two.
+  const uint64_t empty_pair = uint64_t(uint32_t(kEmptySlot)) * 0x100000001ull;
+  for (uint32_t i = 0; i < slots; i += 2) __builtin_memcpy(primary + i, &empty_pair, 8);
+#else
   for (uint32_t i = 0; i < slots; ++i) primary[i] = kEmptySlot;
+#endif
   if (tree != nullptr) {
     for (uint32_t i = 0; i < 2 * count; ++i) tree[i] = kEmptySlot;
   }
@@ -79,7 +111,8 @@ ResultCode build_decode_table(int32_t* primary, int32_t* tree, const uint32_t* c
     const uint32_t c = codes[p];
     const int32_t leaf = static_cast<int32_t>((p << kEntryLengthBits) | len);
     if (len <= width) {
-      for (uint32_t i = c & ((1u << len) - 1); i < slots; i += 1u << len) primary[i] = leaf;
+      const int32_t value = entries != nullptr ? entries[p] + int32_t(len * 65) : leaf;
+      for (uint32_t i = c & ((1u << len) - 1); i < slots; i += 1u << len) primary[i] = value;
       continue;
     }
     if (tree == nullptr) continue;
@@ -96,7 +129,7 @@ ResultCode build_decode_table(int32_t* primary, int32_t* tree, const uint32_t* c
         if (next_node == node_limit) return kResultDamaged;
         node = next_node++;
         *slot = in_primary ? -node : node;
-      } else if (in_primary ? entry < 0 : entry > 0) {
+      } else if (in_primary ? entry < 0 && entry > kEmptySlot : entry > 0) {
         node = in_primary ? -entry : entry;
       } else {
         collides = true;  // a shorter code already ends here

@@ -43,9 +43,12 @@ void canonical_codes(uint32_t* codes, const uint8_t* lengths, uint32_t count);
 // Fills the 2^width primary entries and (when tree is given) the 2 * count tree entries.
 // Returns -11 when the tree runs out of nodes; the codes not entered then read as empty
 // slots. Codes that collide with codes already entered (an over-subscribed set) are
-// left out the same way.
+// left out the same way. With entries given, a primary entry where a code of length L
+// ends is entries[symbol] + L * 65 (the block decoder's form, which may be below
+// kEmptySlot) instead of (symbol << kEntryLengthBits) | L; tree entries keep their form.
 ResultCode build_decode_table(int32_t* primary, int32_t* tree, const uint32_t* codes,
-                              const uint8_t* lengths, uint32_t width, uint32_t count);
+                              const uint8_t* lengths, uint32_t width, uint32_t count,
+                              const int32_t* entries = nullptr);
 
 // The rest of a lookup whose primary entry is below zero (a link into the tree or an
 // empty slot): bits are those behind the primary width. Returns the entry where the

@@ -3,7 +3,12 @@
 #include "codec/archive_reader.h"
 #include "codec/crc32.h"
 #include "codec/format.h"
+#include "codec/machine_word.h"
 #include "state/install_state.h"
+
+#if ZARPEX_HOST_FAST
+#include <cstring>
+#endif
 
 namespace {
 
@@ -35,9 +40,21 @@ ResultCode filter_output_run(FileHandle handle, const uint8_t* data, uint32_t le
     const uint32_t batch_end = scan_end - p < batch_positions ? scan_end : p + batch_positions;
     uint32_t n = 0;
     while (p < batch_end) {
+#if ZARPEX_HOST_FAST
+      // Whole spans up to the next opcode at once.
+      const void* hit = std::memchr(data + p, format::kCallOpcode, batch_end - p);
+      const uint32_t span_end =
+          hit != nullptr ? static_cast<uint32_t>(static_cast<const uint8_t*>(hit) - data) + 1
+                         : batch_end;
+      std::memcpy(staging + n, data + p, span_end - p);
+      n += span_end - p;
+      p = span_end;
+      if (hit == nullptr) break;
+#else
       const uint8_t b = data[p++];
       staging[n++] = b;
       if (b != format::kCallOpcode) continue;
+#endif
       uint32_t stored = 0;
       for (uint32_t i = 0; i < width; ++i) stored |= uint32_t(data[p + i]) << (8 * i);
       const uint32_t restored = restore_operand(stored, width, run_offset + p, file_size);

@@ -18,6 +18,7 @@
 #include "platform/fs.h"
 #include "state/install_state.h"
 #include "support/fake_ui.h"
+#include "support/process_records.h"
 #include "support/temp_root.h"
 #include "support/test_archive.h"
 #include "ui/main_dialog.h"
@@ -31,11 +32,8 @@ constexpr char kDamaged[] =
 class Extract : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::memset(&archive_reader, 0, sizeof archive_reader);
+    reset_process_records();
     archive_reader.archive_file = kNoFile;
-    crc_build_table();
-    fake_ui.reset();
-    last_os_error = 0;
     install_state.cancel_requested = 0;
     install_state.overwrite_all = 0;
     std::strcpy(install_state.module_name, "setup.bin");

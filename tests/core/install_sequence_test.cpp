@@ -19,6 +19,7 @@
 #include "platform/fs.h"
 #include "state/install_state.h"
 #include "support/fake_ui.h"
+#include "support/process_records.h"
 #include "support/temp_root.h"
 #include "support/test_archive.h"
 #include "ui/main_dialog.h"
@@ -36,10 +37,7 @@ constexpr uint32_t kStubLength = 1000;
 class InstallSequence : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::memset(&archive_reader, 0, sizeof archive_reader);
-    std::memset(&install_state, 0, sizeof install_state);
-    fake_ui.reset();
-    last_os_error = 0;
+    reset_process_records();
     setenv("ZARPEX_SELF", root.posix("C:\\setup.exe").c_str(), 1);
     setenv("ZARPEX_OS_VERSION", "6", 1);
     mark = root.root() + "/started";

@@ -7,6 +7,7 @@
 #include "platform/fs.h"
 #include "state/install_state.h"
 #include "support/fake_ui.h"
+#include "support/process_records.h"
 #include "ui/ui.h"
 
 namespace {
@@ -17,8 +18,7 @@ constexpr char kDamagedText[] =
 class ReportError : public ::testing::Test {
  protected:
   void SetUp() override {
-    fake_ui.reset();
-    last_os_error = 0;
+    reset_process_records();
     std::strcpy(install_state.module_name, "setup.exe");
   }
   void TearDown() override { last_os_error = 0; }

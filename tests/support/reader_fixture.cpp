@@ -14,11 +14,10 @@
 #include "platform/fs.h"
 #include "state/install_state.h"
 #include "support/fake_ui.h"
+#include "support/process_records.h"
 
 void ReaderTest::SetUp() {
-  std::memset(&archive_reader, 0, sizeof archive_reader);
-  std::memset(&install_state, 0, sizeof install_state);
-  fake_ui.reset();
+  reset_process_records();
   input_.assign(format::kInputBufferSize, 0xCC);
   archive_reader.input_buffer = input_.data();
   archive_reader.stream_start = -1;
