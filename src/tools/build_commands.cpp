@@ -84,23 +84,23 @@ std::string output_name(const CommandLine& line) {
 
 }  // namespace
 
-int zpx_build(const CommandSpec& spec, const CommandLine& line) {
-  if (!line.has("--output")) return usage_error(spec, "an output (-o OUT) is needed");
+int zpx_build(const CommandDef& cmd, const CommandLine& line) {
+  if (!line.has("--output")) return usage_error(cmd, "an output (-o OUT) is needed");
   if (line.operands.size() != 1) {
-    return usage_error(spec, line.operands.empty() ? "a folder to pack (DIR) is needed"
-                                                   : "more than one folder given");
+    return usage_error(cmd, line.operands.empty() ? "a folder to pack (DIR) is needed"
+                                                  : "more than one folder given");
   }
   int level = kDefaultLevel;
   if (const std::string* given = line.value("--level")) {
     if (given->size() != 1 || (*given)[0] < '1' || (*given)[0] > '9')
-      return usage_error(spec, "the level is a digit from 1 to 9");
+      return usage_error(cmd, "the level is a digit from 1 to 9");
     level = (*given)[0] - '0';
   }
   uint32_t threads = 0;  // 0: one per core
   if (const std::string* given = line.value("--threads")) {
     if (!parse_threads(*given, &threads)) {
-      return usage_error(spec, line.spelling("--threads") + " needs a thread count from 1 to " +
-                                   std::to_string(builder::kMaxThreads));
+      return usage_error(cmd, line.spelling("--threads") + " needs a thread count from 1 to " +
+                                  std::to_string(builder::kMaxThreads));
     }
   }
   const std::string& input = line.operands[0];
@@ -178,12 +178,12 @@ int zpx_build(const CommandSpec& spec, const CommandLine& line) {
   return kExitOk;
 }
 
-int zpx_wrap(const CommandSpec& spec, const CommandLine& line) {
-  if (!line.has("--stub")) return usage_error(spec, "a stub (--stub STUB) is needed");
-  if (!line.has("--output")) return usage_error(spec, "an output (-o OUT) is needed");
+int zpx_wrap(const CommandDef& cmd, const CommandLine& line) {
+  if (!line.has("--stub")) return usage_error(cmd, "a stub (--stub STUB) is needed");
+  if (!line.has("--output")) return usage_error(cmd, "an output (-o OUT) is needed");
   if (line.operands.size() != 1) {
-    return usage_error(spec, line.operands.empty() ? "an archive (ARCHIVE) is needed"
-                                                   : "more than one archive given");
+    return usage_error(cmd, line.operands.empty() ? "an archive (ARCHIVE) is needed"
+                                                  : "more than one archive given");
   }
   const std::string& input = line.operands[0];
   OutputFile out;

@@ -8,7 +8,7 @@
 namespace {
 
 // Every command takes these.
-const OptionSpec kCommonOptions[] = {
+const OptionDef kCommonOptions[] = {
     {"-q", "--quiet", nullptr, "print errors only"},
     {"-v", "--verbose", nullptr, "name every file"},
     {"-h", "--help", nullptr, "show this help"},
@@ -21,36 +21,36 @@ bool is_digit_option(const char* arg) {
   return arg[0] == '-' && arg[1] >= '1' && arg[1] <= '9' && arg[2] == '\0';
 }
 
-// The spec of a short option ("-o"), or nullptr.
-const OptionSpec* find_short(const CommandSpec& spec, char letter) {
-  for (const OptionSpec& o : spec.options) {
+// The option of a short letter ("-o"), or nullptr.
+const OptionDef* find_short(const CommandDef& cmd, char letter) {
+  for (const OptionDef& o : cmd.options) {
     if (o.short_name != nullptr && o.short_name[1] == letter && o.short_name[1] != '#') return &o;
   }
-  for (const OptionSpec& o : kCommonOptions) {
+  for (const OptionDef& o : kCommonOptions) {
     if (o.short_name[1] == letter) return &o;
   }
   return nullptr;
 }
 
-const OptionSpec* find_long(const CommandSpec& spec, const std::string& name) {
-  for (const OptionSpec& o : spec.options) {
+const OptionDef* find_long(const CommandDef& cmd, const std::string& name) {
+  for (const OptionDef& o : cmd.options) {
     if (name == o.long_name) return &o;
   }
-  for (const OptionSpec& o : kCommonOptions) {
+  for (const OptionDef& o : kCommonOptions) {
     if (name == o.long_name) return &o;
   }
   return nullptr;
 }
 
-const OptionSpec* find_digits(const CommandSpec& spec) {
-  for (const OptionSpec& o : spec.options) {
+const OptionDef* find_digits(const CommandDef& cmd) {
+  for (const OptionDef& o : cmd.options) {
     if (o.short_name != nullptr && std::strcmp(o.short_name, "-#") == 0) return &o;
   }
   return nullptr;
 }
 
-void print_usage_lines(FILE* to, const CommandSpec& spec) {
-  const char* start = spec.synopsis;
+void print_usage_lines(FILE* to, const CommandDef& cmd) {
+  const char* start = cmd.synopsis;
   bool first = true;
   while (*start != '\0') {
     const char* end = std::strchr(start, '\n');
@@ -62,7 +62,7 @@ void print_usage_lines(FILE* to, const CommandSpec& spec) {
   }
 }
 
-void print_option(const OptionSpec& o) {
+void print_option(const OptionDef& o) {
   std::string names;
   if (o.short_name != nullptr) {
     names = std::strcmp(o.short_name, "-#") == 0 ? "-1 .. -9" : o.short_name;
@@ -103,25 +103,25 @@ std::string CommandLine::spelling(const char* long_name) const {
   return found;
 }
 
-int usage_error(const CommandSpec& spec, const std::string& text) {
-  print_error("%s: %s", spec.name, text.c_str());
-  print_usage_lines(stderr, spec);
-  std::fprintf(stderr, "Try 'zpx %s --help' for more.\n", spec.name);
+int usage_error(const CommandDef& cmd, const std::string& text) {
+  print_error("%s: %s", cmd.name, text.c_str());
+  print_usage_lines(stderr, cmd);
+  std::fprintf(stderr, "Try 'zpx %s --help' for more.\n", cmd.name);
   return kExitUsage;
 }
 
-void print_command_help(const CommandSpec& spec) {
-  print_usage_lines(stdout, spec);
-  std::printf("\n%s\n", spec.summary);
-  if (spec.details != nullptr) std::printf("\n%s\n", spec.details);
+void print_command_help(const CommandDef& cmd) {
+  print_usage_lines(stdout, cmd);
+  std::printf("\n%s\n", cmd.summary);
+  if (cmd.details != nullptr) std::printf("\n%s\n", cmd.details);
   std::printf("\nOptions:\n");
-  for (const OptionSpec& o : spec.options) print_option(o);
-  for (const OptionSpec& o : kCommonOptions) print_option(o);
+  for (const OptionDef& o : cmd.options) print_option(o);
+  for (const OptionDef& o : kCommonOptions) print_option(o);
   std::printf("  %-26s %s\n", "--", "end of options: every later argument is an operand");
   std::printf("\n%s\n", kExitText);
 }
 
-int parse_command_line(const CommandSpec& spec, int argc, char** argv, CommandLine* line) {
+int parse_command_line(const CommandDef& cmd, int argc, char** argv, CommandLine* line) {
   bool options_ended = false;
   for (int i = 0; i < argc; ++i) {
     const char* arg = argv[i];
@@ -133,22 +133,22 @@ int parse_command_line(const CommandSpec& spec, int argc, char** argv, CommandLi
       options_ended = true;
       continue;
     }
-    const OptionSpec* digits = find_digits(spec);
+    const OptionDef* digits = find_digits(cmd);
     if (digits != nullptr && is_digit_option(arg)) {
       line->options.emplace_back(digits->long_name, std::string(1, arg[1]));
       line->spellings.emplace_back(arg);
       continue;
     }
-    std::vector<std::pair<const OptionSpec*, std::string>> found;
+    std::vector<std::pair<const OptionDef*, std::string>> found;
     std::vector<std::string> spelled;
     if (arg[1] == '-') {
       // --name, --name=value or --name value
       const char* equals = std::strchr(arg, '=');
       const std::string name = equals != nullptr ? std::string(arg, equals) : std::string(arg);
-      const OptionSpec* o = find_long(spec, name);
-      if (o == nullptr) return usage_error(spec, "unknown option " + name);
+      const OptionDef* o = find_long(cmd, name);
+      if (o == nullptr) return usage_error(cmd, "unknown option " + name);
       if (o->value_name == nullptr) {
-        if (equals != nullptr) return usage_error(spec, name + " takes no value");
+        if (equals != nullptr) return usage_error(cmd, name + " takes no value");
         found.emplace_back(o, "");
         spelled.push_back(name);
       } else if (equals != nullptr) {
@@ -158,13 +158,13 @@ int parse_command_line(const CommandSpec& spec, int argc, char** argv, CommandLi
         found.emplace_back(o, argv[++i]);
         spelled.push_back(name);
       } else {
-        return usage_error(spec, name + " needs a value (" + o->value_name + ")");
+        return usage_error(cmd, name + " needs a value (" + o->value_name + ")");
       }
     } else {
       // -abc: flags bundled; a letter that takes a value takes the rest or the next argument
       for (const char* p = arg + 1; *p != '\0'; ++p) {
-        const OptionSpec* o = find_short(spec, *p);
-        if (o == nullptr) return usage_error(spec, std::string("unknown option -") + *p);
+        const OptionDef* o = find_short(cmd, *p);
+        if (o == nullptr) return usage_error(cmd, std::string("unknown option -") + *p);
         spelled.push_back(std::string("-") + *p);
         if (o->value_name == nullptr) {
           found.emplace_back(o, "");
@@ -175,8 +175,7 @@ int parse_command_line(const CommandSpec& spec, int argc, char** argv, CommandLi
         } else if (i + 1 < argc) {
           found.emplace_back(o, argv[++i]);
         } else {
-          return usage_error(spec,
-                             std::string("-") + *p + " needs a value (" + o->value_name + ")");
+          return usage_error(cmd, std::string("-") + *p + " needs a value (" + o->value_name + ")");
         }
         break;
       }
@@ -184,7 +183,7 @@ int parse_command_line(const CommandSpec& spec, int argc, char** argv, CommandLi
     for (size_t k = 0; k < found.size(); ++k) {
       const auto& [o, value] = found[k];
       if (std::strcmp(o->long_name, "--help") == 0) {
-        print_command_help(spec);
+        print_command_help(cmd);
         return kExitOk;
       }
       line->options.emplace_back(o->long_name, value);

@@ -10,7 +10,7 @@ inline constexpr int kExitFailed = 1;  // damage or failure
 inline constexpr int kExitUsage = 2;
 
 // One option of a command. Every option has a long name, by which the command asks for it.
-struct OptionSpec {
+struct OptionDef {
   const char* short_name;  // "-o", "-#" for the digits -1 .. -9, or nullptr
   const char* long_name;   // "--output"
   const char* value_name;  // "OUT" when the option takes a value, else nullptr
@@ -32,27 +32,27 @@ struct CommandLine {
   std::vector<std::string> spellings;  // one for each of `options`
 };
 
-struct CommandSpec;
-using CommandRun = int (*)(const CommandSpec& spec, const CommandLine& line);
+struct CommandDef;
+using CommandRun = int (*)(const CommandDef& cmd, const CommandLine& line);
 
-struct CommandSpec {
+struct CommandDef {
   const char* name;
   const char* synopsis;  // after "zpx "; several lines allowed
   const char* summary;   // one line
   const char* details;   // paragraphs of the help text, or nullptr
-  std::vector<OptionSpec> options;
+  std::vector<OptionDef> options;
   CommandRun run;
 };
 
 // The command table (defined with main).
-const std::vector<CommandSpec>& zpx_commands();
+const std::vector<CommandDef>& zpx_commands();
 
 // Parses a command's arguments (the ones after its name). Handles -q, -v and -h/--help of
 // every command; "--" ends the options. Returns -1 to go on, or the exit status when the
 // command line was fully handled (help shown, or a usage error reported).
-int parse_command_line(const CommandSpec& spec, int argc, char** argv, CommandLine* line);
+int parse_command_line(const CommandDef& cmd, int argc, char** argv, CommandLine* line);
 
 // Reports a usage error ("zpx: CMD: text" and the usage line) and returns kExitUsage.
-int usage_error(const CommandSpec& spec, const std::string& text);
+int usage_error(const CommandDef& cmd, const std::string& text);
 // The help text of a command on standard output.
-void print_command_help(const CommandSpec& spec);
+void print_command_help(const CommandDef& cmd);

@@ -4,8 +4,8 @@
 
 #include "tools/cli.h"
 
-int zpx_build(const CommandSpec& spec, const CommandLine& line);
-int zpx_wrap(const CommandSpec& spec, const CommandLine& line);
-int zpx_list(const CommandSpec& spec, const CommandLine& line);
-int zpx_test(const CommandSpec& spec, const CommandLine& line);
-int zpx_extract(const CommandSpec& spec, const CommandLine& line);
+int zpx_build(const CommandDef& cmd, const CommandLine& line);
+int zpx_wrap(const CommandDef& cmd, const CommandLine& line);
+int zpx_list(const CommandDef& cmd, const CommandLine& line);
+int zpx_test(const CommandDef& cmd, const CommandLine& line);
+int zpx_extract(const CommandDef& cmd, const CommandLine& line);

@@ -467,9 +467,9 @@ bool choose_entry(const EntryRecord& entry, const char* name) {
 
 }  // namespace
 
-int zpx_list(const CommandSpec& spec, const CommandLine& line) {
+int zpx_list(const CommandDef& cmd, const CommandLine& line) {
   if (line.operands.size() != 1) {
-    return usage_error(spec, line.operands.empty() ? "a file (FILE) is needed" : "one file only");
+    return usage_error(cmd, line.operands.empty() ? "a file (FILE) is needed" : "one file only");
   }
   const bool json = line.has("--json");
   Source source;
@@ -538,9 +538,9 @@ int zpx_list(const CommandSpec& spec, const CommandLine& line) {
   return kExitOk;
 }
 
-int zpx_test(const CommandSpec& spec, const CommandLine& line) {
+int zpx_test(const CommandDef& cmd, const CommandLine& line) {
   if (line.operands.size() != 1) {
-    return usage_error(spec, line.operands.empty() ? "a file (FILE) is needed" : "one file only");
+    return usage_error(cmd, line.operands.empty() ? "a file (FILE) is needed" : "one file only");
   }
   Source source;
   if (!open_source(line.operands[0], &source)) return kExitFailed;
@@ -625,8 +625,8 @@ int zpx_test(const CommandSpec& spec, const CommandLine& line) {
   return kExitOk;
 }
 
-int zpx_extract(const CommandSpec& spec, const CommandLine& line) {
-  if (line.operands.empty()) return usage_error(spec, "a file (FILE) is needed");
+int zpx_extract(const CommandDef& cmd, const CommandLine& line) {
+  if (line.operands.empty()) return usage_error(cmd, "a file (FILE) is needed");
   const std::vector<std::string> names(line.operands.begin() + 1, line.operands.end());
   install_state.install_folder[0] = '\0';
   if (const std::string* folder = line.value("--directory")) {

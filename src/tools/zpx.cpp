@@ -11,7 +11,7 @@ namespace {
 
 constexpr char kVersion[] = "1.0.0";
 
-const std::vector<CommandSpec> kCommands = {
+const std::vector<CommandDef> kCommands = {
     {"build",
      "build [-f] [--stub STUB] [--exclude PATTERN]... [-1 .. -9] [-T N] -o OUT DIR",
      "Packs the tree under DIR into an archive, or with --stub into an installer.",
@@ -83,7 +83,7 @@ const std::vector<CommandSpec> kCommands = {
 
 void print_overview(FILE* to) {
   std::fprintf(to, "usage: zpx COMMAND [OPTIONS] ARGUMENTS\n\n");
-  for (const CommandSpec& c : kCommands) std::fprintf(to, "  %-8s %s\n", c.name, c.summary);
+  for (const CommandDef& c : kCommands) std::fprintf(to, "  %-8s %s\n", c.name, c.summary);
   std::fprintf(to,
                "\n'zpx help COMMAND' or 'zpx COMMAND --help' shows a command's options.\n"
                "zpx --version shows the version.\n"
@@ -98,8 +98,8 @@ int top_usage_error(const std::string& text) {
   return kExitUsage;
 }
 
-const CommandSpec* find_command(const char* name) {
-  for (const CommandSpec& c : kCommands) {
+const CommandDef* find_command(const char* name) {
+  for (const CommandDef& c : kCommands) {
     if (std::strcmp(name, c.name) == 0) return &c;
   }
   return nullptr;
@@ -107,7 +107,7 @@ const CommandSpec* find_command(const char* name) {
 
 }  // namespace
 
-const std::vector<CommandSpec>& zpx_commands() {
+const std::vector<CommandDef>& zpx_commands() {
   return kCommands;
 }
 
@@ -127,14 +127,14 @@ int main(int argc, char** argv) {
       print_overview(stdout);
       return kExitOk;
     }
-    const CommandSpec* c = find_command(argv[2]);
+    const CommandDef* c = find_command(argv[2]);
     if (c == nullptr || argc > 3) {
       return top_usage_error("help: no command \"" + shown(argv[2]) + "\"");
     }
     print_command_help(*c);
     return kExitOk;
   }
-  const CommandSpec* c = find_command(first);
+  const CommandDef* c = find_command(first);
   if (c == nullptr) return top_usage_error("unknown command \"" + shown(first) + "\"");
   CommandLine line;
   const int handled = parse_command_line(*c, argc - 2, argv + 2, &line);
