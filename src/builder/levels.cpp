@@ -19,9 +19,9 @@ LevelParams level_params(int level) {
     case 7:
       return {40, 128, 0, true, 1};
     case 8:
-      return {96, 258, 0, true, 3};
+      return {32, 258, 0, true, 3, true};
     default:
-      return {256, 1024, 0, true, 3};
+      return {64, 2048, 0, true, 3, true};
   }
 }
 

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "builder/hash_chain_finder.h"
 #include "builder/levels.h"
 #include "builder/lz_token.h"
+#include "builder/match_finder.h"
 
 namespace builder {
 
@@ -103,7 +103,7 @@ void lazy_parse(const uint8_t* data, const BlockSpan& span, uint32_t lazy_steps,
 }
 
 // Greedy or lazy parse with the hash-chain finder (levels 1 to 6).
-void parse_lazy(HashChainFinder& finder, const uint8_t* data, const BlockSpan& span,
+void parse_lazy(MatchFinder& finder, const uint8_t* data, const BlockSpan& span,
                 const LevelParams& params, std::vector<Token>& tokens, uint32_t* needed);
 
 }  // namespace builder

@@ -30,7 +30,7 @@ Choice choose_match(const uint8_t* data, const BlockSpan& span, uint32_t pos,
   return best;
 }
 
-void parse_lazy(HashChainFinder& finder, const uint8_t* data, const BlockSpan& span,
+void parse_lazy(MatchFinder& finder, const uint8_t* data, const BlockSpan& span,
                 const LevelParams& params, std::vector<Token>& tokens, uint32_t* needed) {
   MatchCandidate longest;
   auto candidates_at = [&](uint32_t pos) {

@@ -195,7 +195,7 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
   *needed = farthest;
 }
 
-void OptimalParser::parse(HashChainFinder& finder, const uint8_t* data, const BlockSpan& span,
+void OptimalParser::parse(MatchFinder& finder, const uint8_t* data, const BlockSpan& span,
                           std::vector<Token>& tokens, uint32_t* needed) {
   finder_ = &finder;
   data_ = data;

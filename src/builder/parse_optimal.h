@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "builder/hash_chain_finder.h"
 #include "builder/lz_token.h"
+#include "builder/match_finder.h"
 #include "builder/parse.h"
 
 namespace builder {
@@ -18,7 +18,7 @@ class OptimalParser {
   OptimalParser(const LevelParams& params, uint32_t max_sets);
   // Parses the block of `data` that span describes, with matches from the finder (set on
   // the same data).
-  void parse(HashChainFinder& finder, const uint8_t* data, const BlockSpan& span,
+  void parse(MatchFinder& finder, const uint8_t* data, const BlockSpan& span,
              std::vector<Token>& tokens, uint32_t* needed);
 
  private:
@@ -38,7 +38,7 @@ class OptimalParser {
   void shortest_path(const BlockSpan& span, const std::vector<Prices>& prices,
                      std::vector<Token>& tokens, uint32_t* needed);
 
-  HashChainFinder* finder_ = nullptr;
+  MatchFinder* finder_ = nullptr;
   const uint8_t* data_ = nullptr;
   LevelParams params_;
   uint32_t max_sets_;

@@ -101,7 +101,7 @@ class BlockCompressor {
   BlockCompressor(const LevelParams& params, uint32_t max_sets)
       : params_(params),
         max_sets_(max_sets),
-        finder_(nullptr, 0, params.depth, params.nice_length) {
+        finder_(nullptr, 0, params.depth, params.nice_length, params.tree) {
     if (params.optimal) optimal_ = std::make_unique<OptimalParser>(params, max_sets);
   }
 
@@ -131,7 +131,7 @@ class BlockCompressor {
  private:
   LevelParams params_;
   uint32_t max_sets_;
-  HashChainFinder finder_;
+  MatchFinder finder_;
   std::unique_ptr<OptimalParser> optimal_;
   std::vector<Token> tokens_;
 };
@@ -360,8 +360,10 @@ std::vector<uint8_t> compress_stream(const uint8_t* data, uint32_t size,
 std::vector<uint8_t> compress_directory_block(const uint8_t* data, uint32_t size) {
   std::vector<uint8_t> chunk = stored_chunk(data, size, true);
   if (size == 0) return chunk;
-  const LevelParams params = level_params(9);
-  HashChainFinder finder(data, size, params.depth, params.nice_length);
+  // Directory blocks are small: a deep chain search costs little.
+  constexpr uint32_t kDepth = 256;
+  constexpr uint32_t kNiceLength = 1024;
+  MatchFinder finder(data, size, kDepth, kNiceLength);
   std::vector<Token> tokens;
   uint32_t needed = 0;
   parse_lazy(finder, data, {0, size, 0, 2}, level_params(6), tokens, &needed);

@@ -13,6 +13,7 @@
 #include "codec/archive_reader.h"
 #include "codec/block_stream.h"
 #include "installer/install_sequence.h"
+#include "model_reader.h"
 #include "support/fake_ui.h"
 #include "support/reader_fixture.h"
 #include "test_data.h"
@@ -55,6 +56,9 @@ class CoreRoundTrip : public ReaderTest {
                            const std::vector<SourceEntry>& original,
                            const std::vector<size_t>& order = {}) {
     open_archive(image);
+    // A new archive is a new run of the driver: nothing of the stream held for the last
+    // one (which lay at the same offset) may be taken for this one's.
+    archive_reader.stream_start = -1;
     archive_reader.archive_base = base;
     uint32_t directory_offset, entry_count;
     std::memcpy(&directory_offset, &image[base + 4], 4);
@@ -121,6 +125,36 @@ TEST_F(CoreRoundTrip, FilesStraddlingSmallBlocksWithWindowsAndCallRuns) {
       SCOPED_TRACE("block " + std::to_string(block) + " level " + std::to_string(level));
       extract_and_compare(pack(entries, level, block), 0, entries);
     }
+  }
+}
+
+TEST_F(CoreRoundTrip, RepeatsAtTheFarEndOfTheWindow) {
+  // Noise followed by a copy of its start at a distance around the window's size: the
+  // copy is only compressible through matches at the far end of the window (or, in a
+  // block that holds both, beyond it), and a match one byte too far breaks the output.
+  struct Case {
+    uint32_t distance;
+    int level;
+    uint32_t block_size;
+  };
+  const uint32_t w = format::kMaxWindow;
+  const Case cases[] = {
+      {w - 1000, 9, 262144}, {w, 9, 262144}, {w + 1, 9, 262144}, {w + 1, 8, 262144},
+      {w, 8, 100000},        {w + 7, 9, 0},  {w + 300000, 9, 0},
+  };
+  constexpr uint32_t kCopy = 60000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("distance " + std::to_string(c.distance) + " level " + std::to_string(c.level) +
+                 " blocks " + std::to_string(c.block_size));
+    std::vector<uint8_t> data = testdata::random_bytes(c.distance, c.distance);
+    data.insert(data.end(), data.begin(), data.begin() + kCopy);
+    const std::vector<SourceEntry> entries = {file("far", data)};
+    const std::vector<uint8_t> bytes = pack(entries, c.level, c.block_size);
+    EXPECT_LT(bytes.size(), c.distance + kCopy / 10);
+    model::Archive archive;
+    ASSERT_EQ(model::read_archive(bytes, &archive), "");
+    EXPECT_TRUE(archive.entries.at(0).contents == data);
+    extract_and_compare(bytes, 0, entries);
   }
 }
 

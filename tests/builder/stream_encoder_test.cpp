@@ -54,7 +54,7 @@ TEST(StreamEncoder, OutputIsTheSameForEveryThreadCount) {
     uint32_t block_size;
   };
   // Small blocks: many blocks, whose matches reach across several earlier ones.
-  const Case cases[] = {{1, 30000}, {6, 45000}, {7, 30000}, {9, 65536}};
+  const Case cases[] = {{1, 30000}, {6, 45000}, {7, 30000}, {8, 40000}, {9, 65536}};
   const std::vector<SourceEntry> original = payload();
   for (const Case& c : cases) {
     SCOPED_TRACE("level " + std::to_string(c.level) + ", blocks of " +

@@ -1,6 +1,10 @@
-// Match finder over one block and the window in front of it: hash chains of 4-byte
-// prefixes in a ring large enough for the format's longest reach, plus the last place of
-// every 3-byte and every 2-byte prefix for the short matches.
+// Match finder over one block and the window in front of it. Positions with the same
+// 4-byte hash are kept either in a hash chain, newest first, or in a binary search tree
+// ordered by the bytes that follow them (each new position becomes the root, so every
+// node is newer than the nodes below it): a tree search meets the longest matches of the
+// whole window in few steps, where a chain of limited depth gives up on old ones. Both
+// live in a ring large enough for the format's longest reach; the last place of every
+// 3-byte and every 2-byte prefix is kept as well, for the short matches.
 #pragma once
 
 #include <cstdint>
@@ -13,10 +17,12 @@ struct MatchCandidate {
   uint32_t distance;
 };
 
-class HashChainFinder {
+class MatchFinder {
  public:
   // depth: candidates examined per search; nice_length: a match this long ends a search.
-  HashChainFinder(const uint8_t* data, uint32_t size, uint32_t depth, uint32_t nice_length);
+  // With `tree`, binary trees instead of chains.
+  MatchFinder(const uint8_t* data, uint32_t size, uint32_t depth, uint32_t nice_length,
+              bool tree = false);
 
   // Starts over on new data, keeping the allocations.
   void reset(const uint8_t* data, uint32_t size);
@@ -24,9 +30,11 @@ class HashChainFinder {
   // Adds every position below `end` not yet added.
   void insert_until(uint32_t end);
 
-  // Longest match at pos (already inserted or not) starting no earlier than min_pos and
-  // no longer than max_length. With `all`, every candidate that is longer than the ones
-  // before it is appended, shortest first. Returns the longest length found (0 if none).
+  // Longest match at pos starting no earlier than min_pos and no longer than max_length.
+  // With `all`, every candidate that is longer than the ones before it is appended,
+  // shortest first. Returns the longest length found (0 if none). Chains: pos may be
+  // inserted already or not. Trees: the search is the insertion, so pos must be the
+  // next position not yet added (it is added).
   uint32_t find(uint32_t pos, uint32_t min_pos, uint32_t max_length, MatchCandidate* best,
                 std::vector<MatchCandidate>* all = nullptr);
 
@@ -40,6 +48,10 @@ class HashChainFinder {
 
   uint32_t hash3(uint32_t pos) const;
   uint32_t hash4(uint32_t pos) const;
+  void insert_short(uint32_t pos);
+  // Adds pos to its tree; with `best`, reports the matches met on the way as find does.
+  void tree_insert(uint32_t pos, uint32_t min_pos, uint32_t max_length, uint32_t best_length,
+                   MatchCandidate* best, std::vector<MatchCandidate>* all);
 
   static uint32_t ring_bits_for(uint32_t size);
 
@@ -48,9 +60,11 @@ class HashChainFinder {
   uint32_t size_;
   uint32_t depth_;
   uint32_t nice_length_;
+  bool tree_;
   uint32_t inserted_ = 0;
   std::vector<uint32_t> head_;
-  std::vector<uint32_t> chain_;
+  std::vector<uint32_t> chain_;   // chains: the next older position; trees: smaller child
+  std::vector<uint32_t> larger_;  // trees: the child whose bytes compare larger
   std::vector<uint32_t> triple_head_;
   std::vector<uint32_t> triple_at_;  // for each ring slot: the earlier position of its triple
   std::vector<uint32_t> pair_head_;
