@@ -434,6 +434,31 @@ TEST_F(Extract, ExistingFolderEntryGetsItsAttributes) {
   EXPECT_EQ(fs_get_attributes("C:\\Inst\\sub"), kAttributeDirectory | kAttributeReadOnly);
 }
 
+TEST_F(Extract, StreamEndingBeforeTheFileIsDamageEvenWhenTheCrcMatches) {
+  // The last entry claims one byte more than its stream holds: its contents and the
+  // member's 4-byte CRC trailer. Its recorded CRC is that of those bytes, so only the
+  // shortage tells; nothing of it may stay.
+  for (const std::string& held : {std::string(), std::string("xyz")}) {
+    std::filesystem::remove_all(root.posix("C:\\Inst"));
+    fake_ui.reset();
+    fake_ui.box_answers.push_back(kIdOk);
+    const uint32_t trailer = test_crc32(held);
+    std::string out = held;
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(trailer >> (8 * i)));
+    open({{.name = "good", .contents = "one"},
+          {.name = "short",
+           .contents = held,
+           .crc_xor = test_crc32(held) ^ test_crc32(out),
+           .size = static_cast<uint32_t>(out.size() + 1)}});
+    EXPECT_EQ(extract_all(nullptr), 0);
+    EXPECT_EQ(box_texts(), std::vector<std::string>{kDamaged});
+    EXPECT_EQ(file("C:\\Inst\\good"), "one");
+    EXPECT_FALSE(exists("C:\\Inst\\short"));
+    fs_close(archive_reader.archive_file);
+    archive_reader.archive_file = kNoFile;
+  }
+}
+
 TEST_F(Extract, DamagedDirectoryAndShortFile) {
   // More entries announced than the directory holds.
   open({{.name = "a", .contents = "A"}}, {.entry_count = 2});
