@@ -126,6 +126,25 @@ void build_set_tables(DecodeWork* work, const uint8_t* set, uint32_t tables) {
   }
 }
 
+// The block's table sets, taken in turn as the data switch to the next one.
+struct TableSets {
+  DecodeWork* work;
+  const uint8_t* lengths;  // the next set's code lengths
+  uint32_t set_length;
+  uint32_t tables;
+  uint32_t left;
+
+  // Builds the next set's tables: 0, 1 when none is left, or -25 once Cancel is pressed.
+  ResultCode next() {
+    if (install_state.cancel_requested) return kResultCancelled;
+    if (left == 0) return 1;
+    --left;
+    build_set_tables(work, lengths, tables);
+    lengths += set_length;
+    return kResultOk;
+  }
+};
+
 // The bit cursor in a machine word, refilled a whole word at a time without a branch:
 // `in` is the next byte not yet loaded, `count` the loaded bits not yet consumed (the
 // low bits of `bits`). After a refill at least kRefilled bits are loaded. Refills load
@@ -268,8 +287,7 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
   }
   fill_symbol_entries(&work->entries, tables);
 
-  uint32_t sets_left = set_count == 0 ? 1 : set_count;
-  uint32_t sets_used = 0;
+  TableSets sets = {work, storage, set_length, tables, set_count == 0 ? 1 : set_count};
   uint32_t last_distance = 0;
   uint32_t previous_distance = 0;
 
@@ -280,17 +298,7 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
   BitReader bits;
   bits.load(r);
 
-  // Switches to the next table set: 0, 1 when none is left, or -25.
-  auto switch_sets = [&]() -> ResultCode {
-    if (install_state.cancel_requested) return kResultCancelled;
-    if (sets_left == 0) return 1;
-    --sets_left;
-    build_set_tables(work, storage + sets_used * set_length, tables);
-    ++sets_used;
-    return kResultOk;
-  };
-
-  rc = switch_sets();
+  rc = sets.next();
   while (rc == kResultOk) {
     if (out >= limit) break;
     // A whole literal or match may begin before in_end: the input buffer holds the
@@ -322,7 +330,7 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
     if (entry < 0) {
       bits.consume(code_length_of(entry));
       if (special_symbol(entry) != format::kSymbolSwitchSet) break;  // 287 has no meaning
-      rc = switch_sets();
+      rc = sets.next();
       continue;
     }
     if (entry & kLiteralFlag) {

@@ -161,8 +161,9 @@ ResultCode extract_stream(FileHandle output, uint32_t stream_offset, uint32_t st
     if (remaining == 0) break;
     if (install_state.cancel_requested) return kResultCancelled;
     if (r.block_pending) return kResultDamaged;
-    // The stream has no more data; the CRC comparison reports the shortage.
-    if (r.last_block) break;
+    // The stream ended before the entry did. That is damage even when the bytes handed
+    // so far happen to match the entry's CRC (an empty start matches a CRC of 0).
+    if (r.last_block) return kResultDamaged;
     r.block_pending = 1;
     const ResultCode rc = load_next_block();
     if (rc < 0) return rc;

@@ -8,6 +8,7 @@
 
 // Hands exactly `size` bytes of the member at stream_position to the output (kNoFile:
 // decode and count into the CRC without writing). On 0, archive_reader.running_crc
-// holds the standard CRC-32 of those bytes.
+// holds the standard CRC-32 of those bytes. A stream that ends before `size` bytes is
+// damaged (-11).
 ResultCode extract_stream(FileHandle output, uint32_t stream_offset, uint32_t stream_position,
                           uint32_t size, uint8_t flags);

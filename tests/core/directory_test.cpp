@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "codec/block_stream.h"
-#include "support/reader_fixture.h"
+#include "support/directory_fixture.h"
 
 namespace {
 
@@ -12,63 +11,6 @@ const Bytes kExampleRecord = {0x5a, 0x20, 0x00, 0x00, 0x2a, 0x00, 0x00, 0x00, 0x
                               0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x87, 0x01, 0x00, 0x00,
                               0x55, 0xf2, 0xda, 0xaf, 0x00, 0x00, 0x0a, 0x00, 0x26, 0xb0,
                               0x49, 0x28, 0xf1, 0x98, 0x26, 0x29, 0x1c, 0x9d};
-
-Bytes record(uint32_t stream_offset, uint32_t position, uint32_t size, const std::string& name,
-             uint8_t short_extra = 0, uint16_t extra = 0, uint8_t flags = 0) {
-  BitWriter w;
-  w.put(0x205A, 32);
-  w.put(stream_offset, 32);
-  w.put(0x20, 16);
-  w.put(short_extra, 8);
-  w.put(flags, 8);
-  w.put(position, 32);
-  w.put(size, 32);
-  w.put(0, 32);  // crc
-  w.put(extra, 16);
-  w.put(name.size(), 16);
-  w.put(0, 64);
-  w.put(1, 16);
-  Bytes b = w.bytes();
-  append(b, text_bytes(name));
-  b.resize(b.size() + short_extra + extra, 0x3C);
-  return b;
-}
-
-Bytes signature() {
-  return text_bytes(std::string("ZPXDE") + '\0');
-}
-
-Bytes directory_block(const Bytes& decoded, bool stored) {
-  Bytes b = signature();
-  append(b, stored ? stored_chunk(decoded, true) : literal_chunk(decoded, true));
-  return b;
-}
-
-class DirectoryTest : public ReaderTest {
- protected:
-  void SetUp() override {
-    ReaderTest::SetUp();
-    staging_.assign(format::kEntryStagingSize + 64, 0x5E);
-    archive_reader.entry_read_pointer = staging_.data();
-    archive_reader.entry_end_pointer = staging_.data();
-  }
-  // An archive of `prefix` then the directory; the reader positioned for it.
-  void open_directory(const Bytes& prefix, const Bytes& directory) {
-    Bytes file = prefix;
-    append(file, directory);
-    open_archive(file);
-    archive_reader.directory_position = uint32_t(prefix.size());
-    file_size_ = uint32_t(file.size());
-  }
-  ResultCode next(EntryRecord& e, std::string& name) {
-    const uint8_t* n = nullptr;
-    const ResultCode rc = parse_next_entry(staging_.data(), &e, &n);
-    if (rc == 0) name.assign(reinterpret_cast<const char*>(n), e.name_length);
-    return rc;
-  }
-  Bytes staging_;
-  uint32_t file_size_ = 0;
-};
 
 TEST_F(DirectoryTest, ExampleRecordAndOneCompressedBlock) {
   Bytes decoded = kExampleRecord;
@@ -229,57 +171,6 @@ TEST_F(DirectoryTest, SkippedBytesPastTheEndAreDamageAtTheNextEntry) {
   std::string name;
   ASSERT_EQ(next(e, name), kResultOk);
   EXPECT_EQ(next(e, name), kResultDamaged);
-}
-
-TEST_F(DirectoryTest, DirectoryReadBetweenTwoEntriesOfOneStream) {
-  // A stream of three members in three chunks; the directory's second block is read
-  // between the first and second member, while the stream stands inside its data.
-  std::vector<std::pair<std::string, Bytes>> members = {
-      {"one", text_bytes(std::string(300, 'x') + "one")},
-      {"two", text_bytes("second member " + std::string(200, 'y'))},
-      {"three", text_bytes("third")}};
-  Bytes stream;
-  std::vector<uint32_t> positions;
-  for (const auto& m : members) {
-    positions.push_back(uint32_t(stream.size()));
-    append(stream, member_bytes(m.first, m.second));
-  }
-  // Chunk boundaries inside the members.
-  const size_t cut1 = positions[1] + 5, cut2 = positions[2] + 3;
-  Bytes file = text_bytes(std::string("ZPXLH") + '\0');
-  Bytes b1(stream.begin(), stream.begin() + long(cut1));
-  // The first chunk's length claims 30 bytes of the next chunk as well: those are loaded
-  // with it, and the next chunk is found by going back over them.
-  Bytes c1 = literal_chunk(b1, false);
-  ChunkSpec chunk_spec;
-  chunk_spec.size = uint32_t(b1.size());
-  chunk_spec.length_override = int32_t(c1.size() + 30);
-  append(file, make_chunk(chunk_spec, [&](BitWriter& w) {
-           BlockEncoder enc(w, 2, {});
-           for (uint8_t b : b1) enc.literal(b);
-         }));
-  append(file,
-         stored_chunk(Bytes(stream.begin() + long(cut1), stream.begin() + long(cut2)), false));
-  append(file, literal_chunk(Bytes(stream.begin() + long(cut2), stream.end()), true));
-
-  Bytes first = record(0, positions[0], uint32_t(members[0].second.size()), "one");
-  append(first, Bytes(5, 0));
-  Bytes second = record(0, positions[1], uint32_t(members[1].second.size()), "two");
-  append(second, record(0, positions[2], uint32_t(members[2].second.size()), "three"));
-  Bytes dir = directory_block(first, false);
-  append(dir, directory_block(second, false));
-  open_directory(file, dir);
-  archive_reader.archive_base = 0;
-
-  EntryRecord e;
-  std::string name;
-  for (size_t i = 0; i < members.size(); ++i) {
-    ASSERT_EQ(next(e, name), kResultOk);
-    ASSERT_EQ(name, members[i].first);
-    ASSERT_EQ(extract_stream(kNoFile, e.stream_offset, e.stream_position, e.size, 0), kResultOk)
-        << name;
-    EXPECT_EQ(archive_reader.running_crc, reference_crc(members[i].second)) << name;
-  }
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -17,59 +16,12 @@
 #include "codec/crc32.h"
 #include "platform/fs.h"
 #include "state/install_state.h"
+#include "support/extract_fixture.h"
 #include "support/fake_ui.h"
-#include "support/process_records.h"
 #include "support/temp_root.h"
 #include "support/test_archive.h"
-#include "ui/main_dialog.h"
 
 namespace {
-
-constexpr char kDamaged[] =
-    "Archive data is damaged, probably caused by\ncorrupt disk or download error";
-
-// Runs the driver over archives written to C:\setup.bin, with the scripted front end.
-class Extract : public ::testing::Test {
- protected:
-  void SetUp() override {
-    reset_process_records();
-    archive_reader.archive_file = kNoFile;
-    install_state.cancel_requested = 0;
-    install_state.overwrite_all = 0;
-    std::strcpy(install_state.module_name, "setup.bin");
-    folder("C:\\Inst");
-  }
-  void TearDown() override {
-    if (archive_reader.archive_file != kNoFile) fs_close(archive_reader.archive_file);
-    archive_reader.archive_file = kNoFile;
-    install_state.cancel_requested = 0;
-    fake_ui.reset();
-  }
-
-  void folder(const std::string& text) { std::strcpy(install_state.install_folder, text.c_str()); }
-
-  void open(const std::vector<TestEntry>& entries, const TestArchiveOptions& options = {}) {
-    open_bytes(build_test_archive(entries, options));
-  }
-  void open_bytes(const std::string& archive) {
-    write_file(root.posix("C:\\setup.bin"), archive);
-    archive_reader.archive_file = fs_open_existing("C:\\setup.bin", kGenericRead);
-    ASSERT_NE(archive_reader.archive_file, kNoFile);
-    archive_reader.archive_base = 0;
-    std::memset(&archive_header, 0, sizeof archive_header);
-    std::memcpy(&archive_header, archive.data(), std::min(archive.size(), sizeof archive_header));
-  }
-
-  std::string file(const std::string& windows_path) { return read_file(root.posix(windows_path)); }
-  bool exists(const std::string& windows_path) { return path_exists(root.posix(windows_path)); }
-  std::vector<std::string> box_texts() const {
-    std::vector<std::string> texts;
-    for (const auto& box : fake_ui.boxes) texts.push_back(box.text);
-    return texts;
-  }
-
-  TempRoot root;
-};
 
 TEST_F(Extract, WritesFilesAndFoldersWithContentsTimesAndAttributes) {
   std::string big;
@@ -482,6 +434,31 @@ TEST_F(Extract, ExistingFolderEntryGetsItsAttributes) {
   EXPECT_EQ(fs_get_attributes("C:\\Inst\\sub"), kAttributeDirectory | kAttributeReadOnly);
 }
 
+TEST_F(Extract, StreamEndingBeforeTheFileIsDamageEvenWhenTheCrcMatches) {
+  // The last entry claims one byte more than its stream holds: its contents and the
+  // member's 4-byte CRC trailer. Its recorded CRC is that of those bytes, so only the
+  // shortage tells; nothing of it may stay.
+  for (const std::string& held : {std::string(), std::string("xyz")}) {
+    std::filesystem::remove_all(root.posix("C:\\Inst"));
+    fake_ui.reset();
+    fake_ui.box_answers.push_back(kIdOk);
+    const uint32_t trailer = test_crc32(held);
+    std::string out = held;
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(trailer >> (8 * i)));
+    open({{.name = "good", .contents = "one"},
+          {.name = "short",
+           .contents = held,
+           .crc_xor = test_crc32(held) ^ test_crc32(out),
+           .size = static_cast<uint32_t>(out.size() + 1)}});
+    EXPECT_EQ(extract_all(nullptr), 0);
+    EXPECT_EQ(box_texts(), std::vector<std::string>{kDamaged});
+    EXPECT_EQ(file("C:\\Inst\\good"), "one");
+    EXPECT_FALSE(exists("C:\\Inst\\short"));
+    fs_close(archive_reader.archive_file);
+    archive_reader.archive_file = kNoFile;
+  }
+}
+
 TEST_F(Extract, DamagedDirectoryAndShortFile) {
   // More entries announced than the directory holds.
   open({{.name = "a", .contents = "A"}}, {.entry_count = 2});
@@ -504,123 +481,6 @@ TEST_F(Extract, DamagedDirectoryAndShortFile) {
   archive_header.entry_count = 1;
   EXPECT_EQ(extract_all(nullptr), kResultDamaged);
   EXPECT_EQ(archive_reader.input_buffer, nullptr);
-}
-
-class MainDialog : public Extract {};
-
-TEST_F(MainDialog, ResultTellsWhetherToRegister) {
-  write_file(root.posix("C:\\blocker"), "a file");
-  struct Case {
-    const char* what;
-    std::vector<TestEntry> entries;
-    int box_answer;
-    int cancel_at_drain;
-    int32_t result;
-    const char* folder = "C:\\Inst";
-  } cases[] = {
-      {"install folder not creatable",
-       {{.name = "a", .contents = "A"}},
-       kIdOk,
-       0,
-       -1,
-       "C:\\blocker\\Inst"},
-      {"complete", {{.name = "a", .contents = "A"}}, kIdOk, 0, 0},
-      {"file failed, OK", {{.name = "a", .contents = "A", .crc_xor = 1}}, kIdOk, 0, 0},
-      {"file failed, Cancel", {{.name = "a", .contents = "A", .crc_xor = 1}}, kIdCancel, 0, -1},
-      {"Cancel pressed",
-       {{.name = "a", .contents = "A"}, {.name = "b", .contents = "B"}},
-       kIdOk,
-       2,
-       -1},
-      // Cancel during the last file: everything is written, but the user said Cancel.
-      {"Cancel at the end", {{.name = "a", .contents = "A"}}, kIdOk, 2, -1},
-  };
-  for (const Case& c : cases) {
-    std::filesystem::remove_all(root.posix("C:\\Inst"));
-    fake_ui.reset();
-    install_state.cancel_requested = 0;
-    folder(c.folder);
-    fake_ui.box_answers.push_back(c.box_answer);
-    fake_ui.cancel_at_drain = c.cancel_at_drain;
-    open(c.entries);
-    EXPECT_EQ(main_dialog_install(nullptr), c.result) << c.what;
-    fs_close(archive_reader.archive_file);
-    archive_reader.archive_file = kNoFile;
-  }
-  install_state.cancel_requested = 0;
-}
-
-TEST_F(MainDialog, NegativeResultIsReportedOnce) {
-  open({{.name = "a", .contents = "A"}}, {.entry_count = 3});
-  EXPECT_EQ(main_dialog_install(nullptr), kResultDamaged);
-  EXPECT_EQ(box_texts(), std::vector<std::string>{kDamaged});
-  EXPECT_EQ(fake_ui.boxes[0].style, 0x30u);
-}
-
-TEST_F(MainDialog, SecondInstallDuringExtractionIsRefused) {
-  std::vector<int32_t> nested;
-  fake_ui.on_drain = [&](int) {
-    EXPECT_TRUE(main_dialog_installing());
-    nested.push_back(main_dialog_install(nullptr));
-  };
-  open({{.name = "a", .contents = "A"}, {.name = "b", .contents = "B"}});
-  EXPECT_EQ(main_dialog_install(nullptr), 0);
-  EXPECT_FALSE(main_dialog_installing());
-  EXPECT_EQ(nested, std::vector<int32_t>(4, kInstallRefused));
-  EXPECT_EQ(file("C:\\Inst\\a"), "A");
-  EXPECT_EQ(file("C:\\Inst\\b"), "B");
-}
-
-TEST(BrowseResult, Table) {
-  struct Case {
-    std::string chosen, shown;
-  } cases[] = {
-      {"D:\\Apps", "D:\\Apps\\Zarpex"},
-      {"D:\\Apps\\", "D:\\Apps\\Zarpex"},
-      {"D:\\Apps\\\\", "D:\\Apps\\Zarpex"},
-      {"D:\\Apps\\zarpex", "D:\\Apps\\zarpex"},
-      {"D:\\Apps\\ZARPEX\\", "D:\\Apps\\ZARPEX"},
-      {"D:\\", "D:\\Zarpex"},
-      {"Apps", "Apps"},
-      {"D:", "D:"},
-      {"\\", "\\Zarpex"},
-      // "\Zarpex" is added only where the 260-byte buffer holds it whole.
-      {"C:\\" + std::string(249, 'a'), "C:\\" + std::string(249, 'a') + "\\Zarpex"},
-      {"C:\\" + std::string(250, 'a'), "C:\\" + std::string(250, 'a')},
-      {"C:\\" + std::string(256, 'a'), "C:\\" + std::string(256, 'a')},
-  };
-  for (const Case& c : cases) {
-    char buffer[260] = {};
-    ASSERT_LT(c.chosen.size(), sizeof buffer);
-    std::strcpy(buffer, c.chosen.c_str());
-    main_dialog_browse_result(buffer);
-    EXPECT_EQ(std::string(buffer), c.shown) << c.chosen;
-  }
-}
-
-TEST(ChooserFileName, FolderSeparatorAndXOrNothing) {
-  struct Case {
-    std::string typed, name;
-  } cases[] = {
-      {"D:\\Tools", "D:\\Tools\\x"},
-      {"D:\\Tools\\", "D:\\Tools\\x"},
-      {"D:", "D:x"},
-      {"", "x"},
-      // A name of 259 characters fits the 260-byte buffer; one more and there is none.
-      {"C:\\" + std::string(254, 'a'), "C:\\" + std::string(254, 'a') + "\\x"},
-      {"C:\\" + std::string(255, 'a'), ""},
-      {"C:\\" + std::string(254, 'a') + "\\", "C:\\" + std::string(254, 'a') + "\\x"},
-      {"C:\\" + std::string(255, 'a') + "\\", ""},
-      {"C:\\" + std::string(256, 'a'), ""},  // the longest text the box gives
-  };
-  for (const Case& c : cases) {
-    // Exactly 261 bytes on the heap, so that the sanitizer sees a byte written past them.
-    std::vector<char> buffer(kPathBufferSize, '\0');
-    ASSERT_LT(c.typed.size(), size_t(kWorkPathSize));
-    std::strcpy(buffer.data(), c.typed.c_str());
-    chooser_file_name(buffer.data());
-    EXPECT_EQ(std::string(buffer.data()), c.name) << c.typed;
-  }
 }
 
 }  // namespace

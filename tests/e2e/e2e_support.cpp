@@ -281,6 +281,14 @@ void patch_file(const std::string& path, size_t offset, const std::string& bytes
   if (!file) throw std::runtime_error("cannot patch " + path);
 }
 
+RunResult run_zpx(const std::vector<std::string>& args, const std::string& cwd) {
+  RunOptions options;
+  options.args = {zpx_bin()};
+  options.args.insert(options.args.end(), args.begin(), args.end());
+  options.cwd = cwd;
+  return run_program(options);
+}
+
 RunResult run_setup(const Scratch& scratch, const std::string& installer, const std::string& script,
                     RunOptions extra) {
   extra.args = {installer};

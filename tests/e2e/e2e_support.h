@@ -84,6 +84,13 @@ size_t find_in_file(const std::string& path, const std::string& needle);
 // Replaces bytes of a file at an offset.
 void patch_file(const std::string& path, size_t offset, const std::string& bytes);
 
+// Runs the built zpx with these arguments (in `cwd` when given).
+RunResult run_zpx(const std::vector<std::string>& args, const std::string& cwd = "");
+
+// The installer's message for damaged data, as it appears on screen.
+inline constexpr char kDamagedText[] =
+    "Archive data is damaged, probably caused by\ncorrupt disk or download error";
+
 // Runs the installer with a scripted standard input in the scratch environment.
 RunResult run_setup(const Scratch& scratch, const std::string& installer, const std::string& script,
                     RunOptions extra = {});

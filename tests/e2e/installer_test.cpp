@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr char kDamaged[] =
-    "Archive data is damaged, probably caused by\ncorrupt disk or download error";
 constexpr char kModified[] =
     "This installer has been modified. An error may have occurred during downloading, or "
     "your computer may have a virus.";
@@ -358,7 +356,7 @@ TEST_F(InstallerTest, DamagedFileIsDeletedAndTheAnswerDecidesWhetherToGoOn) {
     const RunResult run =
         run_setup(scratch, setup, std::string("folder C:\\Apps\\Demo\ninstall\n") + c.answer);
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_NE(run.out.find(std::string("*** Zarpex Installation ***\n") + kDamaged +
+    EXPECT_NE(run.out.find(std::string("*** Zarpex Installation ***\n") + kDamagedText +
                            "\n*** [OK] [Cancel]"),
               std::string::npos)
         << run.out;
@@ -444,7 +442,7 @@ TEST_F(InstallerTest, TruncatedDataReportsDamageAndRegistersNothing) {
   ASSERT_EQ(truncate(setup.c_str(), base + 100000), 0);
   const RunResult run = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\nok\nok\n");
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_NE(run.out.find(kDamaged), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(kDamagedText), std::string::npos) << run.out;
   EXPECT_FALSE(exists(scratch_.root() + "/registry/machine/store"));
   EXPECT_FALSE(exists(target("launched.txt")));
 }

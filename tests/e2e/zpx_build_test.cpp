@@ -12,13 +12,6 @@ namespace {
 
 constexpr char kModified[] = "This installer has been modified.";
 
-RunResult zpx(const std::vector<std::string>& args) {
-  RunOptions options;
-  options.args = {zpx_bin()};
-  options.args.insert(options.args.end(), args.begin(), args.end());
-  return run_program(options);
-}
-
 std::vector<std::string> names_in(const std::string& dir) {
   std::vector<std::string> names;
   if (DIR* d = opendir(dir.c_str())) {
@@ -63,18 +56,18 @@ TEST_F(ZpxBuildTest, InstallersFromBuildAndWrapInstallTheTree) {
     SCOPED_TRACE(level);
     const std::string archive = scratch_.path() + "/payload.zpx";
     // Each level replaces the files of the one before: -f.
-    const RunResult built = zpx({"build", "-f", level, "-o", archive, tree_});
+    const RunResult built = run_zpx({"build", "-f", level, "-o", archive, tree_});
     ASSERT_EQ(built.exit_code, 0) << built.err;
     EXPECT_NE(built.out.find("4 files, 2 folders"), std::string::npos) << built.out;
-    const RunResult tested = zpx({"test", archive});
+    const RunResult tested = run_zpx({"test", archive});
     EXPECT_EQ(tested.exit_code, 0) << tested.out << tested.err;
 
     const std::string wrapped = scratch_.path() + "/setup-wrapped";
-    const RunResult wrap = zpx({"wrap", "-f", "--stub", setup_bin(), "-o", wrapped, archive});
+    const RunResult wrap = run_zpx({"wrap", "-f", "--stub", setup_bin(), "-o", wrapped, archive});
     ASSERT_EQ(wrap.exit_code, 0) << wrap.err;
     const std::string stubbed = scratch_.path() + "/setup-built";
-    ASSERT_EQ(zpx({"build", "-f", level, "--stub", setup_bin(), "-o", stubbed, tree_}).exit_code,
-              0);
+    ASSERT_EQ(
+        run_zpx({"build", "-f", level, "--stub", setup_bin(), "-o", stubbed, tree_}).exit_code, 0);
     // Same stub, same archive: the same installer either way.
     EXPECT_TRUE(read_file(wrapped) == read_file(stubbed));
 
@@ -87,9 +80,9 @@ TEST_F(ZpxBuildTest, InstallersFromBuildAndWrapInstallTheTree) {
 
 TEST_F(ZpxBuildTest, AWrappedInstallerWithAChangedStubByteOnlyWarns) {
   const std::string archive = scratch_.path() + "/payload.zpx";
-  ASSERT_EQ(zpx({"build", "-o", archive, tree_}).exit_code, 0);
+  ASSERT_EQ(run_zpx({"build", "-o", archive, tree_}).exit_code, 0);
   const std::string setup = scratch_.path() + "/setup";
-  ASSERT_EQ(zpx({"wrap", "--stub", setup_bin(), "-o", setup, archive}).exit_code, 0);
+  ASSERT_EQ(run_zpx({"wrap", "--stub", setup_bin(), "-o", setup, archive}).exit_code, 0);
   patch_file(setup, 100, std::string(1, static_cast<char>(read_file(setup)[100] ^ 1)));
   const RunResult run = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\n");
   EXPECT_NE(run.out.find(kModified), std::string::npos) << run.out;
@@ -102,7 +95,7 @@ TEST_F(ZpxBuildTest, FailuresNameTheFileAndLeaveNoOutput) {
   const std::string plain_stub = scratch_.path() + "/plain-stub";
   write_file(plain_stub, std::string(4096, 'x'));
   const std::string archive = scratch_.path() + "/payload.zpx";
-  ASSERT_EQ(zpx({"build", "-o", archive, tree_}).exit_code, 0);
+  ASSERT_EQ(run_zpx({"build", "-o", archive, tree_}).exit_code, 0);
   struct Case {
     std::vector<std::string> args;
     std::string in_message;
@@ -126,7 +119,7 @@ TEST_F(ZpxBuildTest, FailuresNameTheFileAndLeaveNoOutput) {
        2},
   };
   for (const Case& c : cases) {
-    const RunResult r = zpx(c.args);
+    const RunResult r = run_zpx(c.args);
     EXPECT_EQ(r.exit_code, c.exit_code) << c.args[2];
     EXPECT_NE(r.err.find(c.in_message), std::string::npos) << r.err;
     EXPECT_EQ(names_in(out_dir), std::vector<std::string>{"taken"}) << r.err;

@@ -16,17 +16,6 @@
 
 namespace {
 
-constexpr char kDamaged[] =
-    "Archive data is damaged, probably caused by\ncorrupt disk or download error";
-
-RunResult zpx(const std::vector<std::string>& args, const std::string& cwd = "") {
-  RunOptions options;
-  options.args = {zpx_bin()};
-  options.args.insert(options.args.end(), args.begin(), args.end());
-  options.cwd = cwd;
-  return run_program(options);
-}
-
 size_t count_of(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -64,7 +53,7 @@ class ZpxCliTest : public ::testing::Test {
   }
 
   std::string listing(const std::string& file) {
-    const RunResult run = zpx({"list", file});
+    const RunResult run = run_zpx({"list", file});
     EXPECT_EQ(run.exit_code, 0) << run.err;
     return run.out;
   }
@@ -110,7 +99,7 @@ TEST_F(ZpxCliTest, ExitStatusAndHelpAreTheSameForEveryCommand) {
     std::string trace;
     for (const std::string& a : c.args) trace += a + " ";
     SCOPED_TRACE(trace);
-    const RunResult run = zpx(c.args);
+    const RunResult run = run_zpx(c.args);
     EXPECT_EQ(run.exit_code, c.exit_code) << run.out << run.err;
     if (c.in_out != nullptr) {
       EXPECT_NE(run.out.find(c.in_out), std::string::npos) << run.out;
@@ -131,10 +120,10 @@ TEST_F(ZpxCliTest, ExitStatusAndHelpAreTheSameForEveryCommand) {
 
 TEST_F(ZpxCliTest, DoubleDashEndsTheOptions) {
   // An option's value may start with '-'; an operand that does needs "--" before it.
-  const RunResult built = zpx({"build", "-q", "-o", "-odd.zpx", tree_}, scratch_.path());
+  const RunResult built = run_zpx({"build", "-q", "-o", "-odd.zpx", tree_}, scratch_.path());
   ASSERT_EQ(built.exit_code, 0) << built.err;
-  EXPECT_EQ(zpx({"list", "-odd.zpx"}, scratch_.path()).exit_code, 2);
-  const RunResult listed = zpx({"list", "--", "-odd.zpx"}, scratch_.path());
+  EXPECT_EQ(run_zpx({"list", "-odd.zpx"}, scratch_.path()).exit_code, 2);
+  const RunResult listed = run_zpx({"list", "--", "-odd.zpx"}, scratch_.path());
   EXPECT_EQ(listed.exit_code, 0) << listed.err;
   EXPECT_NE(listed.out.find("sub\\b.txt"), std::string::npos);
 }
@@ -168,7 +157,7 @@ TEST_F(ZpxCliTest, OutIsCheckedFirstAndReplacedOnlyWithForce) {
     SCOPED_TRACE(c.in_err);
     std::vector<std::string> args = {"build"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    const RunResult run = zpx(args);
+    const RunResult run = run_zpx(args);
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_NE(run.err.find(c.in_err), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("no-such-folder"), std::string::npos) << run.err;
@@ -182,7 +171,7 @@ TEST_F(ZpxCliTest, OutIsCheckedFirstAndReplacedOnlyWithForce) {
 
   // -f replaces a file, and through a symbolic link its target: the link stays a link.
   for (const std::string& out : {existing, link}) {
-    const RunResult run = zpx({"build", "-f", "-1", "-o", out, tree_});
+    const RunResult run = run_zpx({"build", "-f", "-1", "-o", out, tree_});
     EXPECT_EQ(run.exit_code, 0) << run.err;
   }
   EXPECT_EQ(read_file(existing).substr(0, 4), "ZPX\n");
@@ -197,16 +186,16 @@ TEST_F(ZpxCliTest, OutIsCheckedFirstAndReplacedOnlyWithForce) {
 
 TEST_F(ZpxCliTest, DashWritesTheArchiveAloneToStandardOutput) {
   const std::string file = scratch_.path() + "/file.zpx";
-  ASSERT_EQ(zpx({"build", "-1", "-o", file, tree_}).exit_code, 0);
-  const RunResult piped = zpx({"build", "-1", "-o", "-", tree_});
+  ASSERT_EQ(run_zpx({"build", "-1", "-o", file, tree_}).exit_code, 0);
+  const RunResult piped = run_zpx({"build", "-1", "-o", "-", tree_});
   ASSERT_EQ(piped.exit_code, 0) << piped.err;
   EXPECT_TRUE(piped.out == read_file(file));  // nothing else on the data stream
   EXPECT_NE(piped.err.find("standard output: 4 files, 2 folders"), std::string::npos) << piped.err;
 
-  const RunResult wrapped = zpx({"wrap", "--stub", setup_bin(), "-o", "-", file});
+  const RunResult wrapped = run_zpx({"wrap", "--stub", setup_bin(), "-o", "-", file});
   ASSERT_EQ(wrapped.exit_code, 0) << wrapped.err;
   const std::string setup = scratch_.path() + "/setup";
-  ASSERT_EQ(zpx({"wrap", "--stub", setup_bin(), "-o", setup, file}).exit_code, 0);
+  ASSERT_EQ(run_zpx({"wrap", "--stub", setup_bin(), "-o", setup, file}).exit_code, 0);
   EXPECT_TRUE(wrapped.out == read_file(setup));
 }
 
@@ -222,7 +211,7 @@ TEST_F(ZpxCliTest, TheScanFollowsLinksAndSkipsWhatItCannotPack) {
   const std::string out = tree_ + "/self.zpx";
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
-    const RunResult run = zpx({"build", "-f", "-1", "-o", out, tree_});
+    const RunResult run = run_zpx({"build", "-f", "-1", "-o", out, tree_});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     EXPECT_NE(run.out.find("3 skipped"), std::string::npos) << run.out;
     EXPECT_EQ(count_of(run.err, "zpx: warning: "), 3u) << run.err;
@@ -238,13 +227,13 @@ TEST_F(ZpxCliTest, TheScanFollowsLinksAndSkipsWhatItCannotPack) {
   EXPECT_NE(list.find("folder-link\\linked.txt"), std::string::npos) << list;
   EXPECT_EQ(list.find("  self.zpx"), std::string::npos) << list;
   EXPECT_EQ(list.find("loop"), std::string::npos) << list;
-  const RunResult quiet = zpx({"build", "-q", "-f", "-1", "-o", out, tree_});
+  const RunResult quiet = run_zpx({"build", "-q", "-f", "-1", "-o", out, tree_});
   EXPECT_EQ(quiet.exit_code, 0);
   EXPECT_EQ(quiet.out + quiet.err, "");
 
   if (geteuid() != 0) {  // root reads whatever the permissions say
     chmod((tree_ + "/sub/b.txt").c_str(), 0);
-    const RunResult run = zpx({"build", "-f", "-o", out, tree_});
+    const RunResult run = run_zpx({"build", "-f", "-o", out, tree_});
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_NE(run.err.find("zpx: " + tree_ + "/sub/b.txt: cannot read"), std::string::npos)
         << run.err;
@@ -259,8 +248,8 @@ TEST_F(ZpxCliTest, ExcludeLeavesOutWhatItsPatternsMatch) {
   write_file(tree_ + "/docs/a.html", "x");
   write_file(tree_ + "/docs/deeper/b.html", "x");
   const std::string out = scratch_.path() + "/ex.zpx";
-  const RunResult run = zpx({"build", "-1", "--exclude", "*.tmp", "--exclude=cache", "--exclude",
-                             "docs/*.html", "-o", out, tree_});
+  const RunResult run = run_zpx({"build", "-1", "--exclude", "*.tmp", "--exclude=cache",
+                                 "--exclude", "docs/*.html", "-o", out, tree_});
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_NE(run.out.find("5 excluded"), std::string::npos) << run.out;
   const std::string list = listing(out);
@@ -293,7 +282,7 @@ TEST_F(ZpxCliTest, ExtractTakesTheEntriesNamedOrMatched) {
     const std::string out = scratch_.path() + "/subset" + std::to_string(n++);
     std::vector<std::string> args = {"extract", "-d", out, archive_};
     args.insert(args.end(), c.names.begin(), c.names.end());
-    const RunResult run = zpx(args);
+    const RunResult run = run_zpx(args);
     EXPECT_EQ(run.exit_code, c.exit_code) << run.err;
     EXPECT_EQ(list_tree(out), c.tree);
     if (c.exit_code == 1) {
@@ -305,7 +294,7 @@ TEST_F(ZpxCliTest, ExtractTakesTheEntriesNamedOrMatched) {
 }
 
 TEST_F(ZpxCliTest, ListJsonGivesOneObjectPerEntry) {
-  const RunResult run = zpx({"list", "--json", archive_});
+  const RunResult run = run_zpx({"list", "--json", archive_});
   ASSERT_EQ(run.exit_code, 0) << run.err;
   const std::string& json = run.out;
   EXPECT_EQ(json.front(), '[');
@@ -326,23 +315,23 @@ TEST_F(ZpxCliTest, ListJsonGivesOneObjectPerEntry) {
 
 TEST_F(ZpxCliTest, OverwriteReplacesReadOnlyFilesAndKeptFilesAreOneLine) {
   const std::string out = scratch_.path() + "/out";
-  ASSERT_EQ(zpx({"extract", "-q", archive_, "-d", out}).exit_code, 0);
+  ASSERT_EQ(run_zpx({"extract", "-q", archive_, "-d", out}).exit_code, 0);
   write_file(out + "/a.txt", "mine\n");
   chmod((out + "/a.txt").c_str(), 0444);
   chmod((out + "/z.txt").c_str(), 0444);
 
-  const RunResult kept = zpx({"extract", archive_, "-d", out});
+  const RunResult kept = run_zpx({"extract", archive_, "-d", out});
   EXPECT_EQ(kept.exit_code, 0) << kept.err;
   EXPECT_EQ(count_of(kept.err, "\n"), 1u) << kept.err;
   EXPECT_NE(kept.err.find("zpx: 4 existing files kept (--overwrite replaces them; -v names them)"),
             std::string::npos)
       << kept.err;
   EXPECT_EQ(read_file(out + "/a.txt"), "mine\n");
-  EXPECT_EQ(zpx({"extract", "-q", archive_, "-d", out}).out, "");
-  EXPECT_EQ(zpx({"extract", "-q", archive_, "-d", out}).err, "");
+  EXPECT_EQ(run_zpx({"extract", "-q", archive_, "-d", out}).out, "");
+  EXPECT_EQ(run_zpx({"extract", "-q", archive_, "-d", out}).err, "");
 
   // The installer's file layer refuses to replace a read-only file, root or not.
-  const RunResult replaced = zpx({"extract", "--overwrite", archive_, "-d", out});
+  const RunResult replaced = run_zpx({"extract", "--overwrite", archive_, "-d", out});
   EXPECT_EQ(replaced.exit_code, 0) << replaced.err;
   EXPECT_EQ(read_file(out + "/a.txt"), "alpha\n");
   EXPECT_EQ(read_file(out + "/z.txt"), "last\n");
@@ -365,9 +354,9 @@ TEST_F(ZpxCliTest, ADamagedStreamIsReportedOnceWithTheFilesItTakesDown) {
   bytes[directory / 2] = static_cast<char>(bytes[directory / 2] ^ 0x55);
   write_file(file, bytes);
 
-  const RunResult tested = zpx({"test", file});
+  const RunResult tested = run_zpx({"test", file});
   EXPECT_EQ(tested.exit_code, 1);
-  EXPECT_EQ(count_of(tested.err, kDamaged), 1u) << tested.err;
+  EXPECT_EQ(count_of(tested.err, kDamagedText), 1u) << tested.err;
   EXPECT_EQ(tested.out, "");  // no line per file without -v
   const std::regex took_down("zpx: the same failure took down (\\d+) more: f1\\d\\d\\.txt, ");
   std::smatch match;
@@ -377,14 +366,14 @@ TEST_F(ZpxCliTest, ADamagedStreamIsReportedOnceWithTheFilesItTakesDown) {
             std::string::npos)
       << tested.err;
   expect_prefixed(tested.err);
-  const RunResult verbose = zpx({"test", "-v", file});
+  const RunResult verbose = run_zpx({"test", "-v", file});
   EXPECT_EQ(count_of(verbose.out, "FAILED  "), static_cast<size_t>(lost));
   EXPECT_EQ(count_of(verbose.err, " more (-v names them all)"), 0u) << verbose.err;
 
   const std::string out = scratch_.path() + "/many-out";
-  const RunResult extracted = zpx({"extract", file, "-d", out});
+  const RunResult extracted = run_zpx({"extract", file, "-d", out});
   EXPECT_EQ(extracted.exit_code, 1);
-  EXPECT_EQ(count_of(extracted.err, kDamaged), 1u) << extracted.err;
+  EXPECT_EQ(count_of(extracted.err, kDamagedText), 1u) << extracted.err;
   EXPECT_NE(extracted.err.find("zpx: " + out + "/f1"), std::string::npos) << extracted.err;
   expect_prefixed(extracted.err);
 }
@@ -398,24 +387,24 @@ TEST_F(ZpxCliTest, SummariesCountWhatHappened) {
   std::string bytes = read_file(setup);
   bytes[100] = static_cast<char>(bytes[100] ^ 1);
   write_file(modified, bytes);
-  const RunResult tested = zpx({"test", modified});
+  const RunResult tested = run_zpx({"test", modified});
   EXPECT_EQ(tested.exit_code, 1);
   EXPECT_NE(tested.err.find("zpx: " + modified + ": stub modified; 4 files OK"), std::string::npos)
       << tested.err;
 
   const std::string cut = scratch_.path() + "/cut.zpx";
   write_file(cut, read_file(archive_).substr(0, read_file(archive_).size() - 30));
-  const RunResult truncated = zpx({"test", cut});
+  const RunResult truncated = run_zpx({"test", cut});
   EXPECT_EQ(truncated.exit_code, 1);
   EXPECT_NE(truncated.err.find("archive truncated: 0 of 6 entries could be read"),
             std::string::npos)
       << truncated.err;
-  EXPECT_EQ(zpx({"list", cut}).exit_code, 1);
+  EXPECT_EQ(run_zpx({"list", cut}).exit_code, 1);
 
   // A file that cannot be created is named by its POSIX path, never its Windows form.
   const std::string out = scratch_.path() + "/blocked";
   make_folders(out + "/a.txt");
-  const RunResult blocked = zpx({"extract", archive_, "-d", out});
+  const RunResult blocked = run_zpx({"extract", archive_, "-d", out});
   EXPECT_EQ(blocked.exit_code, 1);
   EXPECT_NE(blocked.err.find("zpx: Cannot create " + out + "/a.txt\nAccess denied"),
             std::string::npos)

@@ -13,17 +13,6 @@
 
 namespace {
 
-constexpr char kDamaged[] =
-    "Archive data is damaged, probably caused by\ncorrupt disk or download error";
-
-RunResult zpx(const std::vector<std::string>& args, const std::string& cwd = "") {
-  RunOptions options;
-  options.args = {zpx_bin()};
-  options.args.insert(options.args.end(), args.begin(), args.end());
-  options.cwd = cwd;
-  return run_program(options);
-}
-
 class ZpxReadTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -70,7 +59,7 @@ class ZpxReadTest : public ::testing::Test {
 TEST_F(ZpxReadTest, ListShowsEveryEntryOfInstallerAndArchive) {
   for (const std::string& file : {installer_, archive_}) {
     SCOPED_TRACE(file);
-    const RunResult run = zpx({"list", file});
+    const RunResult run = run_zpx({"list", file});
     EXPECT_EQ(run.exit_code, 0) << run.err;
     for (const char* name : {"a.txt", "sub\\b.txt", "sub\\n.bin", "z.txt"}) {
       EXPECT_NE(run.out.find(name), std::string::npos) << name << "\n" << run.out;
@@ -79,18 +68,18 @@ TEST_F(ZpxReadTest, ListShowsEveryEntryOfInstallerAndArchive) {
     EXPECT_NE(run.out.find("      30000  "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("4 file(s), 1 folder(s), 33011 bytes"), std::string::npos) << run.out;
   }
-  EXPECT_NE(zpx({"list", installer_}).out.find(": installer, stub of"), std::string::npos);
+  EXPECT_NE(run_zpx({"list", installer_}).out.find(": installer, stub of"), std::string::npos);
 }
 
 TEST_F(ZpxReadTest, TestAndExtractAcceptGoodFiles) {
   for (const std::string& file : {installer_, archive_}) {
     SCOPED_TRACE(file);
-    const RunResult tested = zpx({"test", file});
+    const RunResult tested = run_zpx({"test", file});
     EXPECT_EQ(tested.exit_code, 0) << tested.err;
     EXPECT_NE(tested.out.find("4 files tested, no errors"), std::string::npos) << tested.out;
 
     const std::string out = scratch_.path() + "/out-" + std::to_string(file.size());
-    const RunResult extracted = zpx({"extract", file, "-d", out});
+    const RunResult extracted = run_zpx({"extract", file, "-d", out});
     EXPECT_EQ(extracted.exit_code, 0) << extracted.err;
     expect_tree(out);
   }
@@ -99,7 +88,7 @@ TEST_F(ZpxReadTest, TestAndExtractAcceptGoodFiles) {
 TEST_F(ZpxReadTest, ExtractWithoutFolderUsesTheCurrentFolder) {
   const std::string out = scratch_.path() + "/here";
   make_folders(out);
-  const RunResult run = zpx({"extract", archive_}, out);
+  const RunResult run = run_zpx({"extract", archive_}, out);
   EXPECT_EQ(run.exit_code, 0) << run.err;
   expect_tree(out);
 }
@@ -107,13 +96,13 @@ TEST_F(ZpxReadTest, ExtractWithoutFolderUsesTheCurrentFolder) {
 TEST_F(ZpxReadTest, ExistingFilesAreKeptUnlessOverwriteIsGiven) {
   const std::string out = scratch_.path() + "/out";
   write_file(out + "/a.txt", "mine\n");
-  const RunResult kept = zpx({"extract", "-v", archive_, "-d", out});
+  const RunResult kept = run_zpx({"extract", "-v", archive_, "-d", out});
   EXPECT_EQ(kept.exit_code, 0) << kept.err;  // keeping a file by choice is no failure
   EXPECT_EQ(read_file(out + "/a.txt"), "mine\n");
   EXPECT_EQ(read_file(out + "/z.txt"), "last\n");
   EXPECT_NE(kept.err.find("Kept existing file"), std::string::npos) << kept.err;
 
-  const RunResult replaced = zpx({"extract", "--overwrite", archive_, "-d", out});
+  const RunResult replaced = run_zpx({"extract", "--overwrite", archive_, "-d", out});
   EXPECT_EQ(replaced.exit_code, 0) << replaced.err;
   EXPECT_EQ(read_file(out + "/a.txt"), "alpha\n");
 }
@@ -122,17 +111,17 @@ TEST_F(ZpxReadTest, DamagedContentsFailTestAndExtractButSpareTheOtherFiles) {
   ASSERT_NO_FATAL_FAILURE(build_damaged());
   for (const std::string& file : {installer_, archive_}) {
     SCOPED_TRACE(file);
-    const RunResult tested = zpx({"test", "-v", file});
+    const RunResult tested = run_zpx({"test", "-v", file});
     EXPECT_EQ(tested.exit_code, 1);
     EXPECT_NE(tested.out.find("FAILED  sub\\n2.bin"), std::string::npos) << tested.out;
     EXPECT_NE(tested.out.find("OK      sub\\n.bin"), std::string::npos) << tested.out;
     EXPECT_NE(tested.out.find("OK      z.txt"), std::string::npos) << tested.out;
-    EXPECT_NE(tested.err.find(kDamaged), std::string::npos) << tested.err;
+    EXPECT_NE(tested.err.find(kDamagedText), std::string::npos) << tested.err;
 
     const std::string out = scratch_.path() + "/bad-" + std::to_string(file.size());
-    const RunResult extracted = zpx({"extract", file, "-d", out});
+    const RunResult extracted = run_zpx({"extract", file, "-d", out});
     EXPECT_EQ(extracted.exit_code, 1);
-    EXPECT_NE(extracted.err.find(kDamaged), std::string::npos) << extracted.err;
+    EXPECT_NE(extracted.err.find(kDamagedText), std::string::npos) << extracted.err;
     EXPECT_NE(extracted.err.find("n2.bin"), std::string::npos) << extracted.err;
     EXPECT_FALSE(exists(out + "/sub/n2.bin"));
     EXPECT_TRUE(read_file(out + "/sub/n.bin") == noise_);
@@ -159,7 +148,7 @@ TEST_F(ZpxReadTest, StructuralDamageFailsEveryCommand) {
         args.push_back("-d");
         args.push_back(scratch_.path() + "/cut-out");
       }
-      const RunResult run = zpx(args);
+      const RunResult run = run_zpx(args);
       EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
       EXPECT_FALSE(run.err.empty());
     }
@@ -170,19 +159,19 @@ TEST_F(ZpxReadTest, ChangedStubIsReportedByTest) {
   const size_t at = find_in_file(installer_, "Click the Install button");
   ASSERT_NE(at, std::string::npos);
   patch_file(installer_, at, "K");
-  const RunResult tested = zpx({"test", installer_});
+  const RunResult tested = run_zpx({"test", installer_});
   EXPECT_EQ(tested.exit_code, 1);
   EXPECT_NE(tested.err.find("This installer has been modified."), std::string::npos);
-  EXPECT_EQ(zpx({"list", installer_}).exit_code, 0);  // the archive itself is sound
+  EXPECT_EQ(run_zpx({"list", installer_}).exit_code, 0);  // the archive itself is sound
 
   // extract stops as the installer would, unless told to ignore the stub.
   const std::string out = scratch_.path() + "/out";
-  const RunResult refused = zpx({"extract", installer_, "-d", out});
+  const RunResult refused = run_zpx({"extract", installer_, "-d", out});
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_NE(refused.err.find("This installer has been modified."), std::string::npos);
   EXPECT_NE(refused.err.find("--ignore-stub"), std::string::npos) << refused.err;
   EXPECT_FALSE(exists(out + "/a.txt"));
-  const RunResult forced = zpx({"extract", installer_, "-d", out, "--ignore-stub"});
+  const RunResult forced = run_zpx({"extract", installer_, "-d", out, "--ignore-stub"});
   EXPECT_EQ(forced.exit_code, 0) << forced.err;
   EXPECT_NE(forced.err.find("This installer has been modified."), std::string::npos);
   expect_tree(out);
@@ -209,31 +198,31 @@ TEST_F(ZpxReadTest, SignedInstallerIsListedTestedAndExtracted) {
   const std::string stub = scratch_.path() + "/pe-stub.exe";
   write_file(stub, as_text(pe_stub()));
   const std::string setup = scratch_.path() + "/signed.exe";
-  const RunResult wrapped = zpx({"wrap", "--stub", stub, "-o", setup, archive_});
+  const RunResult wrapped = run_zpx({"wrap", "--stub", stub, "-o", setup, archive_});
   ASSERT_EQ(wrapped.exit_code, 0) << wrapped.err;
   std::vector<uint8_t> file = as_bytes(read_file(setup));
-  EXPECT_NE(zpx({"list", setup}).out.find("not signed"), std::string::npos);
+  EXPECT_NE(run_zpx({"list", setup}).out.find("not signed"), std::string::npos);
   pe_image::sign(file, false, 1000);
   const size_t table = file.size() - 1000;
   write_file(setup, as_text(file));
 
-  const RunResult listed = zpx({"list", setup});
+  const RunResult listed = run_zpx({"list", setup});
   EXPECT_EQ(listed.exit_code, 0) << listed.err;
   EXPECT_NE(listed.out.find("signed: certificate table at offset " + std::to_string(table) +
                             ", 1000 bytes"),
             std::string::npos)
       << listed.out;
-  const RunResult tested = zpx({"test", setup});
+  const RunResult tested = run_zpx({"test", setup});
   EXPECT_EQ(tested.exit_code, 0) << tested.out << tested.err;
   EXPECT_NE(tested.out.find("4 files tested, no errors"), std::string::npos) << tested.out;
   const std::string out = scratch_.path() + "/out-signed";
-  const RunResult extracted = zpx({"extract", setup, "-d", out});
+  const RunResult extracted = run_zpx({"extract", setup, "-d", out});
   EXPECT_EQ(extracted.exit_code, 0) << extracted.err;
   expect_tree(out);
 
   // A signed installer whose stub code changed still fails the self-check.
   patch_file(setup, 0x800, "\xCC");
-  const RunResult changed = zpx({"test", setup});
+  const RunResult changed = run_zpx({"test", setup});
   EXPECT_EQ(changed.exit_code, 1);
   EXPECT_NE(changed.err.find("This installer has been modified."), std::string::npos);
 
@@ -244,7 +233,7 @@ TEST_F(ZpxReadTest, SignedInstallerIsListedTestedAndExtracted) {
   for (const char* command : {"wrap", "build"}) {
     const std::string refused = scratch_.path() + "/refused-" + command;
     const RunResult run =
-        zpx({command, "--stub", stub, "-o", refused, command[0] == 'w' ? archive_ : tree_});
+        run_zpx({command, "--stub", stub, "-o", refused, command[0] == 'w' ? archive_ : tree_});
     EXPECT_EQ(run.exit_code, 1) << command;
     EXPECT_NE(run.err.find("sign the finished installer instead"), std::string::npos) << run.err;
     EXPECT_FALSE(exists(refused)) << command;
@@ -259,12 +248,13 @@ TEST_F(ZpxReadTest, FilesThatAreNoArchiveFail) {
   for (const std::string& file : {text, scratch_.path() + "/missing", fifo}) {
     SCOPED_TRACE(file);
     for (const char* command : {"list", "test", "extract"}) {
-      const RunResult run = zpx({command, file});
+      const RunResult run = run_zpx({command, file});
       EXPECT_EQ(run.exit_code, 1) << command;
       EXPECT_FALSE(run.err.empty()) << command;
     }
   }
-  EXPECT_NE(zpx({"list", scratch_.path() + "/missing"}).err.find("Cannot open"), std::string::npos);
+  EXPECT_NE(run_zpx({"list", scratch_.path() + "/missing"}).err.find("Cannot open"),
+            std::string::npos);
 }
 
 TEST_F(ZpxReadTest, NamesTooLongForTheFolderAreReportedNotPassedOverSilently) {
@@ -278,7 +268,7 @@ TEST_F(ZpxReadTest, NamesTooLongForTheFolderAreReportedNotPassedOverSilently) {
   std::string out = scratch_.path();
   while (out.size() < 200) out += "/" + std::string(40, 'd');
   out = out.substr(0, 228);
-  const RunResult run = zpx({"extract", archive, "-d", out});
+  const RunResult run = run_zpx({"extract", archive, "-d", out});
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_NE(run.err.find(long_name + "\nThe path would be longer than 259 characters"),
             std::string::npos)
@@ -293,7 +283,7 @@ TEST_F(ZpxReadTest, FolderOfTheLongestWindowsNameIsRefusedWithoutOverflow) {
   while (out.size() < 258) out += "/" + std::string(40, 'd');
   out = out.substr(0, 258);
   if (out.back() == '/') out.back() = 'e';
-  const RunResult run = zpx({"extract", archive_, "-d", out});
+  const RunResult run = run_zpx({"extract", archive_, "-d", out});
   EXPECT_EQ(run.exit_code, 1) << run.err;
   EXPECT_NE(run.err.find("Cannot create folder"), std::string::npos) << run.err;
   EXPECT_FALSE(exists(out + "/a.txt"));
@@ -308,7 +298,7 @@ TEST_F(ZpxReadTest, NamesReachTheTerminalWithoutControlBytes) {
                                           {.name = "clear\x1b[2J\r.txt", .contents = "2"},
                                           {.name = "del\x7f.txt", .contents = "3"}}));
   const std::string setup = scratch_.path() + "/names-setup";
-  const RunResult wrapped = zpx({"wrap", "--stub", setup_bin(), "-o", setup, archive});
+  const RunResult wrapped = run_zpx({"wrap", "--stub", setup_bin(), "-o", setup, archive});
   ASSERT_EQ(wrapped.exit_code, 0) << wrapped.err;
   auto expect_clean = [](const std::string& text) {
     for (char c : text) {
@@ -320,7 +310,7 @@ TEST_F(ZpxReadTest, NamesReachTheTerminalWithoutControlBytes) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"list", archive}, {"test", archive}, {"extract", archive, "-d", out}}) {
     SCOPED_TRACE(args[0]);
-    const RunResult run = zpx(args);
+    const RunResult run = run_zpx(args);
     expect_clean(run.out);
     expect_clean(run.err);
   }
@@ -386,7 +376,7 @@ TEST_F(ZpxReadTest, TestReportsStructureThatDisagreesWithTheFileAsDamage) {
     SCOPED_TRACE(c.what);
     const std::string file = scratch_.path() + "/structure.zpx";
     write_file(file, c.archive);
-    const RunResult run = zpx({"test", file});
+    const RunResult run = run_zpx({"test", file});
     if (c.reason == nullptr) {
       EXPECT_EQ(run.exit_code, 0) << run.err;
       continue;
@@ -394,7 +384,7 @@ TEST_F(ZpxReadTest, TestReportsStructureThatDisagreesWithTheFileAsDamage) {
     EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
     EXPECT_NE(run.err.find(std::string("Structure: ")), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find(kDamaged), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(kDamagedText), std::string::npos) << run.err;
   }
 }
 
@@ -410,7 +400,7 @@ TEST_F(ZpxReadTest, UsageErrorsExitWithTwo) {
       {"extract", archive_, "--force"},
   };
   for (const auto& args : cases) {
-    const RunResult run = zpx(args);
+    const RunResult run = run_zpx(args);
     EXPECT_EQ(run.exit_code, 2) << args[0] << " " << args.size();
     EXPECT_NE(run.err.find("usage"), std::string::npos) << run.err;
   }

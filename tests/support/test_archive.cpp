@@ -92,7 +92,8 @@ std::string build_test_archive(const std::vector<TestEntry>& entries,
     record.push_back(0);  // short_extra_length
     record.push_back(static_cast<char>(e.flags | (e.folder ? format::kFlagFolder : 0)));
     put32(&record, positions[i]);
-    put32(&record, e.folder ? 0 : static_cast<uint32_t>(e.contents.size()));
+    const uint32_t size = e.size != ~0u ? e.size : static_cast<uint32_t>(e.contents.size());
+    put32(&record, e.folder ? 0 : size);
     put32(&record, e.folder ? 0 : test_crc32(e.contents) ^ e.crc_xor);
     put16(&record, static_cast<uint32_t>(e.skipped.size()));  // extra_length
     put16(&record, e.name_length != ~0u ? e.name_length : static_cast<uint32_t>(e.name.size()));

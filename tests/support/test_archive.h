@@ -20,6 +20,7 @@ struct TestEntry {
   uint32_t crc_xor = 0;        // non-zero: the recorded CRC is wrong
   std::string skipped;         // bytes behind the name that the reader passes over
   uint32_t name_length = ~0u;  // when set, recorded instead of name.size()
+  uint32_t size = ~0u;         // when set, the directory's size instead of contents.size()
 };
 
 struct TestArchiveOptions {
