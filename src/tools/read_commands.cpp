@@ -272,13 +272,20 @@ class StructureCheck {
   std::vector<std::string> problems_;
 };
 
-std::string dos_time_text(uint16_t date, uint16_t time) {
-  if (date == 0) return "-";
+// A stored DOS date and time as text: date and time joined by `separator`, within
+// `quote`; `none` when no date is stored.
+std::string dos_time_text(uint16_t date, uint16_t time, char separator, const char* quote,
+                          const char* none) {
+  if (date == 0) return none;
   char text[32];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", (date >> 9) + 1980u,
-                (date >> 5) & 0x0Fu, date & 0x1Fu, (time >> 11) & 0x1Fu, (time >> 5) & 0x3Fu,
-                (time & 0x1Fu) * 2);
+  std::snprintf(text, sizeof text, "%s%04u-%02u-%02u%c%02u:%02u:%02u%s", quote, (date >> 9) + 1980u,
+                (date >> 5) & 0x0Fu, date & 0x1Fu, separator, (time >> 11) & 0x1Fu,
+                (time >> 5) & 0x3Fu, (time & 0x1Fu) * 2, quote);
   return text;
+}
+
+std::string dos_time_text(uint16_t date, uint16_t time) {
+  return dos_time_text(date, time, ' ', "", "-");
 }
 
 std::string attribute_text(uint16_t attributes) {
@@ -300,12 +307,7 @@ const char* flags_text(uint8_t flags) {
 
 // "2001-02-03T04:05:06": the stored local time in ISO 8601; "null" for none.
 std::string iso_time(uint16_t date, uint16_t time) {
-  if (date == 0) return "null";
-  char text[32];
-  std::snprintf(text, sizeof text, "\"%04u-%02u-%02uT%02u:%02u:%02u\"", (date >> 9) + 1980u,
-                (date >> 5) & 0x0Fu, date & 0x1Fu, (time >> 11) & 0x1Fu, (time >> 5) & 0x3Fu,
-                (time & 0x1Fu) * 2);
-  return text;
+  return dos_time_text(date, time, 'T', "\"", "null");
 }
 
 // A JSON string. Names are bytes of the ANSI code page: valid UTF-8 passes, any other byte

@@ -5,22 +5,13 @@
 
 #include "builder/archive_writer.h"
 #include "model_reader.h"
+#include "packing.h"
 #include "test_data.h"
 
 namespace {
 
 std::vector<uint8_t> packed(const std::vector<uint8_t>& contents, int level) {
-  std::vector<builder::SourceEntry> entries(1);
-  entries[0].name = "data";
-  entries[0].contents = contents;
-  builder::PackOptions options;
-  options.level = level;
-  options.threads = 2;
-  std::vector<uint8_t> bytes;
-  builder::PackStats stats;
-  std::string error;
-  EXPECT_TRUE(builder::build_archive(entries, options, &bytes, &stats, &error)) << error;
-  return bytes;
+  return testdata::pack({testdata::file("data", contents)}, level, 0, 2);
 }
 
 TEST(Compression, EveryKindOfDataStaysWithinItsSize) {

@@ -14,6 +14,7 @@
 #include "codec/block_stream.h"
 #include "installer/install_sequence.h"
 #include "model_reader.h"
+#include "packing.h"
 #include "support/fake_ui.h"
 #include "support/reader_fixture.h"
 #include "test_data.h"
@@ -22,30 +23,9 @@ namespace {
 
 using builder::SourceEntry;
 
-SourceEntry file(const std::string& name, std::vector<uint8_t> contents) {
-  SourceEntry e;
-  e.name = name;
-  e.contents = std::move(contents);
-  return e;
-}
-SourceEntry folder(const std::string& name) {
-  SourceEntry e;
-  e.name = name;
-  e.folder = true;
-  e.attributes = 0x10;
-  return e;
-}
-
-std::vector<uint8_t> pack(std::vector<SourceEntry> entries, int level, uint32_t block_size = 0) {
-  builder::PackOptions options;
-  options.level = level;
-  options.block_size = block_size;
-  std::vector<uint8_t> bytes;
-  builder::PackStats stats;
-  std::string error;
-  EXPECT_TRUE(builder::build_archive(entries, options, &bytes, &stats, &error)) << error;
-  return bytes;
-}
+using testdata::file;
+using testdata::folder;
+using testdata::pack;
 
 class CoreRoundTrip : public ReaderTest {
  protected:

@@ -16,6 +16,7 @@
 #include "builder/archive_writer.h"
 #include "codec/block_stream.h"
 #include "model_reader.h"
+#include "packing.h"
 #include "support/reader_fixture.h"
 #include "test_data.h"
 
@@ -63,15 +64,7 @@ std::string fixture_path(const char* file) {
 }
 
 std::vector<uint8_t> pack(const Fixture& f) {
-  std::vector<SourceEntry> entries = fixture_entries();
-  builder::PackOptions options;
-  options.level = f.level;
-  options.block_size = f.block_size;
-  std::vector<uint8_t> bytes;
-  builder::PackStats stats;
-  std::string error;
-  EXPECT_TRUE(builder::build_archive(entries, options, &bytes, &stats, &error)) << error;
-  return bytes;
+  return testdata::pack(fixture_entries(), f.level, f.block_size);
 }
 
 class FixtureTest : public ReaderTest {

@@ -5,39 +5,28 @@
 #include "builder/archive_writer.h"
 #include "codec/format.h"
 #include "model_reader.h"
+#include "packing.h"
 #include "test_data.h"
 
 namespace {
 
 using builder::SourceEntry;
 
+using testdata::folder;
+
+// A file with both of its times set.
 SourceEntry file(const std::string& name, std::vector<uint8_t> contents) {
-  SourceEntry e;
-  e.name = name;
-  e.contents = std::move(contents);
+  SourceEntry e = testdata::file(name, std::move(contents));
   e.write_date = 0x2926;
   e.write_time = 0x98F1;
   e.creation_date = 0x2849;
   e.creation_time = 0xB026;
   return e;
 }
-SourceEntry folder(const std::string& name) {
-  SourceEntry e;
-  e.name = name;
-  e.folder = true;
-  e.attributes = 0x10;
-  return e;
-}
 
 model::Archive pack_and_read(std::vector<SourceEntry> entries, int level, uint32_t block_size = 0) {
   const std::vector<SourceEntry> original = entries;
-  builder::PackOptions options;
-  options.level = level;
-  options.block_size = block_size;
-  std::vector<uint8_t> bytes;
-  builder::PackStats stats;
-  std::string error;
-  EXPECT_TRUE(builder::build_archive(entries, options, &bytes, &stats, &error)) << error;
+  const std::vector<uint8_t> bytes = testdata::pack(entries, level, block_size);
   model::Archive archive;
   const std::string problem = model::read_archive(bytes, &archive);
   EXPECT_EQ(problem, "") << "level " << level;

@@ -6,18 +6,14 @@
 
 #include "builder/archive_writer.h"
 #include "model_reader.h"
+#include "packing.h"
 #include "test_data.h"
 
 namespace {
 
 using builder::SourceEntry;
 
-SourceEntry file(const std::string& name, std::vector<uint8_t> contents) {
-  SourceEntry e;
-  e.name = name;
-  e.contents = std::move(contents);
-  return e;
-}
+using testdata::file;
 
 // Text, an executable and noise, several times over with changes, so that blocks reach
 // back across earlier blocks.
@@ -36,16 +32,7 @@ std::vector<SourceEntry> payload() {
 }
 
 std::vector<uint8_t> pack(int level, uint32_t threads, uint32_t block_size) {
-  std::vector<SourceEntry> entries = payload();
-  builder::PackOptions options;
-  options.level = level;
-  options.threads = threads;
-  options.block_size = block_size;
-  std::vector<uint8_t> bytes;
-  builder::PackStats stats;
-  std::string error;
-  EXPECT_TRUE(builder::build_archive(entries, options, &bytes, &stats, &error)) << error;
-  return bytes;
+  return testdata::pack(payload(), level, block_size, threads);
 }
 
 TEST(StreamEncoder, OutputIsTheSameForEveryThreadCount) {

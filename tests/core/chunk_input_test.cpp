@@ -13,9 +13,13 @@
 
 namespace {
 
+// The chunk input as the block stream and the directory reader drive it.
+class ChunkInputStream : public BlockStreamTest {};
+class ChunkInputParked : public DirectoryTest {};
+
 // Carry-over across fills: the look-ahead bytes a fill could not yet start in, and
 // stored blocks read past the buffer, with the next chunk found right behind them.
-TEST_F(BlockStreamTest, ChunksLongerThanOneFillAndStoredBlocksReadPastTheBuffer) {
+TEST_F(ChunkInputStream, ChunksLongerThanOneFillAndStoredBlocksReadPastTheBuffer) {
   // 70,000 bytes in one compressed chunk (several fills; 9-bit literals keep symbols
   // off byte boundaries), then a stored block longer than one fill, then a compressed
   // block behind it that must be found right behind the stored bytes.
@@ -35,7 +39,7 @@ TEST_F(BlockStreamTest, ChunksLongerThanOneFillAndStoredBlocksReadPastTheBuffer)
 
 // Park and resume: a directory block read between two entries of one stream takes the
 // input buffer and the file, and the stream goes on from the byte it stood at.
-TEST_F(DirectoryTest, DirectoryReadBetweenTwoEntriesOfOneStream) {
+TEST_F(ChunkInputParked, DirectoryReadBetweenTwoEntriesOfOneStream) {
   // A stream of three members in three chunks; the directory's second block is read
   // between the first and second member, while the stream stands inside its data.
   std::vector<std::pair<std::string, Bytes>> members = {
