@@ -6,12 +6,13 @@
 namespace builder {
 
 struct LevelParams {
-  uint32_t depth;        // chain candidates (or tree nodes) per search
-  uint32_t nice_length;  // stop searching at this length
-  uint32_t lazy;         // 0 greedy, 1 one step of lazy evaluation, 2 two steps
-  bool optimal;          // price-driven parsing
-  uint32_t passes;       // optimal parsing passes, each priced by the one before
-  bool tree = false;     // binary-tree match finder instead of hash chains
+  uint32_t depth;               // chain candidates (or tree nodes) per search
+  uint32_t nice_length;         // stop searching at this length
+  uint32_t lazy;                // 0 greedy, 1 one step of lazy evaluation, 2 two steps
+  bool optimal;                 // price-driven parsing
+  uint32_t passes;              // optimal parsing passes, each priced by the one before
+  bool tree = false;            // binary-tree match finder instead of hash chains
+  bool literal_repeat = false;  // optimal parse: also a match, a literal, the same distance
 };
 
 LevelParams level_params(int level);

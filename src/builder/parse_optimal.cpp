@@ -12,12 +12,20 @@ constexpr uint32_t kUnusedDistancePrice = 10;
 constexpr uint32_t kInfinity = 0xFFFFFFFFu;
 constexpr size_t kMaxCandidatesPerPosition = 16;
 
+// The step that reached a node: a literal (length 0), a match, or a match followed by a
+// literal and a second match at the same distance (rep_length, its length).
 struct Node {
   uint32_t cost;
-  uint32_t length;  // step that reached this node: 0 literal
+  uint32_t length;
   uint32_t distance;
+  uint32_t rep_length;
   RepeatState reps;
 };
+
+uint32_t step_size(const Node& node) {
+  if (node.length == 0) return 1;
+  return node.rep_length ? node.length + 1 + node.rep_length : node.length;
+}
 
 }  // namespace
 
@@ -95,7 +103,7 @@ void OptimalParser::prices_from(const std::vector<Token>& tokens, uint32_t table
 void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Prices>& all_prices,
                                   std::vector<Token>& tokens, uint32_t* needed) {
   const uint32_t n = span.end - span.start;
-  std::vector<Node> nodes(n + 1, Node{kInfinity, 0, 0, {}});
+  std::vector<Node> nodes(n + 1, Node{kInfinity, 0, 0, 0, {}});
   nodes[0].cost = 0;
   size_t set = 0;
   const Prices* prices_at = &all_prices[0];
@@ -109,6 +117,7 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
       target.cost = cost;
       target.length = length;
       target.distance = distance;
+      target.rep_length = 0;
     }
   };
   for (uint32_t i = 0; i < n; ++i) {
@@ -120,9 +129,10 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
     if (node.cost == kInfinity) continue;
     // The remembered distances along the best path to this node.
     if (i > 0) {
-      const Node& from = nodes[i - (node.length ? node.length : 1)];
+      const Node& from = nodes[i - step_size(node)];
       node.reps = from.reps;
       if (node.length) node.reps.match(node.length, node.distance);
+      if (node.rep_length) node.reps.match(node.rep_length, node.distance);
     }
     const uint32_t pos = span.start + i;
     relax(i, 0, 0, node.cost + prices.literal[data_[pos]]);
@@ -154,11 +164,46 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
         if (price != kInfinity) relax(i, l, distance, node.cost + match_price(l) + price);
       }
     };
+    // A whole match, then one literal, then the same distance again: the second match
+    // is cheap (a remembered distance), but the path through the literal alone may have
+    // lost that distance, so the three steps are priced as one.
+    auto relax_match_literal_repeat = [&](uint32_t length, uint32_t distance) {
+      const uint32_t after = i + length + 1;
+      if (after + 2 > n) return;
+      const uint32_t pos2 = span.start + after;
+      if (distance > pos2 || pos2 - distance < reach_start(span, pos2)) return;
+      const uint32_t max2 = std::min<uint32_t>(n - after, format::kMaxMatchLength);
+      const uint32_t length2 = common_length(data_ + pos2, data_ + pos2 - distance, max2);
+      if (length2 < 2) return;
+      RepeatState r = node.reps;
+      const Token first = r.match(length, distance);
+      const Token second = r.match(length2, distance);
+      const uint32_t table1 = format::distance_table_for(length, span.tables);
+      const uint32_t table2 = format::distance_table_for(length2, span.tables);
+      if (first.dist_symbol >= format::kDistanceSymbols[table1] ||
+          second.dist_symbol >= format::kDistanceSymbols[table2])
+        return;
+      const uint32_t cost =
+          node.cost + match_price(length) + prices.distance[table1][first.dist_symbol] +
+          distance_symbol_extra_bits(first.dist_symbol) + prices.literal[data_[pos + length]] +
+          match_price(length2) + prices.distance[table2][second.dist_symbol] +
+          distance_symbol_extra_bits(second.dist_symbol);
+      Node& target = nodes[after + length2];
+      if (cost < target.cost) {
+        target.cost = cost;
+        target.length = length;
+        target.distance = distance;
+        target.rep_length = length2;
+      }
+    };
     // Remembered distances, every length.
     for (uint32_t rep : {node.reps.last, node.reps.previous}) {
       if (rep == 0 || rep > pos || pos - rep < lo) continue;
       const uint32_t length = common_length(data_ + pos, data_ + pos - rep, max_length);
-      if (length >= 2) relax_lengths(2, length, rep);
+      if (length >= 2) {
+        relax_lengths(2, length, rep);
+        if (params_.literal_repeat) relax_match_literal_repeat(length, rep);
+      }
     }
     if (pair_distance_[i] != 0) relax_lengths(2, 2, pair_distance_[i]);
     uint32_t previous_length = 2;
@@ -167,30 +212,38 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
       const uint32_t length = std::min(m.length, max_length);
       if (length <= previous_length) continue;
       relax_lengths(previous_length + 1, length, m.distance);
+      if (params_.literal_repeat) relax_match_literal_repeat(length, m.distance);
       if (length >= params_.nice_length) break;
       previous_length = length;
     }
   }
   // Walk back from the end, then replay forward to resolve the distance symbols.
-  std::vector<std::pair<uint32_t, uint32_t>> steps;
+  std::vector<const Node*> steps;
   for (uint32_t i = n; i > 0;) {
-    const Node& node = nodes[i];
-    const uint32_t length = node.length ? node.length : 1;
-    steps.push_back({node.length, node.distance});
-    i -= length;
+    steps.push_back(&nodes[i]);
+    i -= step_size(nodes[i]);
   }
   RepeatState reps;
   uint32_t farthest = 0;
   uint32_t at = 0;
+  auto match = [&](uint32_t length, uint32_t distance) {
+    if (distance > at) farthest = std::max(farthest, distance - at);
+    tokens.push_back(reps.match(length, distance));
+    at += length;
+  };
   for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
-    if (it->first == 0) {
+    const Node& step = **it;
+    if (step.length == 0) {
       tokens.push_back({0, data_[span.start + at], 0});
       ++at;
       continue;
     }
-    if (it->second > at) farthest = std::max(farthest, it->second - at);
-    tokens.push_back(reps.match(it->first, it->second));
-    at += it->first;
+    match(step.length, step.distance);
+    if (step.rep_length) {
+      tokens.push_back({0, data_[span.start + at], 0});
+      ++at;
+      match(step.rep_length, step.distance);
+    }
   }
   *needed = farthest;
 }
