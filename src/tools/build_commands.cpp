@@ -166,9 +166,10 @@ int zpx_build(const CommandDef& cmd, const CommandLine& line) {
   if (!report.skipped.empty()) skipped += ", " + std::to_string(report.skipped.size()) + " skipped";
   if (report.excluded != 0) skipped += ", " + std::to_string(report.excluded) + " excluded";
   print_result(
-      "%s: %u files, %u folders%s, %llu bytes in, %llu bytes out (archive %llu), "
+      "%s: %s, %s%s, %llu bytes in, %llu bytes out (archive %llu), "
       "ratio %.2f%%, %.2f s",
-      output_name(line).c_str(), stats.files, stats.folders, skipped.c_str(),
+      output_name(line).c_str(), counted(stats.files, "file", "files").c_str(),
+      counted(stats.folders, "folder", "folders").c_str(), skipped.c_str(),
       static_cast<unsigned long long>(stats.bytes_in), static_cast<unsigned long long>(total),
       static_cast<unsigned long long>(stats.bytes_out),
       stats.bytes_in

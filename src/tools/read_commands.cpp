@@ -528,7 +528,8 @@ int zpx_list(const CommandDef& cmd, const CommandLine& line) {
             dos_time_text(r.creation_date, r.creation_time).c_str(), r.crc, shown(e.name).c_str());
       }
     }
-    std::printf("%u file(s), %u folder(s), %llu bytes\n", files, folders,
+    std::printf("%s, %s, %llu bytes\n", counted(files, "file", "files").c_str(),
+                counted(folders, "folder", "folders").c_str(),
                 static_cast<unsigned long long>(bytes));
   }
   std::fflush(stdout);
@@ -615,15 +616,15 @@ int zpx_test(const CommandDef& cmd, const CommandLine& line) {
     return kExitFailed;
   }
   if (failures != 0) {
-    print_error("%s: %s%u of %u files failed the test", file.c_str(), summary.c_str(), failures,
-                files);
+    print_error("%s: %s%u of %s failed the test", file.c_str(), summary.c_str(), failures,
+                counted(files, "file", "files").c_str());
     return kExitFailed;
   }
   if (!source.stub_intact) {
-    print_error("%s: stub modified; %u files OK", file.c_str(), tested);
+    print_error("%s: stub modified; %s OK", file.c_str(), counted(tested, "file", "files").c_str());
     return kExitFailed;
   }
-  print_result("%u files tested, no errors", tested);
+  print_result("%s tested, no errors", counted(tested, "file", "files").c_str());
   return kExitOk;
 }
 
@@ -715,8 +716,8 @@ int zpx_extract(const CommandDef& cmd, const CommandLine& line) {
   if (batch_interrupted()) return kExitFailed;
   std::string where = folder.empty() ? std::string(".") : shown_windows_path(folder.c_str());
   if (where.size() > 1 && where.back() == '/') where.pop_back();
-  print_result("%u files, %u folders extracted to %s%s", batch_files_done(), batch_folders_done(),
-               where.c_str(),
+  print_result("%s, %s extracted to %s%s", counted(batch_files_done(), "file", "files").c_str(),
+               counted(batch_folders_done(), "folder", "folders").c_str(), where.c_str(),
                failures != 0 ? (", " + std::to_string(failures) + " failed").c_str() : "");
   return failures == 0 ? kExitOk : kExitFailed;
 }

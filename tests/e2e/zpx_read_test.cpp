@@ -66,7 +66,7 @@ TEST_F(ZpxReadTest, ListShowsEveryEntryOfInstallerAndArchive) {
     }
     EXPECT_NE(run.out.find("folder"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("      30000  "), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("4 file(s), 1 folder(s), 33011 bytes"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("4 files, 1 folder, 33011 bytes"), std::string::npos) << run.out;
   }
   EXPECT_NE(run_zpx({"list", installer_}).out.find(": installer, stub of"), std::string::npos);
 }

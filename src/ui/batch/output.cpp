@@ -128,6 +128,10 @@ void print_detail(const char* format, ...) {
   va_end(args);
 }
 
+std::string counted(uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 std::string shown(const std::string& text) {
   std::string out;
   out.reserve(text.size());

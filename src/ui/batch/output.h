@@ -31,6 +31,9 @@ void print_result(const char* format, ...) __attribute__((format(printf, 1, 2)))
 // A line for each file on the report stream, shown with -v only.
 void print_detail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// "1 file", "2 files": a count with its noun in the right number.
+std::string counted(uint64_t n, const char* one, const char* many);
+
 // A name or path made safe for a terminal: control bytes (C0, DEL, and C1 written as
 // UTF-8) and bytes that are no valid UTF-8 become '?', so no escape sequence of a hostile
 // name reaches the terminal.
