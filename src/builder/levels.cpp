@@ -17,7 +17,7 @@ LevelParams level_params(int level) {
     case 6:
       return {96, 192, 2, false, 0};
     case 7:
-      return {40, 128, 0, true, 1, false, true};
+      return {24, 128, 0, true, 1, true, true};
     case 8:
       return {32, 258, 0, true, 3, true, true};
     default:

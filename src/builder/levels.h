@@ -12,7 +12,7 @@ struct LevelParams {
   bool optimal;                 // price-driven parsing
   uint32_t passes;              // optimal parsing passes, each priced by the one before
   bool tree = false;            // binary-tree match finder instead of hash chains
-  bool literal_repeat = false;  // optimal parse: also a match, a literal, the same distance
+  bool literal_repeat = false;  // optimal parse: also a match, a literal, a remembered distance
 };
 
 LevelParams level_params(int level);

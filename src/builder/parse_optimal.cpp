@@ -13,18 +13,19 @@ constexpr uint32_t kInfinity = 0xFFFFFFFFu;
 constexpr size_t kMaxCandidatesPerPosition = 16;
 
 // The step that reached a node: a literal (length 0), a match, or a match followed by a
-// literal and a second match at the same distance (rep_length, its length).
+// literal and a second match at a remembered distance (second_length, not 0).
 struct Node {
   uint32_t cost;
   uint32_t length;
   uint32_t distance;
-  uint32_t rep_length;
+  uint32_t second_length;
+  uint32_t second_distance;
   RepeatState reps;
 };
 
 uint32_t step_size(const Node& node) {
   if (node.length == 0) return 1;
-  return node.rep_length ? node.length + 1 + node.rep_length : node.length;
+  return node.second_length ? node.length + 1 + node.second_length : node.length;
 }
 
 }  // namespace
@@ -103,7 +104,7 @@ void OptimalParser::prices_from(const std::vector<Token>& tokens, uint32_t table
 void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Prices>& all_prices,
                                   std::vector<Token>& tokens, uint32_t* needed) {
   const uint32_t n = span.end - span.start;
-  std::vector<Node> nodes(n + 1, Node{kInfinity, 0, 0, 0, {}});
+  std::vector<Node> nodes(n + 1, Node{kInfinity, 0, 0, 0, 0, {}});
   nodes[0].cost = 0;
   size_t set = 0;
   const Prices* prices_at = &all_prices[0];
@@ -117,7 +118,7 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
       target.cost = cost;
       target.length = length;
       target.distance = distance;
-      target.rep_length = 0;
+      target.second_length = 0;
     }
   };
   for (uint32_t i = 0; i < n; ++i) {
@@ -132,7 +133,7 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
       const Node& from = nodes[i - step_size(node)];
       node.reps = from.reps;
       if (node.length) node.reps.match(node.length, node.distance);
-      if (node.rep_length) node.reps.match(node.rep_length, node.distance);
+      if (node.second_length) node.reps.match(node.second_length, node.second_distance);
     }
     const uint32_t pos = span.start + i;
     relax(i, 0, 0, node.cost + prices.literal[data_[pos]]);
@@ -164,20 +165,22 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
         if (price != kInfinity) relax(i, l, distance, node.cost + match_price(l) + price);
       }
     };
-    // A whole match, then one literal, then the same distance again: the second match
-    // is cheap (a remembered distance), but the path through the literal alone may have
-    // lost that distance, so the three steps are priced as one.
-    auto relax_match_literal_repeat = [&](uint32_t length, uint32_t distance) {
+    // A whole match, then one literal, then a match at one of the distances remembered
+    // after the first (its own, or the one before it): the second match is cheap, but the
+    // path through the literal alone may have lost that distance, so the three steps are
+    // priced as one.
+    auto relax_match_literal_repeat = [&](uint32_t length, uint32_t distance, bool previous) {
       const uint32_t after = i + length + 1;
       if (after + 2 > n) return;
       const uint32_t pos2 = span.start + after;
-      if (distance > pos2 || pos2 - distance < reach_start(span, pos2)) return;
-      const uint32_t max2 = std::min<uint32_t>(n - after, format::kMaxMatchLength);
-      const uint32_t length2 = common_length(data_ + pos2, data_ + pos2 - distance, max2);
-      if (length2 < 2) return;
       RepeatState r = node.reps;
       const Token first = r.match(length, distance);
-      const Token second = r.match(length2, distance);
+      const uint32_t distance2 = previous ? r.previous : distance;
+      if (distance2 == 0 || distance2 > pos2 || pos2 - distance2 < reach_start(span, pos2)) return;
+      const uint32_t max2 = std::min<uint32_t>(n - after, format::kMaxMatchLength);
+      const uint32_t length2 = common_length(data_ + pos2, data_ + pos2 - distance2, max2);
+      if (length2 < 2) return;
+      const Token second = r.match(length2, distance2);
       const uint32_t table1 = format::distance_table_for(length, span.tables);
       const uint32_t table2 = format::distance_table_for(length2, span.tables);
       if (first.dist_symbol >= format::kDistanceSymbols[table1] ||
@@ -193,8 +196,14 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
         target.cost = cost;
         target.length = length;
         target.distance = distance;
-        target.rep_length = length2;
+        target.second_length = length2;
+        target.second_distance = distance2;
       }
+    };
+    auto relax_match_literal_repeats = [&](uint32_t length, uint32_t distance) {
+      if (!params_.literal_repeat) return;
+      relax_match_literal_repeat(length, distance, false);
+      relax_match_literal_repeat(length, distance, true);
     };
     // Remembered distances, every length.
     for (uint32_t rep : {node.reps.last, node.reps.previous}) {
@@ -202,7 +211,7 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
       const uint32_t length = common_length(data_ + pos, data_ + pos - rep, max_length);
       if (length >= 2) {
         relax_lengths(2, length, rep);
-        if (params_.literal_repeat) relax_match_literal_repeat(length, rep);
+        relax_match_literal_repeats(length, rep);
       }
     }
     if (pair_distance_[i] != 0) relax_lengths(2, 2, pair_distance_[i]);
@@ -212,7 +221,7 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
       const uint32_t length = std::min(m.length, max_length);
       if (length <= previous_length) continue;
       relax_lengths(previous_length + 1, length, m.distance);
-      if (params_.literal_repeat) relax_match_literal_repeat(length, m.distance);
+      relax_match_literal_repeats(length, m.distance);
       if (length >= params_.nice_length) break;
       previous_length = length;
     }
@@ -239,10 +248,10 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
       continue;
     }
     match(step.length, step.distance);
-    if (step.rep_length) {
+    if (step.second_length) {
       tokens.push_back({0, data_[span.start + at], 0});
       ++at;
-      match(step.rep_length, step.distance);
+      match(step.second_length, step.second_distance);
     }
   }
   *needed = farthest;

@@ -1,6 +1,6 @@
-// The optimal parser's step of a match, a literal and a match at the same distance: the
-// tokens it gives still spell out the data, and where records differ by one byte the step
-// is taken and makes the block smaller. (With two changes close together, or records of
+// The optimal parser's step of a match, a literal and a match at a remembered distance:
+// the tokens it gives still spell out the data, and where records differ by one byte the
+// step is taken and makes the block smaller. (With two changes close together, or records of
 // a dozen bytes, it gains next to nothing: the parse without it already finds most such
 // steps.)
 #include "builder/parse_optimal.h"
@@ -51,28 +51,35 @@ TEST(OptimalParser, MatchLiteralRepeatStepsSpellTheDataAndSaveBits) {
     uint32_t changes;
     uint32_t window;  // bytes in front of the block
     bool saves;       // the step is taken more often and saves bits
+    bool code;        // an x86-like image instead of records
   };
   const Case cases[] = {
-      {"one change", 100, 1, 0, true},
-      {"two changes", 64, 2, 0, false},
-      {"with a window", 100, 1, 5000, true},
-      {"short records", 12, 1, 300, false},
+      {"one change", 100, 1, 0, true, false},
+      {"two changes", 64, 2, 0, false, false},
+      {"with a window", 100, 1, 5000, true, false},
+      {"short records", 12, 1, 300, false, false},
+      {"code", 0, 0, 2000, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::vector<uint8_t> record = testdata::random_bytes(c.record, 3);
     std::vector<uint8_t> data = testdata::random_bytes(c.window, 4);
     const std::vector<uint8_t> noise = testdata::random_bytes(1500 * c.changes, 5);
-    for (uint32_t copy = 0; copy < 1500; ++copy) {
+    for (uint32_t copy = 0; copy < 1500 && !c.code; ++copy) {
       std::vector<uint8_t> r = record;
       for (uint32_t k = 0; k < c.changes; ++k)
         r[(copy * 37 + k * 11) % c.record] = noise[copy * c.changes + k];
       data.insert(data.end(), r.begin(), r.end());
     }
+    if (c.code) {
+      const std::vector<uint8_t> image = testdata::executable(150000, 6);
+      data.insert(data.end(), image.begin(), image.end());
+    }
     const uint32_t size = static_cast<uint32_t>(data.size());
     const builder::BlockSpan span{c.window, size, c.window, format::kDistanceTables};
     size_t bits[2] = {};
     size_t patterns[2] = {};
+    size_t previous_patterns = 0;  // the second match at the distance before the first's
     for (bool with_step : {false, true}) {
       builder::LevelParams params = builder::level_params(9);
       params.literal_repeat = with_step;
@@ -85,10 +92,12 @@ TEST(OptimalParser, MatchLiteralRepeatStepsSpellTheDataAndSaveBits) {
       ASSERT_TRUE(replay(tokens, window) ==
                   std::vector<uint8_t>(data.begin() + c.window, data.end()));
       EXPECT_LE(needed, c.window);
-      for (size_t k = 2; k < tokens.size(); ++k)
-        if (tokens[k - 2].length && !tokens[k - 1].length && tokens[k].length &&
-            tokens[k].dist_symbol == format::kDistanceRepeatLast)
-          ++patterns[with_step];
+      for (size_t k = 2; k < tokens.size(); ++k) {
+        if (!tokens[k - 2].length || tokens[k - 1].length || !tokens[k].length) continue;
+        if (tokens[k].dist_symbol == format::kDistanceRepeatLast) ++patterns[with_step];
+        if (with_step && tokens[k].dist_symbol == format::kDistanceRepeatPrevious)
+          ++previous_patterns;
+      }
       builder::BitWriter out;
       builder::encode_block(out, tokens, format::kDistanceTables, format::kMaxTableSets);
       bits[with_step] = out.bit_count();
@@ -96,6 +105,9 @@ TEST(OptimalParser, MatchLiteralRepeatStepsSpellTheDataAndSaveBits) {
     if (c.saves) {
       EXPECT_GT(patterns[1], patterns[0] + 100);
       EXPECT_LT(bits[1], bits[0]);
+    }
+    if (c.code) {
+      EXPECT_GT(previous_patterns, 0u);
     }
   }
 }
