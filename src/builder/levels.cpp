@@ -17,11 +17,11 @@ LevelParams level_params(int level) {
     case 6:
       return {96, 192, 2, false, 0};
     case 7:
-      return {24, 128, 0, true, 1, true, true};
+      return {24, 128, 0, true, 1, true, 3};
     case 8:
-      return {32, 258, 0, true, 3, true, true};
+      return {32, 258, 0, true, 3, true, 3};
     default:
-      return {64, 2048, 0, true, 3, true, true};
+      return {64, 2048, 0, true, 3, true, 3};
   }
 }
 

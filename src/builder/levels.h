@@ -12,7 +12,8 @@ struct LevelParams {
   bool optimal;                 // price-driven parsing
   uint32_t passes;              // optimal parsing passes, each priced by the one before
   bool tree = false;            // binary-tree match finder instead of hash chains
-  bool literal_repeat = false;  // optimal parse: also a match, a literal, a remembered distance
+  uint32_t literal_repeat = 0;  // optimal parse: also a match, up to this many literals,
+                                // and a match at a remembered distance, as one step
 };
 
 LevelParams level_params(int level);

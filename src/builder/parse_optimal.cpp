@@ -12,12 +12,13 @@ constexpr uint32_t kUnusedDistancePrice = 10;
 constexpr uint32_t kInfinity = 0xFFFFFFFFu;
 constexpr size_t kMaxCandidatesPerPosition = 16;
 
-// The step that reached a node: a literal (length 0), a match, or a match followed by a
-// literal and a second match at a remembered distance (second_length, not 0).
+// The step that reached a node: a literal (length 0), a match, or a match followed by
+// `literals` literals and a second match at a remembered distance (second_length, not 0).
 struct Node {
   uint32_t cost;
   uint32_t length;
   uint32_t distance;
+  uint32_t literals;
   uint32_t second_length;
   uint32_t second_distance;
   RepeatState reps;
@@ -25,7 +26,7 @@ struct Node {
 
 uint32_t step_size(const Node& node) {
   if (node.length == 0) return 1;
-  return node.second_length ? node.length + 1 + node.second_length : node.length;
+  return node.second_length ? node.length + node.literals + node.second_length : node.length;
 }
 
 }  // namespace
@@ -104,7 +105,7 @@ void OptimalParser::prices_from(const std::vector<Token>& tokens, uint32_t table
 void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Prices>& all_prices,
                                   std::vector<Token>& tokens, uint32_t* needed) {
   const uint32_t n = span.end - span.start;
-  std::vector<Node> nodes(n + 1, Node{kInfinity, 0, 0, 0, 0, {}});
+  std::vector<Node> nodes(n + 1, Node{kInfinity, 0, 0, 0, 0, 0, {}});
   nodes[0].cost = 0;
   size_t set = 0;
   const Prices* prices_at = &all_prices[0];
@@ -165,12 +166,13 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
         if (price != kInfinity) relax(i, l, distance, node.cost + match_price(l) + price);
       }
     };
-    // A whole match, then one literal, then a match at one of the distances remembered
+    // A whole match, then a few literals, then a match at one of the distances remembered
     // after the first (its own, or the one before it): the second match is cheap, but the
-    // path through the literal alone may have lost that distance, so the three steps are
+    // path through the literals alone may have lost that distance, so the steps are
     // priced as one.
-    auto relax_match_literal_repeat = [&](uint32_t length, uint32_t distance, bool previous) {
-      const uint32_t after = i + length + 1;
+    auto relax_match_literal_repeat = [&](uint32_t length, uint32_t distance, uint32_t literals,
+                                          bool previous) {
+      const uint32_t after = i + length + literals;
       if (after + 2 > n) return;
       const uint32_t pos2 = span.start + after;
       RepeatState r = node.reps;
@@ -186,24 +188,26 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
       if (first.dist_symbol >= format::kDistanceSymbols[table1] ||
           second.dist_symbol >= format::kDistanceSymbols[table2])
         return;
-      const uint32_t cost =
-          node.cost + match_price(length) + prices.distance[table1][first.dist_symbol] +
-          distance_symbol_extra_bits(first.dist_symbol) + prices.literal[data_[pos + length]] +
-          match_price(length2) + prices.distance[table2][second.dist_symbol] +
-          distance_symbol_extra_bits(second.dist_symbol);
+      uint32_t cost = node.cost + match_price(length) + prices.distance[table1][first.dist_symbol] +
+                      distance_symbol_extra_bits(first.dist_symbol) + match_price(length2) +
+                      prices.distance[table2][second.dist_symbol] +
+                      distance_symbol_extra_bits(second.dist_symbol);
+      for (uint32_t k = 0; k < literals; ++k) cost += prices.literal[data_[pos + length + k]];
       Node& target = nodes[after + length2];
       if (cost < target.cost) {
         target.cost = cost;
         target.length = length;
         target.distance = distance;
+        target.literals = literals;
         target.second_length = length2;
         target.second_distance = distance2;
       }
     };
     auto relax_match_literal_repeats = [&](uint32_t length, uint32_t distance) {
-      if (!params_.literal_repeat) return;
-      relax_match_literal_repeat(length, distance, false);
-      relax_match_literal_repeat(length, distance, true);
+      for (uint32_t literals = 1; literals <= params_.literal_repeat; ++literals) {
+        relax_match_literal_repeat(length, distance, literals, false);
+        relax_match_literal_repeat(length, distance, literals, true);
+      }
     };
     // Remembered distances, every length.
     for (uint32_t rep : {node.reps.last, node.reps.previous}) {
@@ -249,8 +253,10 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
     }
     match(step.length, step.distance);
     if (step.second_length) {
-      tokens.push_back({0, data_[span.start + at], 0});
-      ++at;
+      for (uint32_t k = 0; k < step.literals; ++k) {
+        tokens.push_back({0, data_[span.start + at], 0});
+        ++at;
+      }
       match(step.second_length, step.second_distance);
     }
   }
