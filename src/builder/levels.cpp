@@ -17,7 +17,7 @@ LevelParams level_params(int level) {
     case 6:
       return {96, 192, 2, false, 0};
     case 7:
-      return {24, 128, 0, true, 1, true, 3};
+      return {16, 64, 0, true, 1, true, 0};
     case 8:
       return {32, 258, 0, true, 3, true, 3};
     default:
