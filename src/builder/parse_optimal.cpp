@@ -105,7 +105,10 @@ void OptimalParser::prices_from(const std::vector<Token>& tokens, uint32_t table
 void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Prices>& all_prices,
                                   std::vector<Token>& tokens, uint32_t* needed) {
   const uint32_t n = span.end - span.start;
-  std::vector<Node> nodes(n + 1, Node{kInfinity, 0, 0, 0, 0, 0, {}});
+  // Kept by each thread from block to block: a block's nodes pass 32 MB, which the C
+  // library would map afresh and fault in page by page for every block.
+  thread_local std::vector<Node> nodes;
+  nodes.assign(n + 1, Node{kInfinity, 0, 0, 0, 0, 0, {}});
   nodes[0].cost = 0;
   size_t set = 0;
   const Prices* prices_at = &all_prices[0];
