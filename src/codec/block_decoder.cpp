@@ -22,8 +22,6 @@ constexpr uint32_t kTreeEntries = 2 * format::kSetLengthThreeTables;  // 744
 // Entries below zero need more: links into the overflow tree and empty slots (bits 16
 // to 31 all set, as build_decode_table leaves them), symbols 256 and 287 and distance
 // symbols 0 to 5 (the symbol in bits 16-30).
-constexpr uint32_t kCodeLengthShift = 6;
-constexpr uint32_t kEntryPerCodeBit = 1 + (1u << kCodeLengthShift);  // one code bit in both fields
 constexpr uint32_t kDistanceTableShift = 11;
 constexpr uint32_t kLiteralFlag = 1u << 13;
 constexpr uint32_t kValueShift = 16;

@@ -152,8 +152,7 @@ void copy_forward(void* dest, const void* src, uint32_t count) {
 #if ZARPEX_HOST_FAST
   // The C library's copy, many bytes per step (the window moves up to 512 KB per block).
   __builtin_memmove(dest, src, count);
-  return;
-#endif
+#else
   uint8_t* d = static_cast<uint8_t*>(dest);
   const uint8_t* s = static_cast<const uint8_t*>(src);
   while (count >= 8) {
@@ -165,6 +164,7 @@ void copy_forward(void* dest, const void* src, uint32_t count) {
     count -= 8;
   }
   while (count-- != 0) *d++ = *s++;
+#endif
 }
 
 void fill_bytes(void* dest, uint32_t value, uint32_t count) {

@@ -111,7 +111,8 @@ ResultCode build_decode_table(int32_t* primary, int32_t* tree, const uint32_t* c
     const uint32_t c = codes[p];
     const int32_t leaf = static_cast<int32_t>((p << kEntryLengthBits) | len);
     if (len <= width) {
-      const int32_t value = entries != nullptr ? entries[p] + int32_t(len * 65) : leaf;
+      const int32_t value =
+          entries != nullptr ? entries[p] + int32_t(len * kEntryPerCodeBit) : leaf;
       for (uint32_t i = c & ((1u << len) - 1); i < slots; i += 1u << len) primary[i] = value;
       continue;
     }

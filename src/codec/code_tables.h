@@ -44,8 +44,14 @@ void canonical_codes(uint32_t* codes, const uint8_t* lengths, uint32_t count);
 // Returns -11 when the tree runs out of nodes; the codes not entered then read as empty
 // slots. Codes that collide with codes already entered (an over-subscribed set) are
 // left out the same way. With entries given, a primary entry where a code of length L
-// ends is entries[symbol] + L * 65 (the block decoder's form, which may be below
-// kEmptySlot) instead of (symbol << kEntryLengthBits) | L; tree entries keep their form.
+// ends is entries[symbol] + L * kEntryPerCodeBit (the block decoder's form, which may be
+// below kEmptySlot) instead of (symbol << kEntryLengthBits) | L; tree entries keep their
+// form.
+// The block decoder's entries count a code's bits in two fields, the bits to consume
+// (bits 0-5) and the code's length (from bit kCodeLengthShift): one code bit adds this.
+inline constexpr uint32_t kCodeLengthShift = 6;
+inline constexpr uint32_t kEntryPerCodeBit = 1 + (1u << kCodeLengthShift);
+
 ResultCode build_decode_table(int32_t* primary, int32_t* tree, const uint32_t* codes,
                               const uint8_t* lengths, uint32_t width, uint32_t count,
                               const int32_t* entries = nullptr);
