@@ -145,8 +145,14 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
     const uint32_t max_length = std::min<uint32_t>(n - i, format::kMaxMatchLength);
     if (max_length < 2) continue;
     const uint32_t lo = reach_start(span, pos);
-    // Price of a distance by the table each length selects, or kInfinity where that
+    // Price of a distance symbol and its extra bits in a table, or kInfinity where the
     // table cannot code it.
+    auto distance_price = [&](uint32_t table, uint32_t symbol) {
+      return symbol < format::kDistanceSymbols[table]
+                 ? prices.distance[table][symbol] + distance_symbol_extra_bits(symbol)
+                 : kInfinity;
+    };
+    // Price of a distance by the table each length selects.
     struct DistancePrices {
       uint32_t by_table[format::kDistanceTables];
     };
@@ -154,11 +160,8 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
       RepeatState r = node.reps;
       const Token t = r.match(4, distance);
       DistancePrices p;
-      const uint32_t extra = distance_symbol_extra_bits(t.dist_symbol);
       for (uint32_t table = 0; table < format::kDistanceTables; ++table)
-        p.by_table[table] = t.dist_symbol < format::kDistanceSymbols[table]
-                                ? prices.distance[table][t.dist_symbol] + extra
-                                : kInfinity;
+        p.by_table[table] = distance_price(table, t.dist_symbol);
       return p;
     };
     auto relax_lengths = [&](uint32_t from_length, uint32_t to_length, uint32_t distance) {
@@ -186,15 +189,12 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
       const uint32_t length2 = common_length(data_ + pos2, data_ + pos2 - distance2, max2);
       if (length2 < 2) return;
       const Token second = r.match(length2, distance2);
-      const uint32_t table1 = format::distance_table_for(length, span.tables);
-      const uint32_t table2 = format::distance_table_for(length2, span.tables);
-      if (first.dist_symbol >= format::kDistanceSymbols[table1] ||
-          second.dist_symbol >= format::kDistanceSymbols[table2])
-        return;
-      uint32_t cost = node.cost + match_price(length) + prices.distance[table1][first.dist_symbol] +
-                      distance_symbol_extra_bits(first.dist_symbol) + match_price(length2) +
-                      prices.distance[table2][second.dist_symbol] +
-                      distance_symbol_extra_bits(second.dist_symbol);
+      const uint32_t price1 =
+          distance_price(format::distance_table_for(length, span.tables), first.dist_symbol);
+      const uint32_t price2 =
+          distance_price(format::distance_table_for(length2, span.tables), second.dist_symbol);
+      if (price1 == kInfinity || price2 == kInfinity) return;
+      uint32_t cost = node.cost + match_price(length) + price1 + match_price(length2) + price2;
       for (uint32_t k = 0; k < literals; ++k) cost += prices.literal[data_[pos + length + k]];
       Node& target = nodes[after + length2];
       if (cost < target.cost) {
