@@ -32,7 +32,7 @@ target_link_libraries(zarpex_ui_win32 PUBLIC zarpex_ui_dialog)
 
 # Every layer of the stub, bottom up, compiled for size; the Win32 layers with the
 # system's headers trimmed.
-set(ZARPEX_SETUP_LAYERS zarpex_platform zarpex_state zarpex_codec zarpex_archive
+set(ZARPEX_SETUP_LAYERS zarpex_common zarpex_platform zarpex_state zarpex_codec zarpex_archive
     zarpex_installer zarpex_ui zarpex_ui_dialog zarpex_ui_win32)
 foreach(layer ${ZARPEX_SETUP_LAYERS})
   target_compile_options(${layer} PRIVATE ${ZARPEX_STUB_FLAGS})

@@ -67,7 +67,4 @@ bool write_archive(std::vector<SourceEntry>& entries, const PackOptions& options
 bool build_archive(std::vector<SourceEntry>& entries, const PackOptions& options,
                    std::vector<uint8_t>* archive, PackStats* stats, std::string* error);
 
-// DOS date and time (local) of a POSIX time; date 0 when before 1980.
-void dos_date_time(int64_t seconds, uint16_t* date, uint16_t* time);
-
 }  // namespace builder

@@ -11,13 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/dos_time.h"
+#include "common/xattr_names.h"
 #include "platform/fs.h"
 
 namespace builder {
 namespace {
-
-constexpr char kAttributeXattr[] = "user.zarpex.attributes";
-constexpr char kCreationXattr[] = "user.zarpex.creation";
 
 bool read_xattr(const std::string& path, const char* name, std::string* value) {
   char text[64];

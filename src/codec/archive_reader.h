@@ -36,7 +36,6 @@ struct ArchiveReader {
   // Output.
   uint32_t running_crc;
   uint32_t filter_width;
-  uint32_t crc_table[256];
 
   // Directory.
   uint32_t directory_position;

@@ -4,7 +4,7 @@
 #include "codec/chunk_input.h"
 #include "codec/code_tables.h"
 #include "codec/format.h"
-#include "codec/machine_word.h"
+#include "common/machine_word.h"
 #include "platform/fs.h"
 #include "state/install_state.h"
 

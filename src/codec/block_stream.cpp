@@ -4,9 +4,9 @@
 #include "codec/block_decoder.h"
 #include "codec/block_stream_internal.h"
 #include "codec/chunk_input.h"
-#include "codec/crc32.h"
 #include "codec/format.h"
 #include "codec/output_filter.h"
+#include "common/crc32.h"
 #include "state/install_state.h"
 
 ResultCode grow_history(uint32_t base, uint32_t size) {

@@ -3,7 +3,7 @@
 #include "codec/archive_reader.h"
 #include "codec/chunk_input.h"
 #include "codec/format.h"
-#include "codec/machine_word.h"
+#include "common/machine_word.h"
 
 namespace {
 

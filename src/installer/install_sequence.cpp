@@ -3,7 +3,7 @@
 #include "archive/installer_image.h"
 #include "archive/paths.h"
 #include "codec/archive_reader.h"
-#include "codec/crc32.h"
+#include "common/crc32.h"
 #include "installer/messages.h"
 #include "installer/system.h"
 #include "platform/fs.h"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "codec/format.h"
+#include "common/dos_time.h"
 #include "platform/fs.h"
 #include "tools/archive_source.h"
 #include "tools/commands.h"
@@ -18,10 +19,10 @@ namespace {
 std::string dos_time_text(uint16_t date, uint16_t time, char separator, const char* quote,
                           const char* none) {
   if (date == 0) return none;
+  const DosTime t = split_dos_time(date, time);
   char text[32];
-  std::snprintf(text, sizeof text, "%s%04u-%02u-%02u%c%02u:%02u:%02u%s", quote, (date >> 9) + 1980u,
-                (date >> 5) & 0x0Fu, date & 0x1Fu, separator, (time >> 11) & 0x1Fu,
-                (time >> 5) & 0x3Fu, (time & 0x1Fu) * 2, quote);
+  std::snprintf(text, sizeof text, "%s%04u-%02u-%02u%c%02u:%02u:%02u%s", quote, t.year, t.month,
+                t.day, separator, t.hour, t.minute, t.second, quote);
   return text;
 }
 
