@@ -4,7 +4,7 @@
 #include "archive/paths.h"
 #include "codec/archive_reader.h"
 #include "common/crc32.h"
-#include "installer/messages.h"
+#include "texts/messages.h"
 #include "installer/system.h"
 #include "platform/fs.h"
 #include "state/install_state.h"

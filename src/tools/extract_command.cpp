@@ -8,7 +8,7 @@
 #include "archive/paths.h"
 #include "codec/archive_reader.h"
 #include "codec/format.h"
-#include "installer/messages.h"
+#include "texts/messages.h"
 #include "platform/posix/path_map.h"
 #include "state/install_state.h"
 #include "tools/archive_source.h"

@@ -8,7 +8,7 @@
 #include "codec/archive_reader.h"
 #include "codec/block_stream.h"
 #include "codec/format.h"
-#include "installer/messages.h"
+#include "texts/messages.h"
 #include "platform/fs.h"
 #include "state/install_state.h"
 #include "tools/archive_source.h"
