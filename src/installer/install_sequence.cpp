@@ -4,10 +4,10 @@
 #include "archive/paths.h"
 #include "codec/archive_reader.h"
 #include "common/crc32.h"
-#include "texts/messages.h"
 #include "installer/system.h"
 #include "platform/fs.h"
 #include "state/install_state.h"
+#include "texts/messages.h"
 #include "ui/ui.h"
 
 void report_start_up_failure(ResultCode failure) {
