@@ -46,8 +46,6 @@ SECTIONS
     KEEP (SORT(*)(.idata$2))
     KEEP (SORT(*)(.idata$3))
     LONG (0); LONG (0); LONG (0); LONG (0); LONG (0);
-    ".idata$4" = . - __image_base__;
-    KEEP (SORT(*)(.idata$4))
     ".idata$5" = . - __image_base__;
     __IAT_start__ = .;
     KEEP (SORT(*)(.idata$5))
@@ -55,5 +53,11 @@ SECTIONS
     ".idata$6" = . - __image_base__;
     KEEP (SORT(*)(.idata$6))
     KEEP (SORT(*)(.idata$7))
+    /* The lookup tables last: they repeat the address table entry for entry, and the
+       loader reads the address table instead where a descriptor names no lookup table.
+       stub_finish.py clears them and the descriptors' references, and so drops them from
+       the file with the other zeros at the section's end. */
+    ".idata$4" = . - __image_base__;
+    KEEP (SORT(*)(.idata$4))
   }
 }

@@ -113,15 +113,17 @@ class Wine:
     def run(self, args, limit=STEP_LIMIT, cwd=None):
         return run([self.loader] + args, limit=limit, env=self.env, cwd=cwd)
 
-    def start(self, program, trace_file):
-        """Starts a GUI program with the msgbox and dialog traces going to trace_file."""
-        env = dict(self.env, WINEDEBUG="-all,trace+msgbox,trace+dialog")
+    def start(self, program, trace_file, args=(), env=None):
+        """Starts a GUI program with the msgbox and dialog traces going to trace_file.
+        Wine joins the arguments with spaces into the program's command line."""
+        env = dict(self.env, WINEDEBUG="-all,trace+msgbox,trace+dialog", **(env or {}))
         trace = open(trace_file, "w")
         # Started from the installers' folder, which is then its current folder.
         folder = os.path.join(self.drive_c, "installers")
         os.makedirs(folder, exist_ok=True)
-        return Installer(subprocess.Popen([self.loader, program], env=env, stdout=trace, cwd=folder,
-                                          stderr=subprocess.STDOUT, start_new_session=True),
+        return Installer(subprocess.Popen([self.loader, program] + list(args), env=env, stdout=trace,
+                                          cwd=folder, stderr=subprocess.STDOUT,
+                                          start_new_session=True),
                          trace, trace_file, self)
 
     # Registry and profile.
@@ -403,13 +405,17 @@ def payload(ctx):
     return ctx.payload
 
 
-INSTALL_FOLDER = "C:\\Apps\\Zarpex"
+INSTALL_FOLDER = "C:\\My Apps\\Zarpex"
 
 
 def test_fresh_install(ctx):
-    """Type a folder, press Enter: files, registry, uninstall entry, started program."""
+    """Type a folder, press Enter: files, registry, uninstall entry, started program. The
+    folder holds a space: the program is started by its quoted path, so that a C:\\My.exe
+    (here the marker program, which would leave C:\\Zarpex32.started) is not run instead."""
     p = payload(ctx)
     ctx.wine.forget_installation()
+    decoy = ctx.wine.host_path("C:\\My.exe")
+    shutil.copyfile(ctx.helper("Zarpex32.exe"), decoy)
     run_ = ctx.wine.start(p.installer, ctx.trace_file("fresh"))
     try:
         dialog = run_.new_window()
@@ -425,8 +431,9 @@ def test_fresh_install(ctx):
     check_registered(ctx, INSTALL_FOLDER)
     command = wait_marker(ctx, INSTALL_FOLDER)
     expect(command is not None, "the installed program was not started")
-    expect(command.strip() == INSTALL_FOLDER + "\\Zarpex32.exe",
-           "started with command line %r" % command)
+    expect(command == '"%s\\Zarpex32.exe"' % INSTALL_FOLDER, "started with command line %r" % command)
+    os.remove(decoy)
+    expect(not os.path.exists(ctx.wine.host_path("C:\\Zarpex32.started")), "C:\\My.exe was started")
 
 
 def modify_installed(ctx, names):
@@ -1030,6 +1037,228 @@ def take_screenshots(ctx, folder):
         shutil.rmtree(target, ignore_errors=True)
 
 
+# ---------------------------------------------------------------------------------------
+# Unattended installation: /S and /D=.
+
+def visible_windows(env):
+    """Every visible top-level window on the display, whatever its name."""
+    found = set()
+    for how in ("--name", "--classname"):
+        result = run(["xdotool", "search", "--onlyvisible", how, "."], env=env)
+        found.update(int(w) for w in result.stdout.split())
+    return found
+
+
+def run_unattended(ctx, installer, args, name, limit=RUN_LIMIT):
+    """Runs an installer with arguments and watches the display all along; returns the
+    exit code after checking that no window of it appeared at any time, and that the
+    traces show no dialog and no message box."""
+    before = visible_windows(ctx.wine.env)
+    run_ = ctx.wine.start(installer, ctx.trace_file(name), args=args)
+    appeared = set()
+    try:
+        deadline = time.time() + limit
+        while run_.process.poll() is None:
+            expect(time.time() < deadline, "the installer did not end within %d s" % limit)
+            appeared |= visible_windows(ctx.wine.env) - before
+        code, boxes, templates = run_.finish()
+    finally:
+        run_.abandon()
+    expect(not appeared, "windows appeared: %r" % sorted(appeared))
+    expect(boxes == [] and templates == [], "boxes %r, dialogs %r" % (boxes, templates))
+    return code
+
+
+SILENT_FOLDER = "C:\\Program Files\\Silent Target"
+# As separate arguments, which Wine joins with single spaces: the installer's command
+# line then holds the folder unquoted, as a deployment tool passes it.
+SILENT_ARGS = ["/S", "/D=C:\\Program", "Files\\Silent", "Target"]
+
+
+def test_silent_install(ctx):
+    """/S /D=C:\\Program Files\\Silent Target: every file, the registry records, nothing
+    started, no window, exit 0; again over changed read-only, hidden and system files,
+    which are replaced."""
+    p = payload(ctx)
+    ctx.wine.forget_installation()
+    code = run_unattended(ctx, p.installer, SILENT_ARGS, "silent")
+    expect(code == 0, "exit code %d" % code)
+    check_installed(ctx, SILENT_FOLDER, p.files)
+    check_registered(ctx, SILENT_FOLDER)
+    expect(wait_marker(ctx, SILENT_FOLDER, limit=3) is None, "the installed program was started")
+
+    # Changed, and all read-only (Wine takes that from the permissions; the hidden and
+    # system bits of docs/secret.txt stay in its extended attribute).
+    for name in ("readme.txt", "readonly.txt", "docs/secret.txt"):
+        path = ctx.wine.host_path(SILENT_FOLDER + "\\" + name.replace("/", "\\"))
+        os.chmod(path, 0o644)
+        with open(path, "wb") as out:
+            out.write(b"changed by the test\r\n")
+        os.chmod(path, 0o444)
+    code = run_unattended(ctx, p.installer, SILENT_ARGS, "silent-again")
+    expect(code == 0, "second run: exit code %d" % code)
+    check_installed(ctx, SILENT_FOLDER, p.files)
+
+
+def test_silent_failures(ctx):
+    """/S exits with the failure's code, shows nothing and records nothing: a damaged
+    archive 11, a file that cannot be created 3, a stub with a changed byte 1; an archive
+    without files exits 0 and writes nothing."""
+    p = payload(ctx)
+    source = ctx.wine.host_path(p.installer)
+    folder = os.path.dirname(source)
+    data = open(source, "rb").read()
+    base = archive_base(data)
+    damaged = bytearray(data)
+    damaged[base + 8] += 3  # the entry count: the directory then ends too early
+    changed = bytearray(data)
+    changed[0x400 + 17] ^= 0x01  # a byte of the code section
+    empty = bytearray(data)
+    empty[base + 8:base + 12] = bytes(4)
+    for name, image in (("silent-damaged", damaged), ("silent-changed", changed),
+                        ("silent-empty", empty)):
+        with open(os.path.join(folder, name + ".exe"), "wb") as out:
+            out.write(image)
+    os.makedirs(ctx.wine.host_path("C:\\Silent Blocked\\readme.txt"), exist_ok=True)
+    cases = [  # (installer, folder, exit code)
+        ("silent-damaged", "C:\\Silent Damaged", 11),
+        ("silent-blocked", "C:\\Silent Blocked", 3),
+        ("silent-changed", "C:\\Silent Changed", 1),
+        ("silent-empty", "C:\\Silent Empty", 0),
+    ]
+    for name, target, expected in cases:
+        ctx.wine.forget_installation()
+        installer = "C:\\installers\\%s.exe" % (name if name != "silent-blocked" else "setup")
+        code = run_unattended(ctx, installer, ["/S", "/D=" + target], name)
+        expect(code == expected, "%s: exit code %d, not %d" % (name, code, expected))
+        nothing_recorded(ctx)
+        expect(not os.path.exists(ctx.wine.host_path(target + "\\Zarpex32.started")),
+               name + ": the program was started")
+    expect(not os.path.exists(ctx.wine.host_path("C:\\Silent Changed")), "the changed stub wrote")
+    expect(not os.path.exists(ctx.wine.host_path("C:\\Silent Empty")), "the empty archive wrote")
+    expect(not os.path.exists(ctx.wine.host_path("C:\\Silent Blocked\\readonly.txt")),
+           "a file after the failure was written")
+
+
+def archive_base(data):
+    """Where the archive starts: the stub length in the integrity record."""
+    tag = data.find(b"ZPX-INTEGRITY-v1")
+    expect(tag >= 0, "no integrity record")
+    return struct.unpack_from("<I", data, tag + 16)[0]
+
+
+def test_folder_argument_fills_the_dialog(ctx):
+    """/D= without /S: the main dialog opens with that folder; Enter installs there."""
+    p = payload(ctx)
+    folder = "C:\\Given On\\The Line"
+    ctx.wine.forget_installation()
+    run_ = ctx.wine.start(p.installer, ctx.trace_file("folder-argument"),
+                          args=["/D=C:\\Given", "On\\The", "Line"])
+    try:
+        dialog = run_.new_window()
+        run_.keys(dialog, "Return")
+        code, boxes, templates = run_.finish()
+    finally:
+        run_.abandon()
+    expect(code == 0, "exit code %d" % code)
+    expect(boxes == [], "message boxes shown: %r" % boxes)
+    check_installed(ctx, folder, p.files)
+    expect(wait_marker(ctx, folder) is not None, "the installed program was not started")
+
+
+# ---------------------------------------------------------------------------------------
+# DLLs planted beside the installer. Wine prefers its built-in DLLs; with
+# WINEDLLOVERRIDES=<name>=n,b it takes a copy in the program's folder first, as Windows
+# does for a DLL it does not load from its system folder. These are the names that the
+# installer's process loads by name at run time (WINEDEBUG=+loaddll), while its dialogs
+# run: uxtheme.dll by the dialogs, msimg32.dll as uxtheme's import. Left out: the DLLs
+# Wine's own system DLLs load before the installer's first instruction (version.dll for
+# advapi32, imm32, winspool.drv, compstui, zlib1 ...), which no program can protect and
+# Windows does not load that way, and Wine's display driver winex11.drv, which Windows
+# does not have.
+PLANTED = ["uxtheme.dll", "msimg32.dll"]
+
+
+def planted_installer(ctx, variant, stub):
+    """The payload behind a stub variant, in a folder of its own with the planted DLLs;
+    returns the installer's Windows path (named setup.exe, as Wine's per-program settings
+    of the file-dialog test expect)."""
+    folder = os.path.join(ctx.wine.drive_c, "planted-" + variant)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    p = payload(ctx)
+    result = run([ctx.zpx, "build", "-f", "--stub", stub, "-o", os.path.join(folder, "setup.exe"),
+                  p.folder], limit=120, env=dict(os.environ, TZ="UTC"))
+    expect(result.returncode == 0, "zpx build failed: " + result.stderr[-600:])
+    for name in PLANTED:
+        shutil.copyfile(ctx.helper("planted_dll.dll"), os.path.join(folder, name))
+    return "C:\\planted-%s\\setup.exe" % variant
+
+
+def planted_loaded(ctx, variant):
+    folder = os.path.join(ctx.wine.drive_c, "planted-" + variant)
+    return sorted(name[:-len(".loaded")] for name in os.listdir(folder) if name.endswith(".loaded"))
+
+
+PLANTED_ENV = {"WINEDLLOVERRIDES": "mscoree,mshtml=;" + ",".join(n[:-4] for n in PLANTED) + "=n,b"}
+
+
+def test_planted_dlls_are_not_loaded(ctx):
+    """With the DLL search restricted (the product), and the same by loading from the
+    system folder first (the way of systems without SetDefaultDllDirectories): no planted
+    DLL is loaded through the main dialog, both Browse forms and the installation. With
+    the restriction left out of a test build, the planted uxtheme.dll is loaded as soon
+    as the main dialog opens: the test bites."""
+    variants = [("restricted", ctx.stub),
+                ("preloaded", ctx.helper("zarpex-setup-preloaded-dlls.exe"))]
+    for variant, stub in variants:
+        installer = planted_installer(ctx, variant, stub)
+        for form, typed, expected, chooser in (
+                ("shell", "C:\\Planted Shell", "C:\\Planted Shell\\Zarpex", shell_browser),
+                ("file dialog", "C:\\Planted Older", "C:\\planted-%s\\Zarpex" % variant,
+                 file_dialog)):
+            ctx.wine.forget_installation()
+            os.makedirs(ctx.wine.host_path(typed), exist_ok=True)
+            version_key = "HKCU\\Software\\Wine\\AppDefaults\\setup.exe"
+            if chooser is file_dialog:
+                ctx.wine.run(["reg", "add", version_key, "/v", "Version", "/d", "nt351", "/f"])
+            try:
+                run_ = ctx.wine.start(installer, ctx.trace_file("planted-" + variant),
+                                      env=PLANTED_ENV)
+                try:
+                    dialog = run_.new_window()
+                    run_.type(dialog, typed)
+                    run_.keys(dialog, "alt+b")
+                    window = chooser(ctx, run_, dialog)
+                    run_.keys(window, "Return")
+                    wait_trace_count(run_, MAIN_TEMPLATE, 1)
+                    time.sleep(1)
+                    run_.keys(dialog, "alt+i")
+                    code, boxes, templates = run_.finish()
+                finally:
+                    run_.abandon()
+            finally:
+                ctx.wine.reg_delete(version_key)
+            what = "%s, %s" % (variant, form)
+            expect(code == 0 and boxes == [], "%s: exit code %d, boxes %r" % (what, code, boxes))
+            check_installed(ctx, expected, payload(ctx).files)
+            expect(wait_marker(ctx, expected) is not None, what + ": the program was not started")
+            expect(planted_loaded(ctx, variant) == [], "%s: planted DLLs loaded: %r" %
+                   (what, planted_loaded(ctx, variant)))
+
+    installer = planted_installer(ctx, "open", ctx.helper("zarpex-setup-open-dll-search.exe"))
+    run_ = ctx.wine.start(installer, ctx.trace_file("planted-open"), env=PLANTED_ENV)
+    try:
+        deadline = time.time() + STEP_LIMIT
+        while "uxtheme" not in planted_loaded(ctx, "open") and time.time() < deadline:
+            time.sleep(0.2)
+    finally:
+        run_.abandon()
+    loaded = planted_loaded(ctx, "open")
+    print("    without the restriction, planted DLLs loaded: %s" % ", ".join(loaded))
+    expect("uxtheme" in loaded, "the planted uxtheme.dll was not loaded without the restriction")
+
+
 PLATFORM_TESTS = [test_platform_probe]
 INSTALLER_TESTS = [
     test_fresh_install,
@@ -1047,6 +1276,10 @@ INSTALLER_TESTS = [
     test_empty_archive,
     test_browse_with_shell_browser,
     test_browse_with_file_dialog,
+    test_silent_install,
+    test_silent_failures,
+    test_folder_argument_fills_the_dialog,
+    test_planted_dlls_are_not_loaded,
 ]
 
 

@@ -1,0 +1,27 @@
+#include "installer/arguments.h"
+
+#include "state/install_state.h"
+
+namespace {
+
+bool ends_argument(char c) {
+  return c == '\0' || c == ' ' || c == '\t';
+}
+
+}  // namespace
+
+void read_arguments(const char* p) {
+  // An argument begins after a blank outside quotes; the program's name, quoted or not,
+  // is passed over the same way.
+  bool quoted = false;
+  for (; *p != '\0'; ++p) {
+    if (*p == '"') quoted = !quoted;
+    if (quoted || !ends_argument(*p) || p[1] != '/') continue;
+    const char letter = static_cast<char>(p[2] | 0x20);  // upper or lower case
+    if (letter == 'd' && p[3] == '=') {
+      install_state.folder_argument = p + 4;
+      return;
+    }
+    if (letter == 's' && ends_argument(p[3])) install_state.silent = 1;
+  }
+}
