@@ -44,7 +44,7 @@ endforeach()
 # the stack probe of large frames). No base relocations: the stub is never rebased, and
 # the table would only add size. Three sections (stub_win32.ld), finished after the link
 # by stub_finish.py: the zero-initialised tail of .data leaves the file, and .rsrc becomes
-# read-only. The tests under Wine build variants of it (tests/wine).
+# read-only.
 function(zarpex_stub name)
   add_executable(${name} WIN32 ${CMAKE_SOURCE_DIR}/src/installer/win32/entry_win32.cpp
     ${CMAKE_SOURCE_DIR}/src/installer/win32/runtime_win32.cpp ${CMAKE_SOURCE_DIR}/resources/zarpex.rc)

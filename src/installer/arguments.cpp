@@ -14,9 +14,9 @@ void read_arguments(const char* p) {
   // An argument begins after a blank outside quotes; the program's name, quoted or not,
   // is passed over the same way.
   bool quoted = false;
-  for (; *p != '\0'; ++p) {
-    if (*p == '"') quoted = !quoted;
-    if (quoted || !ends_argument(*p) || p[1] != '/') continue;
+  for (char c; (c = *p) != '\0'; ++p) {
+    quoted ^= c == '"';
+    if (quoted || !ends_argument(c) || p[1] != '/') continue;
     const char letter = static_cast<char>(p[2] | 0x20);  // upper or lower case
     if (letter == 'd' && p[3] == '=') {
       install_state.folder_argument = p + 4;

@@ -58,7 +58,8 @@ void register_and_launch() {
   if (!text_append(folder, kPathBufferSize, kProgramFile)) return;
   char full_path[kWorkPathSize];
   const uint32_t length = sys_full_path_name(folder, sizeof full_path, full_path);
-  if (length == 0 || length >= sizeof full_path) return;
+  // The path must fit in quotes too (in install_folder) to be started.
+  if (length == 0 || length + 3 > kPathBufferSize) return;
   // The uninstall command begins with the quoted path that starts the program.
   const uint32_t command_length = format_text(folder, kPathBufferSize, kUninstallFormat, full_path);
 
@@ -90,8 +91,8 @@ void register_and_launch() {
   // Started by its full path in quotes, so that Windows does not first try the path up
   // to each space as a program of its own (C:\Program.exe, D:\My.exe): the installer may
   // run as administrator. An unattended installation has no user at the screen to start
-  // it for. A path too long for its quotes is not started.
-  if (install_state.silent || length + 3 > kPathBufferSize) return;
+  // it for.
+  if (install_state.silent) return;
   folder[length + 2] = '\0';
   sys_win_exec(folder, kSwShowNormal);
 }

@@ -71,10 +71,10 @@ const char* os_error_suffix() {
 }
 
 int report_error(Window owner, ResultCode result, const char* path, int ask) {
-  // Unattended: nothing is shown, and the first failure stops the installation and
-  // becomes its exit code.
+  // Unattended: nothing is shown, and the failure stops the installation (so it is the
+  // first and only one reported) and becomes its exit code.
   if (install_state.silent) {
-    if (install_state.silent_failure == 0) install_state.silent_failure = result;
+    install_state.silent_failure = result;
     return 1;
   }
   if (path == nullptr) path = install_state.module_name;
