@@ -4,8 +4,9 @@
 
 namespace {
 
+// A blank (space or tab; other control characters count as blanks too) or the end.
 bool ends_argument(char c) {
-  return c == '\0' || c == ' ' || c == '\t';
+  return static_cast<unsigned char>(c) <= ' ';
 }
 
 }  // namespace
