@@ -56,8 +56,8 @@ add_executable(zpx src/tools/zpx.cpp src/tools/cli.cpp src/tools/output_file.cpp
                    src/tools/extract_command.cpp)
 target_include_directories(zpx PRIVATE ${ZARPEX_LAYER_ROOTS}/tools)
 target_compile_options(zpx PRIVATE ${ZARPEX_WARNINGS})
-target_link_libraries(zpx PRIVATE zarpex_builder zarpex_common zarpex_platform zarpex_state zarpex_codec
-                                  zarpex_archive zarpex_ui zarpex_ui_batch)
+target_link_libraries(zpx PRIVATE zarpex_builder zarpex_common zarpex_platform zarpex_state
+                                  zarpex_codec zarpex_archive zarpex_ui zarpex_ui_batch)
 
 enable_testing()
 add_subdirectory(tests)
