@@ -92,6 +92,41 @@ ResultCode load_next_block() {
   return kResultOk;
 }
 
+// Sets the reader up for the stream at stream_offset, unless it is there already and has
+// not yet passed stream_position.
+[[gnu::always_inline]] inline ResultCode place_stream(uint32_t stream_offset,
+                                                      uint32_t stream_position) {
+  ArchiveReader& r = archive_reader;
+  const uint32_t key = r.archive_base + stream_offset + format::kStreamLeadSize;
+  if (static_cast<int32_t>(key) != r.stream_start || stream_position < r.block_start) {
+    restart_stream(key);
+    const uint32_t pos = fs_seek(r.archive_file, static_cast<int32_t>(key), kFileBegin);
+    if (pos == kSeekFailed) {
+      r.stream_start = -1;
+      return kResultReadFailed;
+    }
+    r.file_position = pos;
+    r.resume_position = pos;
+  }
+  return kResultOk;
+}
+
+constexpr ResultCode kStreamEnded = 1;
+
+// Decodes the block behind the current one: kResultOk, kStreamEnded after the last block,
+// or the failure. A block whose load broke off before is damage.
+[[gnu::always_inline]] inline ResultCode advance_block() {
+  ArchiveReader& r = archive_reader;
+  if (r.block_pending) return kResultDamaged;
+  if (r.last_block) return kStreamEnded;
+  r.block_pending = 1;
+  const ResultCode rc = load_next_block();
+  if (rc < 0) return rc;
+  r.block_pending = 0;
+  r.stream_started = 1;
+  return kResultOk;
+}
+
 }  // namespace
 
 ResultCode extract_stream(FileHandle output, uint32_t stream_offset, uint32_t stream_position,
@@ -110,17 +145,8 @@ ResultCode extract_stream(FileHandle output, uint32_t stream_offset, uint32_t st
   uint32_t name_passed = 0;
   r.filter_width = (flags & format::kFlagCall16) ? 2 : (flags & format::kFlagCall32) ? 4 : 0;
 
-  const uint32_t key = r.archive_base + stream_offset + format::kStreamLeadSize;
-  if (static_cast<int32_t>(key) != r.stream_start || stream_position < r.block_start) {
-    restart_stream(key);
-    const uint32_t pos = fs_seek(r.archive_file, static_cast<int32_t>(key), kFileBegin);
-    if (pos == kSeekFailed) {
-      r.stream_start = -1;
-      return kResultReadFailed;
-    }
-    r.file_position = pos;
-    r.resume_position = pos;
-  }
+  const ResultCode placed = place_stream(stream_offset, stream_position);
+  if (placed < 0) return placed;
 
   for (;;) {
     if (remaining == 0) break;
@@ -160,16 +186,35 @@ ResultCode extract_stream(FileHandle output, uint32_t stream_offset, uint32_t st
     }
     if (remaining == 0) break;
     if (install_state.cancel_requested) return kResultCancelled;
-    if (r.block_pending) return kResultDamaged;
     // The stream ended before the entry did. That is damage even when the bytes handed
     // so far happen to match the entry's CRC (an empty start matches a CRC of 0).
-    if (r.last_block) return kResultDamaged;
-    r.block_pending = 1;
-    const ResultCode rc = load_next_block();
+    const ResultCode rc = advance_block();
     if (rc < 0) return rc;
-    r.block_pending = 0;
-    r.stream_started = 1;
+    if (rc == kStreamEnded) return kResultDamaged;
   }
   r.running_crc = ~r.running_crc;
   return kResultOk;
+}
+
+ResultCode read_stream(uint32_t stream_offset, uint32_t stream_position, uint8_t* out,
+                       uint32_t count) {
+  ArchiveReader& r = archive_reader;
+  const ResultCode placed = place_stream(stream_offset, stream_position);
+  if (placed < 0) return placed;
+  uint32_t copied = 0;
+  while (copied < count) {
+    const uint32_t block_end = r.block_start + r.block_size;
+    if (stream_position < block_end) {
+      uint32_t n = block_end - stream_position;
+      if (n > count - copied) n = count - copied;
+      copy_forward(out + copied, r.history + r.block_offset + (stream_position - r.block_start), n);
+      copied += n;
+      stream_position += n;
+      continue;
+    }
+    const ResultCode rc = advance_block();
+    if (rc < 0) return rc;
+    if (rc == kStreamEnded) break;
+  }
+  return static_cast<ResultCode>(copied);
 }
