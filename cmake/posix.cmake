@@ -51,9 +51,9 @@ target_link_libraries(zarpex_builder PUBLIC zarpex_common Threads::Threads)
 # (texts/messages.h holds them whole).
 add_executable(zpx src/tools/zpx.cpp src/tools/cli.cpp src/tools/output_file.cpp
                    src/tools/build_commands.cpp src/tools/archive_source.cpp
-                   src/tools/structure_check.cpp src/tools/list_command.cpp
-                   src/tools/entry_choice.cpp src/tools/test_command.cpp
-                   src/tools/extract_command.cpp)
+                   src/tools/structure_check.cpp src/tools/stream_check.cpp
+                   src/tools/list_command.cpp src/tools/entry_choice.cpp
+                   src/tools/test_command.cpp src/tools/extract_command.cpp)
 target_include_directories(zpx PRIVATE ${ZARPEX_LAYER_ROOTS}/tools)
 target_compile_options(zpx PRIVATE ${ZARPEX_WARNINGS})
 target_link_libraries(zpx PRIVATE zarpex_builder zarpex_common zarpex_platform zarpex_state

@@ -149,6 +149,10 @@ bool open_source(const std::string& path_text, Source* source) {
   return true;
 }
 
+bool read_archive(uint64_t offset, void* buffer, size_t count) {
+  return read_at(archive_reader.archive_file, archive_reader.archive_base + offset, buffer, count);
+}
+
 uint64_t archive_data_end(const Source& source) {
   return source.data_end;
 }

@@ -26,6 +26,10 @@ struct Source {
 // records. Reports what goes wrong on standard error; false then.
 bool open_source(const std::string& path_text, Source* source);
 
+// Reads `count` bytes at `offset` of the archive (its header at 0) as they lie in the file;
+// false when the file ends first or cannot be read.
+bool read_archive(uint64_t offset, void* buffer, size_t count);
+
 // Where the archive's data end in the file: the file's end, or the start of a signed
 // installer's certificate table. This is the one place that says so.
 uint64_t archive_data_end(const Source& source);

@@ -13,6 +13,7 @@
 #include "texts/messages.h"
 #include "tools/archive_source.h"
 #include "tools/commands.h"
+#include "tools/stream_check.h"
 #include "tools/structure_check.h"
 #include "ui/batch/batch.h"
 #include "ui/batch/output.h"
@@ -124,7 +125,12 @@ int zpx_test(const CommandDef& cmd, const CommandLine& line) {
   TestCounts counts = test_files(entries);
   batch_end();
   if (batch_interrupted()) return kExitFailed;
-  if (directory == kResultOk && !structure.report()) {
+  // The streams against the directory once every file is sound: a damaged stream fails
+  // its files already, and its members would only repeat that.
+  StreamCheck streams;
+  if (directory == kResultOk && counts.failures == 0) streams.check(entries);
+  // Both print what they found.
+  if (directory == kResultOk && !(structure.report() & streams.report())) {
     // What the packer writes disagrees with the file: the directory may have been changed.
     ++counts.failures;
     install_state.install_folder[0] = '\0';
