@@ -80,5 +80,6 @@ add_subdirectory(tests/wine)
 add_executable(decode_bench bench/decode_bench.cpp)
 target_include_directories(decode_bench PRIVATE src)
 target_compile_options(decode_bench PRIVATE ${ZARPEX_WARNINGS} -O2)
-target_link_libraries(decode_bench PRIVATE zarpex_archive zarpex_codec zarpex_state zarpex_platform)
+target_link_libraries(decode_bench PRIVATE zarpex_archive zarpex_codec zarpex_state zarpex_platform
+                                           zarpex_common)
 target_link_options(decode_bench PRIVATE -static -flto -Os)
