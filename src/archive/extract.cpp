@@ -52,12 +52,18 @@ bool name_is_safe(const uint8_t* name, uint32_t length) {
 // Where an entry's processing ends up.
 enum class Step { kNext, kStop };
 
-Step extract_file(Window dialog, const EntryRecord& entry, const char* name_start) {
+Step extract_file(Window dialog, const EntryRecord& entry, char* name_start) {
   char* const path = install_state.install_folder;
+  // A folder of the name that is a link could lead out of the install folder.
+  if (link_below(path, name_start, false)) {
+    return report_error(dialog, kResultCannotCreate, path, 1) ? Step::kStop : Step::kNext;
+  }
   if (!install_state.overwrite_all) {
-    const FileHandle existing = fs_open_existing(path, kGenericRead);
-    if (existing != kNoFile) {
-      fs_close(existing);
+    // Whatever the name holds counts, a link (even to nothing) included, as it is never
+    // followed; a plain folder there is no file to keep, and creating fails for it.
+    const uint32_t existing = fs_get_attributes(path);
+    if (existing != kInvalidAttributes &&
+        (existing & (kAttributeDirectory | kAttributeReparsePoint)) != kAttributeDirectory) {
       const int answer = ui_overwrite_prompt(dialog);
       if (answer == kAnswerNo) return Step::kNext;
       if (answer == kAnswerYesToAll) install_state.overwrite_all = 1;
@@ -155,7 +161,7 @@ ResultCode extract_all(Window dialog) {
         // Such a name would lead out of the install folder: nothing is written for it.
         if (report_error(dialog, kResultDamaged, folder, 1)) step = Step::kStop;
       } else if (entry.flags & format::kFlagFolder) {
-        if (!create_folder_chain(folder)) {
+        if (link_below(folder, name_start, true) || !create_folder_chain(folder)) {
           report_error(dialog, kResultCannotCreateFolder, folder, 0);
           step = Step::kStop;
         } else {

@@ -88,6 +88,22 @@ int create_folder_chain(const char* path) {
   return 1;
 }
 
+int link_below(char* path, char* from, bool whole) {
+  for (char* p = from;; ++p) {
+    const char c = *p;
+    if (c == '\\' || (c == '\0' && whole)) {
+      *p = '\0';
+      const uint32_t attributes = fs_get_attributes(path);
+      *p = c;
+      if (attributes != kInvalidAttributes && (attributes & kAttributeReparsePoint) != 0) {
+        last_os_error = kErrorAccessDenied;
+        return 1;
+      }
+    }
+    if (c == '\0') return 0;
+  }
+}
+
 uint32_t text_length(const char* text) {
   uint32_t n = 0;
   while (text[n] != '\0') ++n;
