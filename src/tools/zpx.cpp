@@ -5,6 +5,7 @@
 
 #include "tools/cli.h"
 #include "tools/commands.h"
+#include "tools/output_file.h"
 #include "ui/batch/output.h"
 
 namespace {
@@ -112,6 +113,7 @@ const std::vector<CommandDef>& zpx_commands() {
 }
 
 int main(int argc, char** argv) {
+  guard_standard_descriptors();
   if (argc < 2) return top_usage_error("");
   const char* first = argv[1];
   if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0) {
