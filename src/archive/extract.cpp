@@ -54,16 +54,13 @@ enum class Step { kNext, kStop };
 
 Step extract_file(Window dialog, const EntryRecord& entry, char* name_start) {
   char* const path = install_state.install_folder;
-  // A folder of the name that is a link could lead out of the install folder.
-  if (link_below(path, name_start, false)) {
-    return report_error(dialog, kResultCannotCreate, path, 1) ? Step::kStop : Step::kNext;
-  }
-  if (!install_state.overwrite_all) {
-    // Whatever the name holds counts, a link (even to nothing) included, as it is never
-    // followed; a plain folder there is no file to keep, and creating fails for it.
-    const uint32_t existing = fs_get_attributes(path);
-    if (existing != kInvalidAttributes &&
-        (existing & (kAttributeDirectory | kAttributeReparsePoint)) != kAttributeDirectory) {
+  // A link at the name or in a folder of it could lead out of the install folder: it is
+  // refused as a file that cannot be created (a link to nothing too), and nobody is asked.
+  const int linked = link_below(path, name_start);
+  if (!linked && !install_state.overwrite_all) {
+    const FileHandle existing = fs_open_existing(path, kGenericRead);
+    if (existing != kNoFile) {
+      fs_close(existing);
       const int answer = ui_overwrite_prompt(dialog);
       if (answer == kAnswerNo) return Step::kNext;
       if (answer == kAnswerYesToAll) install_state.overwrite_all = 1;
@@ -73,7 +70,7 @@ Step extract_file(Window dialog, const EntryRecord& entry, char* name_start) {
   format_text(message_text, sizeof message_text, "Extracting %s", name_start);
   ui_set_progress(dialog, message_text);
 
-  const FileHandle output = fs_create_output(path, kAttributeNormal);
+  const FileHandle output = linked ? kNoFile : fs_create_output(path, kAttributeNormal);
   if (output == kNoFile) {
     return report_error(dialog, kResultCannotCreate, path, 1) ? Step::kStop : Step::kNext;
   }
@@ -161,7 +158,7 @@ ResultCode extract_all(Window dialog) {
         // Such a name would lead out of the install folder: nothing is written for it.
         if (report_error(dialog, kResultDamaged, folder, 1)) step = Step::kStop;
       } else if (entry.flags & format::kFlagFolder) {
-        if (link_below(folder, name_start, true) || !create_folder_chain(folder)) {
+        if (link_below(folder, name_start) || !create_folder_chain(folder)) {
           report_error(dialog, kResultCannotCreateFolder, folder, 0);
           step = Step::kStop;
         } else {

@@ -88,19 +88,20 @@ int create_folder_chain(const char* path) {
   return 1;
 }
 
-int link_below(char* path, char* from, bool whole) {
+int link_below(char* path, char* from) {
   for (char* p = from;; ++p) {
     const char c = *p;
-    if (c == '\\' || (c == '\0' && whole)) {
+    if (c == '\\' || c == '\0') {
       *p = '\0';
       const uint32_t attributes = fs_get_attributes(path);
       *p = c;
-      if (attributes != kInvalidAttributes && (attributes & kAttributeReparsePoint) != 0) {
+      // Bit 31 is set only in kInvalidAttributes (nothing there).
+      if ((attributes & (0x80000000u | kAttributeReparsePoint)) == kAttributeReparsePoint) {
         last_os_error = kErrorAccessDenied;
         return 1;
       }
+      if (c == '\0') return 0;
     }
-    if (c == '\0') return 0;
   }
 }
 

@@ -59,9 +59,8 @@ void* mem_alloc(uint32_t size);
 void* mem_resize(void* block, uint32_t size);  // on failure the old block stays valid
 void mem_free(void* block);
 
-// Never writes through a link at `path`: a new file is made new; on POSIX an existing
-// name (a file, a hard link, a symbolic link) is replaced by a new file renamed over it,
-// and on Win32 a name that is a link is refused (access denied).
+// On POSIX never writes through a link at `path`: a new file is made new, and an existing
+// name (a file, a hard link, a symbolic link) is replaced by a new file renamed over it.
 FileHandle fs_create_output(const char* path, uint32_t attributes);
 FileHandle fs_open_existing(const char* path, uint32_t access);
 int fs_close(FileHandle file);

@@ -41,12 +41,6 @@ void mem_free(void* block) {
 
 FileHandle fs_create_output(const char* path, uint32_t attributes) {
   last_os_error = 0;
-  // A junction or symbolic link at the name would be written through: refused.
-  if ((GetFileAttributesA(path) & (FILE_ATTRIBUTE_REPARSE_POINT | 0x80000000u)) ==
-      FILE_ATTRIBUTE_REPARSE_POINT) {
-    last_os_error = ERROR_ACCESS_DENIED;
-    return as_file(INVALID_HANDLE_VALUE);
-  }
   HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             attributes | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) record_error();
