@@ -16,12 +16,11 @@ bool (*entry_chosen)(const EntryRecord& entry, const char* name) = nullptr;
 
 namespace {
 
-// Decoded directory bytes of the current block; one run uses it at a time.
-uint8_t entry_staging[format::kEntryStagingSize];
-
 bool is_separator(char c) {
   return c == '\\' || c == '/';
 }
+
+}  // namespace
 
 // A name may only lead into the install folder: no root, no drive, no colon at all
 // (which would also name a stream), and no parent component: a component of dots and
@@ -48,6 +47,11 @@ bool name_is_safe(const uint8_t* name, uint32_t length) {
   }
   return true;
 }
+
+namespace {
+
+// Decoded directory bytes of the current block; one run uses it at a time.
+uint8_t entry_staging[format::kEntryStagingSize];
 
 // Where an entry's processing ends up.
 enum class Step { kNext, kStop };
