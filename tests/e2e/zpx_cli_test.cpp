@@ -206,6 +206,7 @@ TEST_F(ZpxCliTest, NoSuccessWithoutTheArchiveWhateverTheDescriptorsAndSignals) {
   const std::string out = scratch_.path() + "/out.zpx";
   const std::string reference = scratch_.path() + "/reference.zpx";
   ASSERT_EQ(run_zpx({"build", "-1", "-o", reference, tree_}).exit_code, 0);
+  write_file(scratch_.path() + "/big/big.bin", noise(3 << 20, 9));
   struct Case {
     const char* name;
     const char* script;  // $1 is zpx
@@ -217,6 +218,8 @@ TEST_F(ZpxCliTest, NoSuccessWithoutTheArchiveWhateverTheDescriptorsAndSignals) {
       {"stdin closed", "\"$1\" build -1 -o out.zpx payload <&-", 0, true},
       {"stdin closed, build fails", "\"$1\" build -1 -o out.zpx no-such-folder <&-", 1, false},
       {"stdout closed, -o -", "\"$1\" build -1 -o - payload >&-", 1, false},
+      // Level 9 holds over 100 MB per thread: the packer's allocation fails (std::bad_alloc).
+      {"out of memory", "ulimit -v 100000; exec \"$1\" build -9 -T 1 -o out.zpx big", -1, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
