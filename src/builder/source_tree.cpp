@@ -81,9 +81,8 @@ struct Walk {
   bool strict;  // anything passed over is an error
   std::string* error;
   std::vector<std::pair<dev_t, ino_t>> open_folders;  // the folders being walked, outermost first
-  // Every folder walked so far, with the path it was packed under: links may lead to one
-  // folder from many places (each level of a chain of links doubling the entries), and it
-  // is packed once.
+  // Every folder walked so far, with the path it was first packed under: links may lead to
+  // one folder from many places (each level of a chain of links would double the entries).
   std::map<std::pair<dev_t, ino_t>, std::string> walked;
 
   bool excluded(const std::string& relative) const {
@@ -151,9 +150,12 @@ struct Walk {
         continue;
       }
       if (S_ISDIR(st.st_mode)) {
+        // A folder reached through a link is walked only the first time; a folder where it
+        // lies is always walked, so the tree as it stands is packed whole.
         const auto [first, is_new] = walked.emplace(id, path);
-        if (!is_new) {
-          if (!skip(path, "the same folder as " + first->second + ", packed there once"))
+        struct stat own;
+        if (!is_new && lstat(path.c_str(), &own) == 0 && S_ISLNK(own.st_mode)) {
+          if (!skip(path, "a link to the same folder as " + first->second + ", packed there"))
             return false;
           continue;
         }

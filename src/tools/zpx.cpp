@@ -16,9 +16,9 @@ const std::vector<CommandDef> kCommands = {
     {"build",
      "build [-f] [--stub STUB] [--exclude PATTERN]... [-1 .. -9] [-T N] -o OUT DIR",
      "Packs the tree under DIR into an archive, or with --stub into an installer.",
-     "Symbolic links to files and folders are followed; a folder met again through a\n"
-     "link (a loop among them) is skipped with a warning, as are FIFOs, sockets, devices\n"
-     "and broken links. OUT and its temporary file are never packed. OUT is written to a\n"
+     "Symbolic links to files and folders are followed; a link to a folder already\n"
+     "packed (a loop among them) is skipped with a warning, as are FIFOs, sockets,\n"
+     "devices and broken links. OUT and its temporary file are never packed. OUT is written to a\n"
      "temporary file beside it and renamed into place, so a failed run leaves nothing.\n"
      "An existing OUT is replaced only with -f; a symbolic link at OUT is then replaced\n"
      "itself, never what it points to. -o - writes to standard output.\n"
