@@ -17,6 +17,7 @@ class StreamCheck {
   void check(const std::vector<ListedEntry>& entries);
   // Prints each mismatch; true when there was none.
   bool report() const;
+  size_t problems() const { return problems_.size(); }
 
  private:
   void problem(const std::string& text) { problems_.push_back(text); }
