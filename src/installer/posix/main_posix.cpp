@@ -2,7 +2,10 @@
 // terminal front end. The command line is not read and the exit code is always 0.
 #include <sys/stat.h>
 
+#include <cstdlib>
+
 #include "installer/install_sequence.h"
+#include "platform/posix/code_page.h"
 #include "platform/posix/path_map.h"
 #include "ui/posix/terminal.h"
 
@@ -22,10 +25,22 @@ void ensure_system_drive() {
   mkdir(folder, 0777);
 }
 
+// The archive's names are texts of a Windows ANSI code page, written here as UTF-8: 1252
+// unless ZARPEX_CODE_PAGE names another (0: the names' bytes unchanged).
+void choose_code_page() {
+  ansi_code_page = kDefaultCodePage;
+  const char* given = std::getenv("ZARPEX_CODE_PAGE");
+  if (given == nullptr || given[0] == '\0') return;
+  const unsigned long code_page = std::strtoul(given, nullptr, 10);
+  if (code_page == 0 || code_page_known(static_cast<uint32_t>(code_page)))
+    ansi_code_page = static_cast<uint32_t>(code_page);
+}
+
 }  // namespace
 
 int main() {
   terminal_begin();
+  choose_code_page();
   ensure_system_drive();
   install_sequence(nullptr);
   return 0;
