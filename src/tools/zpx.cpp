@@ -5,15 +5,16 @@
 
 #include "tools/cli.h"
 #include "tools/commands.h"
+#include "tools/man_page.h"
 #include "ui/batch/output.h"
 
 namespace {
 
-constexpr char kVersion[] = "1.0.0";
+constexpr char kVersion[] = ZPX_VERSION;
 
 const std::vector<CommandDef> kCommands = {
     {"build",
-     "build [-f] [--stub STUB] [--exclude PATTERN]... [-1 .. -9] [-T N] -o OUT DIR",
+     "build [-f] [--stub STUB] [--codepage CP] [--exclude PATTERN]... [-1 .. -9] [-T N] -o OUT DIR",
      "Packs the tree under DIR into an archive, or with --stub into an installer.",
      "Symbolic links to files and folders are followed; a link that leads back into a\n"
      "folder it lies in is skipped with a warning, as are FIFOs, sockets, devices and\n"
@@ -23,11 +24,25 @@ const std::vector<CommandDef> kCommands = {
      "target replaced. -o - writes to standard output.\n"
      "--exclude takes a shell pattern: without a '/' it is matched against the name of\n"
      "every file and folder at any depth (*.tmp, .git), with one against the path\n"
-     "below DIR (docs/*.html). An excluded folder is left out with all it holds.",
+     "below DIR (docs/*.html). An excluded folder is left out with all it holds.\n"
+     "STUB is a path, or one of the stubs installed with zpx: windows (the 32-bit\n"
+     "Windows installer), windows-x64 or posix (for this system). A Windows installer's\n"
+     "OUT should end in .exe, a POSIX one's not: zpx warns otherwise.\n"
+     "Names are stored in the Windows code page CP, the one the target Windows uses for\n"
+     "programs without Unicode (1252, Western, by default). A name that code page cannot\n"
+     "write stops the build, as do names Windows cannot create: the characters\n"
+     "< > : \" | ? * \\ and control characters, a trailing dot or space, the device names\n"
+     "CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9 (with any extension), and two names\n"
+     "in one folder that differ only in case.\n"
+     "With SOURCE_DATE_EPOCH set in the environment (seconds since 1970), no stored time\n"
+     "is later than it and times are stored as UTC whatever TZ says, so the same content\n"
+     "gives the same bytes; otherwise times are stored as this machine's local time.",
      {
          {"-o", "--output", "OUT", "the archive or installer to write (- for standard output)"},
          {"-f", "--force", nullptr, "replace an existing OUT"},
-         {nullptr, "--stub", "STUB", "put the archive behind this installer stub"},
+         {nullptr, "--stub", "STUB",
+          "put the archive behind this installer stub (a path, windows, windows-x64, posix)"},
+         {nullptr, "--codepage", "CP", "Windows code page of the stored names, default 1252"},
          {nullptr, "--exclude", "PATTERN", "leave out what matches (repeatable)"},
          {"-T", "--threads", "N",
           "compression threads, 1 to 64 (default one per core; the output is the same)"},
@@ -120,6 +135,11 @@ int main(int argc, char** argv) {
   }
   if (std::strcmp(first, "--version") == 0 || std::strcmp(first, "-V") == 0) {
     std::printf("zpx %s\n", kVersion);
+    return kExitOk;
+  }
+  // For the build: the manual page from these help texts.
+  if (std::strcmp(first, "--man-page") == 0) {
+    print_man_page(kVersion);
     return kExitOk;
   }
   if (std::strcmp(first, "help") == 0) {
