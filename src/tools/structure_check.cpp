@@ -22,11 +22,11 @@ StructureCheck::StructureCheck(const Source& source) : source_(source) {
 }
 
 void StructureCheck::entry(const EntryRecord& entry, const std::string& name) {
-  if (!names_.insert(name).second) problem("two entries are named " + shown(name));
+  if (!names_.insert(name).second) problem("two entries are named " + shown(utf8_name(name)));
   if (!(entry.flags & format::kFlagFolder) &&
       (entry.stream_offset < format::kHeaderSize ||
        entry.stream_offset >= archive_header.directory_offset)) {
-    problem("the stream of " + shown(name) + " lies outside the data area");
+    problem("the stream of " + shown(utf8_name(name)) + " lies outside the data area");
   }
 }
 

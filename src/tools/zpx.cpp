@@ -61,37 +61,46 @@ const std::vector<CommandDef> kCommands = {
      },
      zpx_wrap},
     {"list",
-     "list [--json] FILE",
+     "list [--json] [--codepage CP] FILE",
      "Lists the entries of an installer or a bare archive.",
-     "One line per entry: attributes (Read-only, Hidden, System, Archive), kind (folder,\n"
-     "file, or call16/call32 for files stored with the call-address transform), size,\n"
-     "last-write and creation time, CRC-32, name as stored. --json prints one object per\n"
-     "entry for scripts: name, kind, size, modified and created (ISO 8601, local time as\n"
-     "stored), attributes, crc32, stream_offset and stream_position.",
+     "For an installer first the stub: Windows PE32 i686, PE32+ x86_64 or POSIX ELF, and\n"
+     "its version resource where it has one. Then one line per entry: attributes\n"
+     "(Read-only, Hidden, System, Archive), kind (folder, file, or call16/call32 for files\n"
+     "stored with the call-address transform), size, last-write and creation time, CRC-32,\n"
+     "name. Names are read in the Windows code page CP (1252 by default, as build writes\n"
+     "them) and shown in UTF-8. --json prints one object for scripts: file, stub (null for\n"
+     "a bare archive; kind, bytes, intact, version) and entries, one object per entry:\n"
+     "name, kind, size, modified and created (ISO 8601, local time as stored), attributes,\n"
+     "crc32, stream_offset and stream_position.",
      {
-         {nullptr, "--json", nullptr, "print a JSON array, one object per entry"},
+         {nullptr, "--json", nullptr, "print one JSON object: the file, its stub, its entries"},
+         {nullptr, "--codepage", "CP", "Windows code page the names are read in, default 1252"},
      },
      zpx_list},
     {"test",
-     "test FILE",
+     "test [--codepage CP] FILE",
      "Decodes every file of an installer or archive and checks its CRC-32; nothing is written.",
      "For an installer the stub's self-check runs too. A damaged stream is reported once,\n"
      "with the files it takes down; -v shows OK or FAILED for every file. The header, the\n"
      "directory and the entry count are held against the file as the packer writes them.",
-     {},
+     {
+         {nullptr, "--codepage", "CP", "Windows code page the names are read in, default 1252"},
+     },
      zpx_test},
     {"extract",
-     "extract [-d DIR] [--overwrite] [--ignore-stub] FILE [NAME|PATTERN]...",
+     "extract [-d DIR] [--overwrite] [--ignore-stub] [--codepage CP] FILE [NAME|PATTERN]...",
      "Extracts an installer or archive into DIR (default: the current folder) without asking.",
      "With names or shell patterns, only the entries they match are extracted, and for a\n"
      "folder everything in it (names as list shows them; '/' may stand for '\\').\n"
      "Existing files are kept unless --overwrite is given, which replaces read-only files\n"
-     "too. The installer's own messages are passed on word for word, once per cause.",
+     "too. The installer's own messages are passed on word for word, once per cause.\n"
+     "Names are read in the Windows code page CP (1252 by default) and written in UTF-8.",
      {
          {"-d", "--directory", "DIR", "extract into DIR"},
          {nullptr, "--overwrite", nullptr, "replace existing files, read-only ones too"},
          {nullptr, "--ignore-stub", nullptr,
           "extract even when the stub fails its self-check (the installer would refuse)"},
+         {nullptr, "--codepage", "CP", "Windows code page the names are read in, default 1252"},
      },
      zpx_extract},
 };

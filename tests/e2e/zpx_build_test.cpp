@@ -221,4 +221,57 @@ TEST_F(ZpxBuildTest, ATinyPayloadIsStoredLargerThanItsInput) {
   EXPECT_NE(big.out.find("ratio "), std::string::npos) << big.out;
 }
 
+// Names leave the build machine's UTF-8 for the Windows code page and come back: list
+// shows them, extract and the POSIX installer write them, and JSON carries them in UTF-8.
+TEST_F(ZpxBuildTest, NonAsciiNamesRoundTripThroughTheCodePage) {
+  const std::string tree = scratch_.path() + "/names";
+  const std::string name = "docs/\u00dcberblick \u2013 Caf\u00e9.txt";
+  write_file(tree + "/" + name, "caf\u00e9");
+  const std::string setup = scratch_.path() + "/setup";
+  const RunResult built = run_zpx({"build", "-1", "--stub", setup_bin(), "-o", setup, tree});
+  ASSERT_EQ(built.exit_code, 0) << built.err;
+  EXPECT_NE(find_in_file(setup,
+                         "\xdc"
+                         "berblick \x96 Caf\xe9.txt"),
+            std::string::npos);
+
+  const RunResult listed = run_zpx({"list", setup});
+  EXPECT_NE(listed.out.find("docs\\\u00dcberblick \u2013 Caf\u00e9.txt\n"), std::string::npos)
+      << listed.out;
+  EXPECT_NE(listed.out.find("installer, POSIX ELF x86_64 stub of"), std::string::npos)
+      << listed.out;
+  const RunResult json = run_zpx({"list", "--json", setup});
+  EXPECT_NE(json.out.find("\"name\": \"docs\\\\\u00dcberblick \u2013 Caf\u00e9.txt\""),
+            std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("\"stub\": {\"kind\": \"POSIX ELF x86_64\", \"bytes\": "),
+            std::string::npos)
+      << json.out;
+  EXPECT_EQ(run_zpx({"test", setup}).exit_code, 0);
+
+  const std::string out = scratch_.path() + "/out";
+  const RunResult extracted = run_zpx({"extract", "-d", out, setup, name});
+  ASSERT_EQ(extracted.exit_code, 0) << extracted.err;
+  EXPECT_EQ(list_tree(out), (std::vector<std::string>{"docs", name}));
+  // Read in another code page the same bytes are other letters (Cyrillic soft sign for 0xDC,
+  // short i for 0xE9).
+  const RunResult cyrillic = run_zpx({"list", "--codepage", "1251", setup});
+  EXPECT_NE(cyrillic.out.find("docs\\\u042cberblick \u2013 Caf\u0439.txt\n"), std::string::npos)
+      << cyrillic.out;
+
+  const RunResult run = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\n");
+  EXPECT_EQ(read_file(scratch_.drive_c("Apps/Demo/" + name)), "caf\u00e9");
+
+  // A name the code page cannot write stops the build, naming the file and the code page.
+  write_file(tree + "/lang/\u8aac\u660e.txt", "x");
+  const RunResult refused = run_zpx({"build", "-1", "-o", scratch_.path() + "/x.zpx", tree});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_NE(refused.err.find("lang/\u8aac\u660e.txt: the name cannot be written in code page 1252"),
+            std::string::npos)
+      << refused.err;
+  const RunResult japanese =
+      run_zpx({"build", "-1", "--codepage", "932", "-o", scratch_.path() + "/x.zpx", tree});
+  EXPECT_NE(japanese.err.find("code page 932"), std::string::npos) << japanese.err;  // the Ü
+}
+
 }  // namespace

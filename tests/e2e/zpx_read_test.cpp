@@ -68,7 +68,8 @@ TEST_F(ZpxReadTest, ListShowsEveryEntryOfInstallerAndArchive) {
     EXPECT_NE(run.out.find("      30000  "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("4 files, 1 folder, 33011 bytes"), std::string::npos) << run.out;
   }
-  EXPECT_NE(run_zpx({"list", installer_}).out.find(": installer, stub of"), std::string::npos);
+  EXPECT_NE(run_zpx({"list", installer_}).out.find(": installer, POSIX ELF x86_64 stub of"),
+            std::string::npos);
 }
 
 TEST_F(ZpxReadTest, TestAndExtractAcceptGoodFiles) {
