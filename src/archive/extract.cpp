@@ -25,34 +25,14 @@ bool is_separator(char c) {
 
 // Windows opens a device, not a file, for a component named CON, PRN, AUX, NUL, COM1 to
 // COM9 or LPT1 to LPT9, in any case, with any extension and with spaces before it
-// ("Aux .txt"). The letters before the first dot, folded to lower case, make the key;
-// COM and LPT with their digit dropped.
-constexpr uint32_t kDeviceNames[] = {0x636f6e, 0x70726e,   0x617578,
-                                     0x6e756c, 0x636f6d00, 0x6c707400};
-
-// Out of line: inlined into its one caller, the table loop is unrolled (170 bytes more).
-[[gnu::noinline]] bool is_device_name(const uint8_t* p, const uint8_t* end) {
-  uint32_t key = 0;
-  uint32_t letters = 0;
-  uint32_t after_space = 0;  // a letter after a space: no device ("c on")
-  for (; p < end && *p != '.'; ++p) {
-    if (*p == ' ') {
-      after_space = 16;
-    } else {
-      key = key << 8 | (*p | 0x20u);
-      letters += 1 + after_space;
-    }
-  }
-  if (letters == 4 && static_cast<uint8_t>(key - '1') < 9) {
-    key &= ~0xFFu;
-    letters = 3;
-  }
-  const uint32_t* device = kDeviceNames;
-  do {
-    if (*device == key) return letters == 3;
-  } while (++device != kDeviceNames + sizeof kDeviceNames / sizeof kDeviceNames[0]);
-  return false;
-}
+// ("Aux .txt"). Its key: the letters before the first space or dot, folded to lower case,
+// COM and LPT with their digit as 0. The keys sit where (key * kDeviceHash) >> 29 puts
+// them; no key of three letters or of COM/LPT and a digit is 0.
+constexpr uint32_t kDeviceHash = 0x4DD;
+constexpr uint32_t kDeviceNames[8] = {0x6e756c,   0x70726e, 0x6c707400, 0,
+                                      0x636f6d00, 0,        0x617578,   0x636f6e};
+// Over the count of the component's letters: a space came, or a letter after a space.
+constexpr uint32_t kAfterSpace = 0x40, kNoDevice = 0x80;
 
 // A name may only lead into the install folder: no root, no drive, no colon at all
 // (which would also name a stream), and no parent component: a component of dots and
@@ -60,28 +40,43 @@ constexpr uint32_t kDeviceNames[] = {0x636f6e, 0x70726e,   0x617578,
 // (".. " and "..." could name the parent). No NUL or other control byte either: the path
 // ends at the first NUL, so "..", a NUL and anything behind it would name the parent.
 // No component may name a device.
-bool name_is_safe(const uint8_t* name, uint32_t length) {
+// Out of line: inlined into the driver's loop it costs more than the call.
+[[gnu::noinline]] bool name_is_safe(const uint8_t* name, uint32_t length) {
   if (length > 0 && is_separator(static_cast<char>(name[0]))) return false;
   uint32_t dots = 0;
-  const uint8_t* start = name;  // of the component
   bool only_dots_and_spaces = true;
-  for (uint32_t i = 0; i <= length; ++i) {
-    if (i < length && name[i] < 0x20) return false;
-    const char c = i < length ? static_cast<char>(name[i]) : '\\';
-    if (c == ':') return false;
-    if (is_separator(c)) {
+  uint32_t key = 0, letters = 0;
+  for (const uint8_t* p = name;; ++p) {
+    const bool end = p == name + length;
+    const uint8_t c = end ? '\\' : *p;
+    if (c < 0x20 || c == ':') return false;
+    if (is_separator(static_cast<char>(c))) {
       if (only_dots_and_spaces && dots >= 2) return false;
-      if (is_device_name(start, name + i)) return false;
-      start = name + i + 1;
+      letters &= ~kAfterSpace;
+      if (letters == 4 && static_cast<uint8_t>(key - '1') < 9) {
+        key &= ~0xFFu;
+        letters = 3;
+      }
+      if (letters == 3 && kDeviceNames[(key * kDeviceHash) >> 29] == key) return false;
+      if (end) return true;
+      key = 0;
+      letters = 0;
       dots = 0;
       only_dots_and_spaces = true;
     } else if (c == '.') {
-      ++dots;
-    } else if (c != ' ') {
+      ++dots;  // the letters before the first dot make the key
+    } else if (c == ' ') {
+      letters |= kAfterSpace;
+    } else {
       only_dots_and_spaces = false;
+      if (dots == 0 && letters < kAfterSpace) {
+        key = key << 8 | (c | 0x20u);
+        ++letters;
+      } else if (dots == 0) {
+        letters = kNoDevice;  // a letter after a space: "c on"
+      }
     }
   }
-  return true;
 }
 
 // Where an entry's processing ends up.
