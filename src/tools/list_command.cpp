@@ -237,8 +237,9 @@ int zpx_list(const CommandDef& cmd, const CommandLine& line) {
   }
   std::fflush(stdout);
   if (result < 0) {
-    print_error("%s: %s: %zu of %u entries could be read", shown(source.path).c_str(),
-                directory_damage(source).c_str(), entries.size(), archive_header.entry_count);
+    print_error("%s: %s: %zu of %s could be read", shown(source.path).c_str(),
+                directory_damage(source).c_str(), entries.size(),
+                counted(archive_header.entry_count, "entry", "entries").c_str());
     return kExitFailed;
   }
   return kExitOk;

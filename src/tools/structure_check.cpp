@@ -34,7 +34,7 @@ void StructureCheck::directory_end() {
   const ArchiveReader& r = archive_reader;
   if (r.entry_read_pointer != r.entry_end_pointer) {
     problem("the directory does not end after the header's " +
-            std::to_string(archive_header.entry_count) + " entries");
+            counted(archive_header.entry_count, "entry", "entries"));
   } else if (r.directory_position != archive_data_end(source_)) {
     problem("the directory ends at offset " + std::to_string(r.directory_position) +
             " of the file, the archive's data at " + std::to_string(archive_data_end(source_)));

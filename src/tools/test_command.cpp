@@ -82,7 +82,7 @@ int summarise(const Source& source, ResultCode directory, size_t entries_read, u
   std::string summary = source.stub_intact ? "" : "stub modified; ";
   if (directory < 0) {
     summary += directory_damage(source) + ": " + std::to_string(entries_read) + " of " +
-               std::to_string(archive_header.entry_count) + " entries could be read";
+               counted(archive_header.entry_count, "entry", "entries") + " could be read";
     if (counts.failures != 0) {
       summary += ", " + std::to_string(counts.failures) + " of their files failed";
     }
