@@ -24,7 +24,11 @@ root="$scratch/root"
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 touch "$root/var/lib/dpkg/status"
 # The scratch root has no libc of its own: the dependencies are the machine's.
-dpkg --root="$root" --force-depends --force-not-root --force-script-chrootless -i "$deb" >/dev/null
+if ! dpkg --root="$root" --force-depends --force-not-root --force-script-chrootless -i "$deb" \
+     >"$scratch/dpkg.log" 2>&1; then
+  cat "$scratch/dpkg.log" >&2
+  exit 1
+fi
 zpx="$root/usr/bin/zpx"
 "$zpx" --version
 MANWIDTH=80 man -l "$root/usr/share/man/man1/zpx.1.gz" | grep -q "SOURCE_DATE_EPOCH"
