@@ -28,7 +28,8 @@ void put_utf16(std::vector<uint8_t>& out, const std::u16string& text) {
   put16(out, 0);
 }
 
-// One block of a version resource, as the resource compiler lays it out.
+// One block of a version resource, as the resource compiler lays it out: a string's length
+// ends with its value, before the padding that aligns the next block.
 std::vector<uint8_t> block(const std::u16string& key, const std::vector<uint8_t>& value,
                            uint32_t value_length, bool text,
                            const std::vector<std::vector<uint8_t>>& children) {
@@ -36,12 +37,15 @@ std::vector<uint8_t> block(const std::u16string& key, const std::vector<uint8_t>
   put_utf16(out, key);
   pad4(out);
   out.insert(out.end(), value.begin(), value.end());
+  // The resource compiler counts no padding behind a block's last value.
+  const size_t length = children.empty() ? out.size() : 0;
   pad4(out);
   for (const auto& child : children) {
     out.insert(out.end(), child.begin(), child.end());
     pad4(out);
   }
-  out[0] = static_cast<uint8_t>(out.size()), out[1] = static_cast<uint8_t>(out.size() >> 8);
+  const size_t counted = length != 0 ? length : out.size();
+  out[0] = static_cast<uint8_t>(counted), out[1] = static_cast<uint8_t>(counted >> 8);
   out[2] = static_cast<uint8_t>(value_length), out[3] = static_cast<uint8_t>(value_length >> 8);
   out[4] = text ? 1 : 0;
   return out;
