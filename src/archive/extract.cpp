@@ -26,12 +26,11 @@ bool is_separator(char c) {
 // Windows opens a device, not a file, for a component named CON, PRN, AUX, NUL, COM1 to
 // COM9 or LPT1 to LPT9, in any case, with any extension and with spaces before it
 // ("Aux .txt"). Its key: the letters before the first space or dot, folded to lower case,
-// COM and LPT with their digit as 0. Compared in code: a table would go to the read-only
-// data, which shares the resource section.
-bool is_device_key(uint32_t key) {
-  return key == 0x636f6e || key == 0x70726e || key == 0x617578 || key == 0x6e756c ||
-         key == 0x636f6d00 || key == 0x6c707400;
-}
+// COM and LPT with their digit as 0. The keys sit where (key * kDeviceHash) >> 29 puts
+// them; no key of three letters or of COM/LPT and a digit is 0.
+constexpr uint32_t kDeviceHash = 0x4DD;
+constexpr uint32_t kDeviceNames[8] = {0x6e756c,   0x70726e, 0x6c707400, 0,
+                                      0x636f6d00, 0,        0x617578,   0x636f6e};
 
 // Over the count of the component's letters: a space came, or a letter after a space.
 constexpr uint32_t kAfterSpace = 0x40, kNoDevice = 0x80;
@@ -59,7 +58,7 @@ constexpr uint32_t kAfterSpace = 0x40, kNoDevice = 0x80;
         key &= ~0xFFu;
         letters = 3;
       }
-      if (letters == 3 && is_device_key(key)) return false;
+      if (letters == 3 && kDeviceNames[(key * kDeviceHash) >> 29] == key) return false;
       if (end) return true;
       key = 0;
       letters = 0;
