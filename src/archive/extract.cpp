@@ -16,76 +16,72 @@ bool (*entry_chosen)(const EntryRecord& entry, const char* name) = nullptr;
 
 namespace {
 
-// Decoded directory bytes of the current block; one run uses it at a time.
-uint8_t entry_staging[format::kEntryStagingSize];
-
 bool is_separator(char c) {
   return c == '\\' || c == '/';
 }
 
 // Windows opens a device, not a file, for a component named CON, PRN, AUX, NUL, COM1 to
 // COM9 or LPT1 to LPT9, in any case, with any extension and with spaces before it
-// ("Aux .txt"). Its key: the letters before the first space or dot, folded to lower case,
-// COM and LPT with their digit as 0. The keys sit where (key * kDeviceHash) >> 29 puts
-// them; no key of three letters or of COM/LPT and a digit is 0.
+// ("Aux .txt"). The key: the component's letters before its first dot or space, folded to
+// lower case, a last digit 1 to 9 as 0; more than four letters give kLongKey. So a name
+// whose letters before a space make a device ("Aux notes.txt") is refused too, as the
+// packer refuses it. The keys sit where (key * kDeviceHash) >> 29 puts them; the free
+// slots hold a key that cannot occur (its last byte a digit).
 constexpr uint32_t kDeviceHash = 0x4DD;
-constexpr uint32_t kDeviceNames[8] = {0x6e756c,   0x70726e, 0x6c707400, 0,
-                                      0x636f6d00, 0,        0x617578,   0x636f6e};
+constexpr uint32_t kNoKey = '1';
+constexpr uint32_t kLongKey = ~0u;
+constexpr uint32_t kOtherSeen = 0x80000000;
+constexpr uint32_t kDeviceNames[8] = {0x6e756c,   0x70726e, 0x6c707400, kNoKey,
+                                      0x636f6d00, kNoKey,   0x617578,   0x636f6e};
 
-// Over the count of the component's letters: a space came, or a letter after a space.
-constexpr uint32_t kAfterSpace = 0x40, kNoDevice = 0x80;
+}  // namespace
 
 // A name may only lead into the install folder: no root, no drive, no colon at all
 // (which would also name a stream), and no parent component: a component of dots and
-// spaces only with two dots or more, since Windows trims trailing dots and spaces
+// spaces only, two of them or more, since Windows trims trailing dots and spaces
 // (".. " and "..." could name the parent). No NUL or other control byte either: the path
 // ends at the first NUL, so "..", a NUL and anything behind it would name the parent.
 // No component may name a device.
 // Out of line: inlined into the driver's loop it costs more than the call.
 [[gnu::noinline]] bool name_is_safe(const uint8_t* name, uint32_t length) {
   if (length > 0 && is_separator(static_cast<char>(name[0]))) return false;
+  // The component's dots and spaces, with kOtherSeen once anything else came.
   uint32_t dots = 0;
-  bool only_dots_and_spaces = true;
-  uint32_t key = 0, letters = 0;
+  uint32_t key = 0;
   for (const uint8_t* p = name;; ++p) {
     const bool end = p == name + length;
     const uint8_t c = end ? '\\' : *p;
     if (c < 0x20 || c == ':') return false;
     if (is_separator(static_cast<char>(c))) {
-      if (only_dots_and_spaces && dots >= 2) return false;
-      letters &= ~kAfterSpace;
-      if (letters == 4 && static_cast<uint8_t>(key - '1') < 9) {
-        key &= ~0xFFu;
-        letters = 3;
-      }
-      if (letters == 3 && kDeviceNames[(key * kDeviceHash) >> 29] == key) return false;
+      if (dots >= 2 && dots < kOtherSeen) return false;
+      if (static_cast<uint8_t>(key - '1') < 9) key &= ~0xFFu;
+      if (kDeviceNames[(key * kDeviceHash) >> 29] == key) return false;
       if (end) return true;
       key = 0;
-      letters = 0;
       dots = 0;
-      only_dots_and_spaces = true;
-    } else if (c == '.') {
-      ++dots;  // the letters before the first dot make the key
-    } else if (c == ' ') {
-      letters |= kAfterSpace;
+    } else if (c == '.' || c == ' ') {
+      ++dots;  // the letters before the first dot or space make the key
     } else {
-      only_dots_and_spaces = false;
-      if (dots == 0 && letters < kAfterSpace) {
-        key = key << 8 | (c | 0x20u);
-        ++letters;
-      } else if (dots == 0) {
-        letters = kNoDevice;  // a letter after a space: "c on"
-      }
+      if (dots % kOtherSeen == 0) key = key > 0xFFFFFF ? kLongKey : key << 8 | (c | 0x20u);
+      dots |= kOtherSeen;
     }
   }
 }
 
+namespace {
+
+// Decoded directory bytes of the current block; one run uses it at a time.
+uint8_t entry_staging[format::kEntryStagingSize];
+
 // Where an entry's processing ends up.
 enum class Step { kNext, kStop };
 
-Step extract_file(Window dialog, const EntryRecord& entry, const char* name_start) {
+Step extract_file(Window dialog, const EntryRecord& entry, char* name_start) {
   char* const path = install_state.install_folder;
-  if (!install_state.overwrite_all) {
+  // A link at the name or in a folder of it could lead out of the install folder: it is
+  // refused as a file that cannot be created (a link to nothing too), and nobody is asked.
+  const int linked = link_below(path, name_start);
+  if (!linked && !install_state.overwrite_all) {
     const FileHandle existing = fs_open_existing(path, kGenericRead);
     if (existing != kNoFile) {
       fs_close(existing);
@@ -98,10 +94,13 @@ Step extract_file(Window dialog, const EntryRecord& entry, const char* name_star
   format_text(message_text, sizeof message_text, "Extracting %s", name_start);
   ui_set_progress(dialog, message_text);
 
-  // An unattended installation replaces read-only, hidden and system files too, as an
-  // update must: nobody is there to be told that one cannot be replaced.
-  if (install_state.silent) fs_set_attributes(path, kAttributeNormal);
-  const FileHandle output = fs_create_output(path, kAttributeNormal);
+  FileHandle output = kNoFile;
+  if (!linked) {
+    // An unattended installation replaces read-only, hidden and system files too, as an
+    // update must: nobody is there to be told that one cannot be replaced.
+    if (install_state.silent) fs_set_attributes(path, kAttributeNormal);
+    output = fs_create_output(path, kAttributeNormal);
+  }
   if (output == kNoFile) {
     return report_error(dialog, kResultCannotCreate, path, 1) ? Step::kStop : Step::kNext;
   }
@@ -189,7 +188,7 @@ ResultCode extract_all(Window dialog) {
         // Such a name would lead out of the install folder: nothing is written for it.
         if (report_error(dialog, kResultDamaged, folder, 1)) step = Step::kStop;
       } else if (entry.flags & format::kFlagFolder) {
-        if (!create_folder_chain(folder)) {
+        if (link_below(folder, name_start) || !create_folder_chain(folder)) {
           report_error(dialog, kResultCannotCreateFolder, folder, 0);
           step = Step::kStop;
         } else {

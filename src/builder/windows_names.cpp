@@ -61,11 +61,12 @@ bool same_letters(const std::string& text, const char* upper) {
   return true;
 }
 
-// The part Windows looks at for a device: up to the first dot, without the spaces before
-// it. COM and LPT take the digits 1 to 9 and the superscripts 1 to 3.
+// The part Windows looks at for a device is the name up to its first dot, without the
+// spaces before it. The installer's check, kept small, takes the part up to the first dot
+// or space ("Aux notes.txt" too); the same is refused here, so that every name packed
+// installs. COM and LPT take the digits 1 to 9 and the superscripts 1 to 3.
 bool device_name(const std::string& name) {
-  std::string base = name.substr(0, name.find('.'));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
+  const std::string base = name.substr(0, name.find_first_of(". "));
   for (const char* device : {"CON", "PRN", "AUX", "NUL"}) {
     if (same_letters(base, device)) return true;
   }

@@ -131,7 +131,9 @@ void describe(const Source& source) {
                  counted(archive_header.entry_count, "entry", "entries").c_str());
     const std::string version = version_line(stub);
     if (!version.empty()) print_result("stub %s", shown(version).c_str());
-    if (source.signature.offset != 0 || source.signature.size != 0) {
+    if (!source.signature_problem.empty()) {
+      print_result("not signed: %s", source.signature_problem.c_str());
+    } else if (source.signature.offset != 0 || source.signature.size != 0) {
       print_result("signed: certificate table at offset %u, %u bytes", source.signature.offset,
                    source.signature.size);
     } else {
