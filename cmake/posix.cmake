@@ -26,7 +26,8 @@ if(NOT ZARPEX_SANITIZE AND CMAKE_OBJCOPY AND CMAKE_STRIP)
   add_custom_command(TARGET zarpex-setup POST_BUILD
     COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:zarpex-setup>
             $<TARGET_FILE:zarpex-setup>.debug
-    COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE:zarpex-setup>
+    COMMAND ${CMAKE_STRIP} --strip-all --remove-section=.comment --remove-section=.note
+            $<TARGET_FILE:zarpex-setup>
     COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=$<TARGET_FILE:zarpex-setup>.debug
             $<TARGET_FILE:zarpex-setup>
     VERBATIM)
@@ -38,7 +39,7 @@ add_library(zarpex_builder STATIC
   src/builder/checksum.cpp src/builder/code_length_writer.cpp src/builder/match_finder.cpp
   src/builder/huffman.cpp src/builder/levels.cpp src/builder/parse_lazy.cpp
   src/builder/parse_optimal.cpp src/builder/source_tree.cpp src/builder/stamp.cpp
-  src/builder/stream_encoder.cpp)
+  src/builder/stream_encoder.cpp src/builder/windows_names.cpp)
 target_include_directories(zarpex_builder PUBLIC ${ZARPEX_LAYER_ROOTS}/builder
                                                  ${ZARPEX_LAYER_ROOTS}/format
                                                  ${ZARPEX_LAYER_ROOTS}/platform)
@@ -53,11 +54,14 @@ add_executable(zpx src/tools/zpx.cpp src/tools/cli.cpp src/tools/output_file.cpp
                    src/tools/build_commands.cpp src/tools/archive_source.cpp
                    src/tools/structure_check.cpp src/tools/stream_check.cpp
                    src/tools/list_command.cpp src/tools/entry_choice.cpp
-                   src/tools/test_command.cpp src/tools/extract_command.cpp)
+                   src/tools/test_command.cpp src/tools/extract_command.cpp
+                   src/tools/man_page.cpp src/tools/stub_info.cpp)
 target_include_directories(zpx PRIVATE ${ZARPEX_LAYER_ROOTS}/tools)
 target_compile_options(zpx PRIVATE ${ZARPEX_WARNINGS})
+target_compile_definitions(zpx PRIVATE ZPX_VERSION="${PROJECT_VERSION}")
 target_link_libraries(zpx PRIVATE zarpex_builder zarpex_common zarpex_platform zarpex_state
                                   zarpex_codec zarpex_archive zarpex_ui zarpex_ui_batch)
+include(cmake/install.cmake)
 
 enable_testing()
 add_subdirectory(tests)

@@ -19,7 +19,8 @@ inline constexpr uint32_t kMaxDirectoryBlock =
     format::kDirectoryChunkMax - format::kStoredDataOffset;
 
 struct SourceEntry {
-  std::string name;  // relative, backslash-separated
+  std::string name;        // relative, backslash-separated, as stored (the Windows code page)
+  std::string shown_name;  // the same as this system writes it (UTF-8), for messages
   bool folder = false;
   std::string path;               // where to read a file's contents; empty: use `contents`
   std::vector<uint8_t> contents;  // used when path is empty

@@ -20,9 +20,9 @@ inline DosTime split_dos_time(uint16_t date, uint16_t time) {
 }
 
 #if !defined(_WIN32)
-// DOS date and time (local) of a POSIX time; date 0 when before 1980, the year held at
-// 2107 past it.
-void dos_date_time(int64_t seconds, uint16_t* date, uint16_t* time);
+// DOS date and time of a POSIX time, in local time or UTC; date 0 when before 1980, the
+// year held at 2107 past it.
+void dos_date_time(int64_t seconds, uint16_t* date, uint16_t* time, bool utc = false);
 // The POSIX time of a DOS local date and time.
 int64_t dos_time_seconds(uint16_t date, uint16_t time);
 #endif
