@@ -196,6 +196,14 @@ bool read_archive(uint64_t offset, void* buffer, size_t count) {
   return read_at(archive_reader.archive_file, archive_reader.archive_base + offset, buffer, count);
 }
 
+int open_file_operand(const CommandDef& cmd, const CommandLine& line, Source* source) {
+  if (line.operands.size() != 1) {
+    return usage_error(cmd, line.operands.empty() ? "a file (FILE) is needed" : "one file only");
+  }
+  if (const int status = code_page_option(cmd, line, &ansi_code_page); status >= 0) return status;
+  return open_source(line.operands[0], source) ? -1 : kExitFailed;
+}
+
 uint64_t archive_data_end(const Source& source) {
   return source.data_end;
 }

@@ -225,12 +225,8 @@ void print_table(const Source& source, const std::vector<ListedEntry>& entries) 
 }  // namespace
 
 int zpx_list(const CommandDef& cmd, const CommandLine& line) {
-  if (line.operands.size() != 1) {
-    return usage_error(cmd, line.operands.empty() ? "a file (FILE) is needed" : "one file only");
-  }
-  if (const int status = code_page_option(cmd, line, &ansi_code_page); status >= 0) return status;
   Source source;
-  if (!open_source(line.operands[0], &source)) return kExitFailed;
+  if (const int status = open_file_operand(cmd, line, &source); status >= 0) return status;
   std::vector<ListedEntry> entries;
   const ResultCode result = read_directory(&entries);
   if (line.has("--json")) {

@@ -113,12 +113,8 @@ int summarise(const Source& source, ResultCode directory, size_t entries_read, u
 }  // namespace
 
 int zpx_test(const CommandDef& cmd, const CommandLine& line) {
-  if (line.operands.size() != 1) {
-    return usage_error(cmd, line.operands.empty() ? "a file (FILE) is needed" : "one file only");
-  }
-  if (const int status = code_page_option(cmd, line, &ansi_code_page); status >= 0) return status;
   Source source;
-  if (!open_source(line.operands[0], &source)) return kExitFailed;
+  if (const int status = open_file_operand(cmd, line, &source); status >= 0) return status;
   if (!source.stub_intact) print_error("%s", kModifiedInstallerText);
   if (archive_header.entry_count == 0) {
     print_note("%s", kNoFilesText);
