@@ -32,6 +32,7 @@ struct ArchiveReader {
   uint8_t last_block;
   uint8_t block_pending;
   uint8_t stream_started;
+  uint8_t block_end;  // why the last compressed block's decoding stopped (BlockEnd)
 
   // Output.
   uint32_t running_crc;
