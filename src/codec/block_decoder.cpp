@@ -273,14 +273,14 @@ inline uint8_t* copy_match(uint8_t* out, uint32_t distance, uint32_t length, uin
 
 // The fast loop of 64-bit hosts: it runs while the input holds more than a whole
 // iteration's bits before in_end and the output has room for a match of up to
-// kFastMatch bytes with the overrun of its 16-byte steps, so it checks neither bound
-// inside; the loop of decode_block finishes the block. It decodes exactly what that loop
+// kFastMatch bytes with the overrun of its first 32 bytes and 16-byte steps, so it checks neither
+// bound inside; the loop of decode_block finishes the block. It decodes exactly what that loop
 // would, and hands back every literal/length symbol it does not take (links into the
 // tree, 256, 287, empty slots) before consuming it. Returns 0 when it hands back, or why
 // the block ended.
 constexpr ptrdiff_t kFastInputRoom = 32;  // an iteration consumes at most 65 bits
 constexpr uint32_t kFastMatch = 258;      // longer matches (symbol 286) take copy_match
-constexpr ptrdiff_t kFastOutputRoom = kFastMatch + 16;
+constexpr ptrdiff_t kFastOutputRoom = kFastMatch + 32;
 static_assert(kFastOutputRoom > 64, "a run of literals from one refill fits too");
 
 struct DecodeState {
@@ -307,7 +307,7 @@ struct DecodeState {
     if (entry & kLiteralFlag) {
       // Literals back to back while the table's width of bits is loaded.
       do {
-        bits.consume(code_length_of(entry));
+        bits.consume(entry & 63);  // a literal has no extra bits
         *out++ = static_cast<uint8_t>(entry >> kValueShift);
         if (bits.count < kLiteralLengthBits) break;
         entry = literal_table[bits.peek(kLiteralLengthBits)];
@@ -340,7 +340,7 @@ struct DecodeState {
       s.previous_distance = s.last_distance;
       s.last_distance = distance;
     } else {
-      bits.consume(code_length_of(entry));
+      bits.consume(entry & 63);  // distance symbols 0 to 5 have no extra bits
       const uint32_t symbol = special_symbol(entry);
       if (symbol == format::kDistanceRepeatLast) {
         distance = s.last_distance;
@@ -370,13 +370,20 @@ struct DecodeState {
     const uint8_t* from = out - distance;
     uint8_t* const match_end = out + length;
     if (distance >= 16) {
-      do {
-        uint8_t v[16];
+      // Most matches are done by the first two steps, without a loop test.
+      uint8_t v[16];
+      __builtin_memcpy(v, from, 16);
+      __builtin_memcpy(out, v, 16);
+      __builtin_memcpy(v, from + 16, 16);
+      __builtin_memcpy(out + 16, v, 16);
+      out += 32;
+      from += 32;
+      while (out < match_end) {
         __builtin_memcpy(v, from, 16);
         __builtin_memcpy(out, v, 16);
         out += 16;
         from += 16;
-      } while (out < match_end);
+      }
     } else if (distance >= 8) {
       do {
         uint64_t v;

@@ -123,9 +123,14 @@ bool fill_by_doubling(int32_t* primary, uint32_t* codes, const uint8_t* lengths,
   for (uint32_t b = 1; b <= format::kMaxCodeLength; ++b) {
     first[b + 1] = uint16_t(first[b] + per_length[b]);
     code = (code + per_length[b - 1]) << 1;
-    uint32_t reversed = 0;
-    for (uint32_t i = 0; i < b; ++i) reversed |= ((code >> i) & 1) << (b - 1 - i);
-    next_code[b] = reversed;
+    if (per_length[b] == 0) continue;
+    // The code's 16 bits reversed by swapping halves, bytes, nibbles, pairs and bits.
+    uint32_t r = code;
+    r = ((r >> 8) & 0x00FF) | ((r & 0x00FF) << 8);
+    r = ((r >> 4) & 0x0F0F) | ((r & 0x0F0F) << 4);
+    r = ((r >> 2) & 0x3333) | ((r & 0x3333) << 2);
+    r = ((r >> 1) & 0x5555) | ((r & 0x5555) << 1);
+    next_code[b] = r >> (format::kMaxCodeLength - b);
   }
   uint16_t order[format::kLiteralLengthSymbols];
   for (uint32_t s = 0; s < count; ++s) {
