@@ -67,6 +67,9 @@ Step extract_file(Window dialog, const EntryRecord& entry, const char* name_star
   format_text(message_text, sizeof message_text, "Extracting %s", name_start);
   ui_set_progress(dialog, message_text);
 
+  // An unattended installation replaces read-only, hidden and system files too, as an
+  // update must: nobody is there to be told that one cannot be replaced.
+  if (install_state.silent) fs_set_attributes(path, kAttributeNormal);
   const FileHandle output = fs_create_output(path, kAttributeNormal);
   if (output == kNoFile) {
     return report_error(dialog, kResultCannotCreate, path, 1) ? Step::kStop : Step::kNext;

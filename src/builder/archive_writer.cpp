@@ -90,6 +90,199 @@ struct Placement {
   uint8_t flags;
 };
 
+// The archive as it leaves: everything goes to the sink through it, counted; the first
+// failure sticks.
+class ArchiveOutput {
+ public:
+  ArchiveOutput(const ArchiveSink& sink, std::string* error) : sink_(sink), error_(error) {}
+
+  bool put(const uint8_t* data, size_t n) {
+    if (failed_ || !sink_.write(data, n)) {
+      failed_ = true;
+      *error_ = "cannot write";
+      return false;
+    }
+    written_ += n;
+    return true;
+  }
+  uint64_t written() const { return written_; }
+
+ private:
+  const ArchiveSink& sink_;
+  std::string* error_;
+  uint64_t written_ = 0;
+  bool failed_ = false;
+};
+
+// Checks every entry and lays the files' members out in the one solid stream, in the
+// entries' order; counts what goes in. Returns the stream's size, or false (with `error`).
+bool plan_members(std::vector<SourceEntry>& entries, std::vector<Placement>* placement,
+                  uint32_t* stream_size, PackStats* stats, std::string* error) {
+  placement->assign(entries.size(), Placement{});
+  uint64_t size = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    SourceEntry& e = entries[i];
+    if (e.name.empty() || e.name.size() > kMaxNameLength) {
+      *error = (e.path.empty() ? e.name : e.path) + ": the name is longer than " +
+               std::to_string(kMaxNameLength) + " bytes, which the installer cannot use";
+      return false;
+    }
+    if (e.folder) {
+      ++stats->folders;
+      continue;
+    }
+    if (e.path.empty()) e.size = e.contents.size();
+    if (e.size >= 0xFFFFFFFFull) {
+      *error = (e.path.empty() ? e.name : e.path) + ": the file is 4 GiB or larger";
+      return false;
+    }
+    (*placement)[i].position = static_cast<uint32_t>(size);
+    size += format::kMemberHeaderSize + e.name.size() + e.size + format::kMemberCrcSize;
+    ++stats->files;
+    stats->bytes_in += e.size;
+    if (size > 0xFFFFFFFFull - (1u << 20)) {
+      *error = "the files add up to 4 GiB or more, more than one archive can hold";
+      return false;
+    }
+  }
+  *stream_size = static_cast<uint32_t>(size);
+  return true;
+}
+
+// One file's member: header, name, contents (read a run at a time, a run ending where a
+// block ends, as the call transform is cut), CRC. Fills in the member's flags and CRC.
+bool write_member(const SourceEntry& e, const std::vector<uint32_t>& starts, bool call_transform,
+                  StreamEncoder& encoder, std::vector<uint8_t>& run, Placement* placed,
+                  std::string* error) {
+  const uint32_t name_length = static_cast<uint32_t>(e.name.size());
+  const uint32_t length = static_cast<uint32_t>(e.size);
+  const uint32_t contents_start = placed->position + format::kMemberHeaderSize + name_length;
+  ContentsReader reader(e, error);
+  if (!reader.open()) return false;
+  bool executable = false;
+  if (call_transform && !contents_are_x86_executable(reader, length, &executable)) return false;
+  placed->flags = executable ? format::kFlagCall32 : 0;
+  uint8_t member[format::kMemberHeaderSize];
+  format::write_member_header(member, {length, static_cast<uint16_t>(name_length),
+                                       format::kMemberTagValue, e.attributes, placed->flags});
+  if (!encoder.append(member, sizeof member) ||
+      !encoder.append(reinterpret_cast<const uint8_t*>(e.name.data()), name_length))
+    return false;
+  uint32_t crc = 0xFFFFFFFFu;
+  auto next_start = std::upper_bound(starts.begin(), starts.end(), contents_start);
+  for (uint32_t done = 0; done < length;) {
+    uint32_t end = length;
+    if (next_start != starts.end() && *next_start - contents_start < length) {
+      end = *next_start - contents_start;
+      ++next_start;
+    }
+    run.resize(end - done);
+    if (!reader.read_at(done, run.data(), run.size())) return false;
+    crc = crc32_update(crc, run.data(), run.size());
+    if (executable) forward_call_transform_run(run.data(), end - done, done, length);
+    if (!encoder.append(run.data(), run.size())) return false;
+    done = end;
+  }
+  if (!reader.check_end()) return false;
+  placed->crc = ~crc;
+  uint8_t trailer[format::kMemberCrcSize];
+  store_le32(trailer, placed->crc);
+  return encoder.append(trailer, sizeof trailer);
+}
+
+// The stream lead and every file's member, compressed into the output.
+bool write_members(const std::vector<SourceEntry>& entries, uint32_t size,
+                   const PackOptions& options, ArchiveOutput& out,
+                   std::vector<Placement>* placement, std::string* error) {
+  if (size &&
+      !out.put(reinterpret_cast<const uint8_t*>(format::kStreamLead), format::kStreamLeadSize))
+    return false;
+  const std::vector<uint32_t> starts =
+      block_starts(size, options.block_size ? options.block_size : kMaxStreamBlock);
+  StreamOptions stream_options;
+  stream_options.level = options.level;
+  stream_options.threads =
+      options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+  if (options.block_size) stream_options.block_size = options.block_size;
+  ProgressFn progress;
+  if (options.progress) progress = [&](uint64_t done) { options.progress(done, size); };
+  StreamEncoder encoder(
+      size, starts, stream_options,
+      [&out](const uint8_t* data, size_t n) { return out.put(data, n); }, progress);
+
+  std::vector<uint8_t> run;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].folder) continue;
+    if (!write_member(entries[i], starts, options.call_transform, encoder, run, &(*placement)[i],
+                      error))
+      return false;
+  }
+  return encoder.finish();
+}
+
+// The directory record of one entry.
+EntryRecord directory_record(const SourceEntry& e, const Placement& placed) {
+  EntryRecord entry{};
+  entry.reserved = format::kEntryReservedValue;
+  entry.stream_offset = e.folder ? 0 : format::kHeaderSize;  // the one stream follows the header
+  entry.attributes = e.attributes;
+  entry.flags = e.folder ? format::kFlagFolder : placed.flags;
+  entry.stream_position = e.folder ? 0 : placed.position;
+  entry.size = e.folder ? 0 : static_cast<uint32_t>(e.size);
+  entry.crc = e.folder ? 0 : placed.crc;
+  entry.name_length = static_cast<uint16_t>(e.name.size());
+  entry.creation_time = e.creation_time;
+  entry.creation_date = e.creation_date;
+  entry.write_time = e.write_time;
+  entry.write_date = e.write_date;
+  entry.trailer = kEntryTrailerValue;
+  return entry;
+}
+
+// The directory: records and names, in blocks of whole entries.
+bool write_directory(const std::vector<SourceEntry>& entries,
+                     const std::vector<Placement>& placement, ArchiveOutput& out) {
+  std::vector<uint8_t> block;
+  auto flush = [&]() {
+    if (block.empty()) return true;
+    const std::vector<uint8_t> chunk =
+        compress_directory_block(block.data(), static_cast<uint32_t>(block.size()));
+    block.clear();
+    return out.put(reinterpret_cast<const uint8_t*>(format::kDirectorySignature),
+                   format::kDirectorySignatureSize) &&
+           out.put(chunk.data(), chunk.size());
+  };
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const SourceEntry& e = entries[i];
+    uint8_t record[format::kEntrySize];
+    format::write_entry_record(record, directory_record(e, placement[i]));
+    if (block.size() + format::kEntrySize + e.name.size() > kMaxDirectoryBlock && !flush())
+      return false;
+    block.insert(block.end(), record, record + format::kEntrySize);
+    block.insert(block.end(), e.name.begin(), e.name.end());
+  }
+  return flush();
+}
+
+// The archive header, written again over its place holder once the lengths are known.
+bool finish_header(uint32_t entry_count, uint32_t directory_offset, uint32_t archive_length,
+                   const ArchiveSink& sink, std::string* error) {
+  ArchiveHeader fields{};
+  std::memcpy(fields.magic, format::kHeaderMagic, sizeof fields.magic);
+  fields.directory_offset = directory_offset;
+  fields.entry_count = entry_count;
+  fields.archive_length = archive_length;
+  fields.data_length = directory_offset - format::kHeaderSize;
+  fields.trailer = format::kHeaderTrailerValue;
+  uint8_t header[format::kHeaderSize];
+  format::write_archive_header(header, fields);
+  if (!sink.rewrite_header(header, sizeof header)) {
+    *error = "cannot write";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void dos_date_time(int64_t seconds, uint16_t* date, uint16_t* time) {
@@ -108,169 +301,28 @@ void dos_date_time(int64_t seconds, uint16_t* date, uint16_t* time) {
 bool write_archive(std::vector<SourceEntry>& entries, const PackOptions& options,
                    const ArchiveSink& sink, PackStats* stats, std::string* error) {
   *stats = {};
-  // Member layout of the one solid stream.
-  std::vector<Placement> placement(entries.size());
-  uint64_t stream_size = 0;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    SourceEntry& e = entries[i];
-    if (e.name.empty() || e.name.size() > kMaxNameLength) {
-      *error = (e.path.empty() ? e.name : e.path) + ": the name is longer than " +
-               std::to_string(kMaxNameLength) + " bytes, which the installer cannot use";
-      return false;
-    }
-    if (e.folder) {
-      ++stats->folders;
-      continue;
-    }
-    if (e.path.empty()) e.size = e.contents.size();
-    if (e.size >= 0xFFFFFFFFull) {
-      *error = (e.path.empty() ? e.name : e.path) + ": the file is 4 GiB or larger";
-      return false;
-    }
-    placement[i].position = static_cast<uint32_t>(stream_size);
-    stream_size += format::kMemberHeaderSize + e.name.size() + e.size + format::kMemberCrcSize;
-    ++stats->files;
-    stats->bytes_in += e.size;
-    if (stream_size > 0xFFFFFFFFull - (1u << 20)) {
-      *error = "the files add up to 4 GiB or more, more than one archive can hold";
-      return false;
-    }
-  }
+  std::vector<Placement> placement;
+  uint32_t size = 0;
+  if (!plan_members(entries, &placement, &size, stats, error)) return false;
 
-  const uint32_t size = static_cast<uint32_t>(stream_size);
-  const std::vector<uint32_t> starts =
-      block_starts(size, options.block_size ? options.block_size : kMaxStreamBlock);
-
-  uint64_t written = 0;
-  bool sink_failed = false;
-  auto put = [&](const uint8_t* data, size_t n) {
-    if (sink_failed || !sink.write(data, n)) {
-      sink_failed = true;
-      *error = "cannot write";
-      return false;
-    }
-    written += n;
-    return true;
-  };
-  uint8_t header[format::kHeaderSize] = {};
-  if (!put(header, sizeof header)) return false;
-  const uint32_t stream_offset = format::kHeaderSize;
-  if (size && !put(reinterpret_cast<const uint8_t*>(format::kStreamLead), format::kStreamLeadSize))
-    return false;
-
-  StreamOptions stream_options;
-  stream_options.level = options.level;
-  stream_options.threads =
-      options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
-  if (options.block_size) stream_options.block_size = options.block_size;
-  ProgressFn progress;
-  if (options.progress) progress = [&](uint64_t done) { options.progress(done, size); };
-  StreamEncoder encoder(size, starts, stream_options, put, progress);
-
-  // Every file's member in turn: header, name, contents (read a run at a time, a run
-  // ending where a block ends, as the call transform is cut), CRC.
-  std::vector<uint8_t> run;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    SourceEntry& e = entries[i];
-    if (e.folder) continue;
-    const uint32_t name_length = static_cast<uint32_t>(e.name.size());
-    const uint32_t length = static_cast<uint32_t>(e.size);
-    const uint32_t contents_start = placement[i].position + format::kMemberHeaderSize + name_length;
-    ContentsReader reader(e, error);
-    if (!reader.open()) return false;
-    bool executable = false;
-    if (options.call_transform && !contents_are_x86_executable(reader, length, &executable))
-      return false;
-    placement[i].flags = executable ? format::kFlagCall32 : 0;
-    uint8_t member[format::kMemberHeaderSize];
-    format::write_member_header(
-        member, {length, static_cast<uint16_t>(name_length), format::kMemberTagValue, e.attributes,
-                 placement[i].flags});
-    if (!encoder.append(member, sizeof member) ||
-        !encoder.append(reinterpret_cast<const uint8_t*>(e.name.data()), name_length))
-      return false;
-    uint32_t crc = 0xFFFFFFFFu;
-    auto next_start = std::upper_bound(starts.begin(), starts.end(), contents_start);
-    for (uint32_t done = 0; done < length;) {
-      uint32_t end = length;
-      if (next_start != starts.end() && *next_start - contents_start < length) {
-        end = *next_start - contents_start;
-        ++next_start;
-      }
-      run.resize(end - done);
-      if (!reader.read_at(done, run.data(), run.size())) return false;
-      crc = crc32_update(crc, run.data(), run.size());
-      if (executable) forward_call_transform_run(run.data(), end - done, done, length);
-      if (!encoder.append(run.data(), run.size())) return false;
-      done = end;
-    }
-    if (!reader.check_end()) return false;
-    placement[i].crc = ~crc;
-    uint8_t trailer[format::kMemberCrcSize];
-    store_le32(trailer, placement[i].crc);
-    if (!encoder.append(trailer, sizeof trailer)) return false;
-  }
-  if (!encoder.finish()) return false;
-
-  if (written > 0xFFFFFFFFull - (1u << 24)) {
+  ArchiveOutput out(sink, error);
+  const uint8_t header[format::kHeaderSize] = {};  // written again at the end
+  if (!out.put(header, sizeof header)) return false;
+  if (!write_members(entries, size, options, out, &placement, error)) return false;
+  if (out.written() > 0xFFFFFFFFull - (1u << 24)) {
     *error = "the archive would be 4 GiB or larger";
     return false;
   }
-  const uint32_t directory_offset = static_cast<uint32_t>(written);
-
-  // Directory: records and names, in blocks of whole entries.
-  std::vector<uint8_t> block;
-  auto flush = [&]() {
-    if (block.empty()) return true;
-    const std::vector<uint8_t> chunk =
-        compress_directory_block(block.data(), static_cast<uint32_t>(block.size()));
-    block.clear();
-    return put(reinterpret_cast<const uint8_t*>(format::kDirectorySignature),
-               format::kDirectorySignatureSize) &&
-           put(chunk.data(), chunk.size());
-  };
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const SourceEntry& e = entries[i];
-    EntryRecord entry{};
-    entry.reserved = format::kEntryReservedValue;
-    entry.stream_offset = e.folder ? 0 : stream_offset;
-    entry.attributes = e.attributes;
-    entry.flags = e.folder ? format::kFlagFolder : placement[i].flags;
-    entry.stream_position = e.folder ? 0 : placement[i].position;
-    entry.size = e.folder ? 0 : static_cast<uint32_t>(e.size);
-    entry.crc = e.folder ? 0 : placement[i].crc;
-    entry.name_length = static_cast<uint16_t>(e.name.size());
-    entry.creation_time = e.creation_time;
-    entry.creation_date = e.creation_date;
-    entry.write_time = e.write_time;
-    entry.write_date = e.write_date;
-    entry.trailer = kEntryTrailerValue;
-    uint8_t record[format::kEntrySize];
-    format::write_entry_record(record, entry);
-    if (block.size() + format::kEntrySize + e.name.size() > kMaxDirectoryBlock && !flush())
-      return false;
-    block.insert(block.end(), record, record + format::kEntrySize);
-    block.insert(block.end(), e.name.begin(), e.name.end());
-  }
-  if (!flush()) return false;
-  if (written > 0xFFFFFFFFull) {
+  const uint32_t directory_offset = static_cast<uint32_t>(out.written());
+  if (!write_directory(entries, placement, out)) return false;
+  if (out.written() > 0xFFFFFFFFull) {
     *error = "the archive would be 4 GiB or larger";
     return false;
   }
-
-  ArchiveHeader fields{};
-  std::memcpy(fields.magic, format::kHeaderMagic, sizeof fields.magic);
-  fields.directory_offset = directory_offset;
-  fields.entry_count = static_cast<uint32_t>(entries.size());
-  fields.archive_length = static_cast<uint32_t>(written);
-  fields.data_length = directory_offset - format::kHeaderSize;
-  fields.trailer = format::kHeaderTrailerValue;
-  format::write_archive_header(header, fields);
-  if (!sink.rewrite_header(header, sizeof header)) {
-    *error = "cannot write";
+  if (!finish_header(static_cast<uint32_t>(entries.size()), directory_offset,
+                     static_cast<uint32_t>(out.written()), sink, error))
     return false;
-  }
-  stats->bytes_out = written;
+  stats->bytes_out = out.written();
   return true;
 }
 
