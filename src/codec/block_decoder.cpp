@@ -85,6 +85,8 @@ static_assert(length_entries_match_the_table());
 // these (entry = the symbol's entry + code length * kEntryPerCodeBit); the stub keeps
 // the smaller (symbol, length) entries and forms the whole entry at each lookup.
 constexpr bool kEntriesInTables = sizeof(MachineWord) == 8;
+constexpr bool kFastDecode = ZARPEX_FAST_DECODE;
+static_assert(!kFastDecode || kEntriesInTables);
 struct SymbolEntries {
   int32_t literal_length[kEntriesInTables ? format::kLiteralLengthSymbols : 1];
   int32_t distance[kEntriesInTables ? format::kMaxDistanceSymbols : 1];
@@ -111,7 +113,7 @@ struct DecodeWork {
 
 void build_set_tables(DecodeWork* work, const uint8_t* set, uint32_t tables) {
   // A table that runs out of tree nodes leaves the rest of its codes as empty slots.
-  if constexpr (kEntriesInTables) {
+  if constexpr (kFastDecode) {
     build_entry_table(work->literal_primary, work->tree, work->codes, set, kLiteralLengthBits,
                       format::kLiteralLengthSymbols, work->entries.literal_length);
     for (uint32_t t = 0; t < tables; ++t) {
@@ -123,12 +125,14 @@ void build_set_tables(DecodeWork* work, const uint8_t* set, uint32_t tables) {
   } else {
     canonical_codes(work->codes, set, format::kLiteralLengthSymbols);
     build_decode_table(work->literal_primary, work->tree, work->codes, set, kLiteralLengthBits,
-                       format::kLiteralLengthSymbols);
+                       format::kLiteralLengthSymbols,
+                       kEntriesInTables ? work->entries.literal_length : nullptr);
     for (uint32_t t = 0; t < tables; ++t) {
       const uint32_t offset = format::kDistanceOffset[t];
       canonical_codes(work->codes, set + offset, format::kDistanceSymbols[t]);
       build_decode_table(work->distance_primary[t], work->tree + 2 * offset, work->codes,
-                         set + offset, kDistanceBits, format::kDistanceSymbols[t]);
+                         set + offset, kDistanceBits, format::kDistanceSymbols[t],
+                         kEntriesInTables ? work->entries.distance : nullptr);
     }
   }
 }
@@ -271,7 +275,7 @@ inline uint8_t* copy_match(uint8_t* out, uint32_t distance, uint32_t length, uin
   return end;
 }
 
-// The fast loop of 64-bit hosts: it runs while the input holds more than a whole
+// The fast loop of 64-bit hosts (not the stubs): it runs while the input holds more than a whole
 // iteration's bits before in_end and the output has room for a match of up to
 // kFastMatch bytes with the overrun of its first 32 bytes and 16-byte steps, so it checks neither
 // bound inside; the loop of decode_block finishes the block. It decodes exactly what that loop
@@ -455,7 +459,7 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
   uint8_t end = kBlockComplete;
   rc = sets.next();
   while (rc == kResultOk) {
-    if constexpr (kEntriesInTables) {
+    if constexpr (kFastDecode) {
       if (limit - out > kFastOutputRoom && in_end - bits.in > kFastInputRoom) {
         DecodeState state = {bits, out, last_distance, previous_distance, dropped};
         const uint8_t fast_end = decode_fast(state, work, start, limit, in_end);

@@ -12,12 +12,12 @@
 
 namespace {
 
-// 64-bit hosts move the window to the front of the HistoryBuffer only when the next block
-// does not fit behind it, and give the buffer room for a few more blocks: the window of
-// up to 512 KB is then moved about every fourth block instead of before every one. The
-// decoder is handed the window's start as its buffer's, so that it sees the same earlier
-// output either way. The stub moves the window before every block.
-constexpr bool kMoveLate = sizeof(MachineWord) == 8;
+// 64-bit hosts (not the stubs) move the window to the front of the HistoryBuffer only when the next
+// block does not fit behind it, and give the buffer room for a few more blocks: the window of up to
+// 512 KB is then moved about every fourth block instead of before every one. The decoder is handed
+// the window's start as its buffer's, so that it sees the same earlier output either way. The stub
+// moves the window before every block.
+constexpr bool kMoveLate = ZARPEX_FAST_DECODE;
 constexpr uint32_t kLateRoom = 3 * format::kMaxBlockSize;
 
 }  // namespace

@@ -90,6 +90,7 @@ void canonical_codes(uint32_t* codes, const uint8_t* lengths, uint32_t count) {
 
 namespace {
 
+#if ZARPEX_FAST_DECODE
 // 64-bit hosts fill the primary table of a code that over-subscribes no length by
 // doubling: the table of the first L bits holds every code of at most L bits, so the
 // table of L + 1 bits is two copies of it with the codes of L + 1 bits added, one entry
@@ -163,6 +164,7 @@ bool fill_by_doubling(int32_t* primary, uint32_t* codes, const uint8_t* lengths,
   *long_codes = longer != 0;
   return true;
 }
+#endif
 
 }  // namespace
 
@@ -229,13 +231,13 @@ ResultCode build_decode_table(int32_t* primary, int32_t* tree, const uint32_t* c
 ResultCode build_entry_table(int32_t* primary, int32_t* tree, uint32_t* codes,
                              const uint8_t* lengths, uint32_t width, uint32_t count,
                              const int32_t* entries) {
-  if constexpr (sizeof(MachineWord) == 8) {
-    bool long_codes = false;
-    if (fill_by_doubling(primary, codes, lengths, width, count, entries, &long_codes)) {
-      if (!long_codes) return kResultOk;  // no entry leads into the tree
-      return build_decode_table(primary, tree, codes, lengths, width, count, entries, true);
-    }
+#if ZARPEX_FAST_DECODE
+  bool long_codes = false;
+  if (fill_by_doubling(primary, codes, lengths, width, count, entries, &long_codes)) {
+    if (!long_codes) return kResultOk;  // no entry leads into the tree
+    return build_decode_table(primary, tree, codes, lengths, width, count, entries, true);
   }
+#endif
   canonical_codes(codes, lengths, count);
   return build_decode_table(primary, tree, codes, lengths, width, count, entries);
 }

@@ -58,8 +58,8 @@ ResultCode build_decode_table(int32_t* primary, int32_t* tree, const uint32_t* c
                               const uint8_t* lengths, uint32_t width, uint32_t count,
                               const int32_t* entries = nullptr, bool doubled = false);
 
-// canonical_codes and build_decode_table with entries in one; on 64-bit hosts the
-// primary table is filled by doubling copies where the code allows it, with the same
+// canonical_codes and build_decode_table with entries in one; with ZARPEX_FAST_DECODE
+// the primary table is filled by doubling copies where the code allows it, with the same
 // result.
 ResultCode build_entry_table(int32_t* primary, int32_t* tree, uint32_t* codes,
                              const uint8_t* lengths, uint32_t width, uint32_t count,
