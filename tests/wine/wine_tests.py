@@ -586,6 +586,36 @@ def test_file_that_cannot_be_created(ctx):
                    folder + ": the program was started")
 
 
+def test_planted_folder_link_is_refused(ctx):
+    """A folder of the install folder that is a link leading out of it (planted by another
+    user, who can write that folder) is refused like a folder that cannot be created, and
+    nothing is written where it leads. Wine shows a Unix symbolic link to a folder as a
+    reparse point (attributes 0x410); one to a file it shows as the file itself."""
+    p = payload(ctx)
+    ctx.wine.forget_installation()
+    folder = "C:\\Planted\\Zarpex"
+    outside = ctx.wine.host_path("C:\\Outside")
+    os.makedirs(outside, exist_ok=True)
+    os.makedirs(ctx.wine.host_path(folder), exist_ok=True)
+    os.symlink(outside, ctx.wine.host_path(folder + "\\docs"))
+    run_ = ctx.wine.start(p.installer, ctx.trace_file("planted-link"))
+    try:
+        dialog = run_.new_window()
+        run_.type(dialog, folder)
+        run_.keys(dialog, "Return")
+        box = run_.new_window()
+        run_.keys(box, "Return")
+        code, boxes, templates = run_.finish()
+    finally:
+        run_.abandon()
+    expect(code == 0, "exit code %d" % code)
+    expect(boxes == ["Cannot create folder %s\\docs\nAccess denied" % folder],
+           "message boxes: %r" % boxes)
+    expect(os.listdir(outside) == [], "written through the link: %r" % os.listdir(outside))
+    expect(os.path.islink(ctx.wine.host_path(folder + "\\docs")), "the link went away")
+    nothing_recorded(ctx)
+
+
 def cancel_test(ctx, name, folder, how):
     p = payload(ctx)
     ctx.wine.forget_installation()
@@ -1223,6 +1253,7 @@ INSTALLER_TESTS = [
     test_yes_to_all_and_protected_files,
     test_overwrite_check_box,
     test_file_that_cannot_be_created,
+    test_planted_folder_link_is_refused,
     test_cancel_writes_nothing,
     test_close_box_writes_nothing,
     test_changed_stub_shows_only_its_warning,
