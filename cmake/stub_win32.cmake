@@ -20,9 +20,12 @@ set(ZARPEX_STUB_FLAGS
     -flto -fno-tree-switch-conversion -fno-inline-functions-called-once)
 # Outside the decoder (the codec layer, where the time goes): no jump threading or other
 # dominator-based rewrites, no merging of like block tails, no saving of registers around
-# calls instead of keeping values in call-saved ones. Each copies code for speed that the
-# installer's steps around the decoder do not need (76 bytes of i686 code).
-set(ZARPEX_STUB_COLD_FLAGS -fno-tree-dominator-opts -fno-tree-tail-merge -fno-caller-saves)
+# calls instead of keeping values in call-saved ones (76 bytes of i686 code); no loop
+# rewrites (header copies, induction variables, invariants moved out) and no branches
+# turned into conditional moves (20 more). Each copies code for speed that the
+# installer's steps around the decoder do not need.
+set(ZARPEX_STUB_COLD_FLAGS -fno-tree-dominator-opts -fno-tree-tail-merge -fno-caller-saves
+    -fno-tree-loop-optimize -fno-if-conversion)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   # Windows keeps the i686 stack 4-byte aligned; the stub needs no more (no SSE).
   list(APPEND ZARPEX_STUB_FLAGS -mpreferred-stack-boundary=2)
