@@ -12,7 +12,7 @@ for a closed dialog to be withdrawn, and starting a process costs a second. Each
 is therefore also timed with a payload of one small file, and the table gives the time
 net of that fixed cost: the extraction itself.
 
-usage: install_bench.py [--runs N] [--keep]   (run from the source tree's root, after the
+usage: install_bench.py [--runs N] [--keep] [--arch i686|x86_64]   (run from the source tree's root, after the
 mingw presets and build/host/zpx are built; scripts/bench-install.sh does that)
 """
 import argparse
@@ -41,10 +41,17 @@ SectionEnd
 """
 
 
+def installer_path(ctx, name):
+    """Where an installer goes inside the prefix (the folder made on first use)."""
+    folder = os.path.join(ctx.wine.drive_c, "installers")
+    os.makedirs(folder, exist_ok=True)
+    return os.path.join(folder, name + ".exe")
+
+
 def make_nsis(ctx, payload, name):
     """An NSIS installer of the payload folder; its Windows path."""
     target = "x86-unicode" if ctx.arch == "i686" else "amd64-unicode"
-    out = os.path.join(ctx.wine.drive_c, "installers", name + ".exe")
+    out = installer_path(ctx, name)
     script = os.path.join(ctx.workdir, name + ".nsi")
     with open(script, "w") as f:
         f.write(NSIS_SCRIPT.format(target=target, out=out, payload=payload))
@@ -58,7 +65,7 @@ def make_ours(ctx, payload, name, level=None):
     result = wt.run([ctx.zpx, "build", "-o", archive] + ([level] if level else []) + [payload],
                     limit=1800)
     wt.expect(result.returncode == 0, "zpx build failed: " + result.stderr[-600:])
-    out = os.path.join(ctx.wine.drive_c, "installers", name + ".exe")
+    out = installer_path(ctx, name)
     result = wt.run([ctx.zpx, "wrap", "--stub", ctx.stub, "-o", out, archive], limit=120)
     wt.expect(result.returncode == 0, "zpx wrap failed: " + result.stderr[-600:])
     return "C:\\installers\\" + name + ".exe"
@@ -116,11 +123,16 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--keep", action="store_true")
+    parser.add_argument("--arch", choices=["i686", "x86_64"],
+                        help="the stub to time (default: i686 where this machine runs it)")
     args = parser.parse_args()
 
-    arch, note = "i686", None
-    missing = wt.i686_unavailable()
+    arch, note = args.arch or "i686", None
+    missing = wt.i686_unavailable() if arch == "i686" else None
     if missing is not None:
+        if args.arch:
+            print("the i686 stub cannot run here: " + missing[1], file=sys.stderr)
+            return 1
         arch, note = "x86_64", missing[1]
     workdir = tempfile.mkdtemp(prefix="zarpex-bench-")
     display = wt.Display()
