@@ -92,8 +92,8 @@ int zpx_build(const CommandDef& cmd, const CommandLine& line) {
   }
   int level = kDefaultLevel;
   if (const std::string* given = line.value("--level")) {
-    if (given->size() != 1 || (*given)[0] < '1' || (*given)[0] > '9')
-      return usage_error(cmd, "the level is a digit from 1 to 9");
+    if (given->size() != 1 || (*given)[0] < '0' || (*given)[0] > '9')
+      return usage_error(cmd, "the level is a digit from 0 to 9");
     level = (*given)[0] - '0';
   }
   uint32_t threads = 0;  // 0: one per core
@@ -130,6 +130,7 @@ int zpx_build(const CommandDef& cmd, const CommandLine& line) {
 
   builder::PackOptions options;
   options.level = level;
+  options.call_transform = level != 0;  // -0 stores the files as they are
   options.threads = threads;
   progress_start(0, true);
   options.progress = [](uint64_t done, uint64_t total) {

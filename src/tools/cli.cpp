@@ -18,7 +18,7 @@ constexpr char kExitText[] =
     "Exit status: 0 success, 1 damage or failure, 2 usage error (the same for every command).";
 
 bool is_digit_option(const char* arg) {
-  return arg[0] == '-' && arg[1] >= '1' && arg[1] <= '9' && arg[2] == '\0';
+  return arg[0] == '-' && arg[1] >= '0' && arg[1] <= '9' && arg[2] == '\0';
 }
 
 // The option of a short letter ("-o"), or nullptr.
@@ -65,7 +65,7 @@ void print_usage_lines(FILE* to, const CommandDef& cmd) {
 void print_option(const OptionDef& o) {
   std::string names;
   if (o.short_name != nullptr) {
-    names = std::strcmp(o.short_name, "-#") == 0 ? "-1 .. -9" : o.short_name;
+    names = std::strcmp(o.short_name, "-#") == 0 ? "-0 .. -9" : o.short_name;
     names += ", ";
   }
   names += o.long_name;

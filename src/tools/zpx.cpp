@@ -13,7 +13,7 @@ constexpr char kVersion[] = "1.0.0";
 
 const std::vector<CommandDef> kCommands = {
     {"build",
-     "build [-f] [--stub STUB] [--exclude PATTERN]... [-1 .. -9] [-T N] -o OUT DIR",
+     "build [-f] [--stub STUB] [--exclude PATTERN]... [-0 .. -9] [-T N] -o OUT DIR",
      "Packs the tree under DIR into an archive, or with --stub into an installer.",
      "Symbolic links to files and folders are followed; a link that leads back into a\n"
      "folder it lies in is skipped with a warning, as are FIFOs, sockets, devices and\n"
@@ -31,7 +31,7 @@ const std::vector<CommandDef> kCommands = {
          {nullptr, "--exclude", "PATTERN", "leave out what matches (repeatable)"},
          {"-T", "--threads", "N",
           "compression threads, 1 to 64 (default one per core; the output is the same)"},
-         {"-#", "--level", "N", "compression level 1 (fast) to 9 (small), default 7"},
+         {"-#", "--level", "N", "level 0 (store) or 1 (fast) to 9 (small), default 7"},
      },
      zpx_build},
     {"wrap",
