@@ -129,7 +129,7 @@ ResultCode extract_all(Window dialog) {
   if (begun < 0) return begun;
 
   char* const name_start = append_separator(folder);
-  const uint32_t name_room = (kWorkPathSize - 1) - static_cast<uint32_t>(name_start - folder);
+  const uint32_t room = name_room(folder);
 
   ResultCode result = kResultOk;
   bool stopped = false;
@@ -140,7 +140,7 @@ ResultCode extract_all(Window dialog) {
     result = parse_next_entry(entry_staging, &entry, &name);
     if (result != kResultOk) break;
 
-    if (entry.name_length <= name_room) {
+    if (entry.name_length <= room) {
       for (uint32_t i = 0; i < entry.name_length; ++i) name_start[i] = static_cast<char>(name[i]);
       name_start[entry.name_length] = '\0';
 

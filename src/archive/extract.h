@@ -3,11 +3,21 @@
 
 #include <cstdint>
 
+#include "archive/paths.h"
 #include "codec/result.h"
+#include "state/install_state.h"
 #include "ui/ui.h"
 
 // Runs inside the main dialog's Install command; `dialog` owns every window it opens.
 ResultCode extract_all(Window dialog);
+
+// How many bytes of a stored name fit behind `folder` in a full path of 259 characters;
+// the folder ends as the driver leaves it for the names (strip_separators, then
+// append_separator). The driver passes over an entry whose name is longer.
+inline uint32_t name_room(const char* folder) {
+  const uint32_t length = text_length(folder);
+  return length < kWorkPathSize - 1 ? kWorkPathSize - 1 - length : 0;
+}
 
 struct EntryRecord;
 

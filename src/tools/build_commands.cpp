@@ -82,87 +82,82 @@ std::string output_name(const CommandLine& line) {
   return path == "-" ? "standard output" : shown(path);
 }
 
-}  // namespace
-
-int zpx_build(const CommandDef& cmd, const CommandLine& line) {
-  if (!line.has("--output")) return usage_error(cmd, "an output (-o OUT) is needed");
-  if (line.operands.size() != 1) {
-    return usage_error(cmd, line.operands.empty() ? "a folder to pack (DIR) is needed"
-                                                  : "more than one folder given");
-  }
-  int level = kDefaultLevel;
+// The level and thread count of zpx build; -1 to go on, or the exit status of a usage
+// error.
+int parse_pack_options(const CommandDef& cmd, const CommandLine& line,
+                       builder::PackOptions* options) {
+  options->level = kDefaultLevel;
   if (const std::string* given = line.value("--level")) {
     if (given->size() != 1 || (*given)[0] < '0' || (*given)[0] > '9')
       return usage_error(cmd, "the level is a digit from 0 to 9");
-    level = (*given)[0] - '0';
+    options->level = (*given)[0] - '0';
   }
-  uint32_t threads = 0;  // 0: one per core
+  options->call_transform = options->level != 0;  // -0 stores the files as they are
+  options->threads = 0;  // 0: one per core
   if (const std::string* given = line.value("--threads")) {
-    if (!parse_threads(*given, &threads)) {
+    if (!parse_threads(*given, &options->threads)) {
       return usage_error(cmd, line.spelling("--threads") + " needs a thread count from 1 to " +
                                   std::to_string(builder::kMaxThreads));
     }
   }
-  const std::string& input = line.operands[0];
-  const auto started = std::chrono::steady_clock::now();
+  return -1;
+}
 
-  OutputFile out;
-  std::string error;
-  if (!open_output(line, &out, &error)) return fail(error);
-  std::vector<uint8_t> stub;
-  if (const std::string* stub_path = line.value("--stub")) {
-    if (!load_stub(*stub_path, &stub, &error)) return fail(error);
-  }
-
+// The tree under `input`, less what is excluded and the output's own files; warns of what
+// was skipped. False (with `error`) when it cannot be read or holds nothing.
+bool scan_input(const std::string& input, const CommandLine& line, const OutputFile& out,
+                std::vector<builder::SourceEntry>* entries, builder::ScanReport* report,
+                std::string* error) {
   builder::ScanOptions scan;
   scan.excludes = line.values("--exclude");
   scan.skip = out.own_files();
-  builder::ScanReport report;
-  std::vector<builder::SourceEntry> entries;
-  if (!builder::scan_tree(input, scan, &entries, &report, &error)) return fail(error);
-  for (const std::string& skipped : report.skipped) {
+  if (!builder::scan_tree(input, scan, entries, report, error)) return false;
+  for (const std::string& skipped : report->skipped) {
     print_warning("%s; skipped", shown(skipped).c_str());
   }
-  if (entries.empty()) return fail(input + ": the folder is empty; there is nothing to pack");
-  for (const builder::SourceEntry& e : entries) {
+  if (entries->empty()) {
+    *error = input + ": the folder is empty; there is nothing to pack";
+    return false;
+  }
+  for (const builder::SourceEntry& e : *entries) {
     print_detail("%s%s", shown(e.name).c_str(), e.folder ? "\\" : "");
   }
+  return true;
+}
 
-  builder::PackOptions options;
-  options.level = level;
-  options.call_transform = level != 0;  // -0 stores the files as they are
-  options.threads = threads;
+// Packs the entries behind the stub into `out` and commits it.
+bool pack(std::vector<builder::SourceEntry>& entries, builder::PackOptions options,
+          const std::vector<uint8_t>& stub, OutputFile* out, builder::PackStats* stats,
+          std::string* error) {
   progress_start(0, true);
   options.progress = [](uint64_t done, uint64_t total) {
     progress_set_total(total);
     progress_update(done, "");
   };
-  builder::PackStats stats;
-  bool packed;
-  if (out.to_stdout()) {
+  if (out->to_stdout()) {
     // A pipe cannot take the header again at the end: the archive is made in memory.
     std::vector<uint8_t> archive;
-    packed = builder::build_archive(entries, options, &archive, &stats, &error);
+    const bool packed = builder::build_archive(entries, options, &archive, stats, error);
     progress_end();
-    if (packed && !write_and_commit(&out, stub, archive, &error)) return fail(error);
-  } else {
-    // The archive goes to the output as it is made, behind the stub.
-    std::string write_error;
-    builder::ArchiveSink sink;
-    sink.write = [&](const uint8_t* data, size_t n) { return out.write(data, n, &write_error); };
-    sink.rewrite_header = [&](const uint8_t* header, size_t n) {
-      return out.write_at(stub.size(), header, n, &write_error);
-    };
-    packed = out.write(stub.data(), stub.size(), &write_error) &&
-             builder::write_archive(entries, options, sink, &stats, &error);
-    progress_end();
-    if (!packed && !write_error.empty()) error = write_error;
-    if (packed && !out.commit(!stub.empty(), &error)) return fail(error);
+    return packed && write_and_commit(out, stub, archive, error);
   }
-  if (!packed) return fail(error);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  const uint64_t total = stats.bytes_out + stub.size();
+  // The archive goes to the output as it is made, behind the stub.
+  std::string write_error;
+  builder::ArchiveSink sink;
+  sink.write = [&](const uint8_t* data, size_t n) { return out->write(data, n, &write_error); };
+  sink.rewrite_header = [&](const uint8_t* header, size_t n) {
+    return out->write_at(stub.size(), header, n, &write_error);
+  };
+  const bool packed = out->write(stub.data(), stub.size(), &write_error) &&
+                      builder::write_archive(entries, options, sink, stats, error);
+  progress_end();
+  if (!packed && !write_error.empty()) *error = write_error;
+  return packed && out->commit(!stub.empty(), error);
+}
+
+void print_build_summary(const CommandLine& line, const builder::PackStats& stats, size_t stub_size,
+                         const builder::ScanReport& report, double seconds) {
+  const uint64_t total = stats.bytes_out + stub_size;
   std::string skipped;
   if (!report.skipped.empty()) skipped += ", " + std::to_string(report.skipped.size()) + " skipped";
   if (report.excluded != 0) skipped += ", " + std::to_string(report.excluded) + " excluded";
@@ -177,6 +172,35 @@ int zpx_build(const CommandDef& cmd, const CommandLine& line) {
           ? 100.0 * static_cast<double>(stats.bytes_out) / static_cast<double>(stats.bytes_in)
           : 0.0,
       seconds);
+}
+
+}  // namespace
+
+int zpx_build(const CommandDef& cmd, const CommandLine& line) {
+  if (!line.has("--output")) return usage_error(cmd, "an output (-o OUT) is needed");
+  if (line.operands.size() != 1) {
+    return usage_error(cmd, line.operands.empty() ? "a folder to pack (DIR) is needed"
+                                                  : "more than one folder given");
+  }
+  builder::PackOptions options;
+  if (const int status = parse_pack_options(cmd, line, &options); status >= 0) return status;
+  const auto started = std::chrono::steady_clock::now();
+
+  OutputFile out;
+  std::string error;
+  if (!open_output(line, &out, &error)) return fail(error);
+  std::vector<uint8_t> stub;
+  if (const std::string* stub_path = line.value("--stub")) {
+    if (!load_stub(*stub_path, &stub, &error)) return fail(error);
+  }
+  builder::ScanReport report;
+  std::vector<builder::SourceEntry> entries;
+  if (!scan_input(line.operands[0], line, out, &entries, &report, &error)) return fail(error);
+  builder::PackStats stats;
+  if (!pack(entries, options, stub, &out, &stats, &error)) return fail(error);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  print_build_summary(line, stats, stub.size(), report, seconds);
   return kExitOk;
 }
 

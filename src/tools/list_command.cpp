@@ -1,0 +1,189 @@
+// zpx list: the directory as a table or as JSON.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "codec/format.h"
+#include "platform/fs.h"
+#include "tools/archive_source.h"
+#include "tools/commands.h"
+#include "ui/batch/output.h"
+
+namespace {
+
+// A stored DOS date and time as text: date and time joined by `separator`, within
+// `quote`; `none` when no date is stored.
+std::string dos_time_text(uint16_t date, uint16_t time, char separator, const char* quote,
+                          const char* none) {
+  if (date == 0) return none;
+  char text[32];
+  std::snprintf(text, sizeof text, "%s%04u-%02u-%02u%c%02u:%02u:%02u%s", quote, (date >> 9) + 1980u,
+                (date >> 5) & 0x0Fu, date & 0x1Fu, separator, (time >> 11) & 0x1Fu,
+                (time >> 5) & 0x3Fu, (time & 0x1Fu) * 2, quote);
+  return text;
+}
+
+std::string dos_time_text(uint16_t date, uint16_t time) {
+  return dos_time_text(date, time, ' ', "", "-");
+}
+
+std::string attribute_text(uint16_t attributes) {
+  std::string text = "----";
+  if (attributes & kAttributeReadOnly) text[0] = 'R';
+  if (attributes & kAttributeHidden) text[1] = 'H';
+  if (attributes & kAttributeSystem) text[2] = 'S';
+  if (attributes & 0x20) text[3] = 'A';
+  return text;
+}
+
+// The entry's kind: a folder, a file, or a file whose call addresses were transformed.
+const char* flags_text(uint8_t flags) {
+  if (flags & format::kFlagFolder) return "folder";
+  if (flags & format::kFlagCall16) return "call16";
+  if (flags & format::kFlagCall32) return "call32";
+  return "file";
+}
+
+// "2001-02-03T04:05:06": the stored local time in ISO 8601; "null" for none.
+std::string iso_time(uint16_t date, uint16_t time) {
+  return dos_time_text(date, time, 'T', "\"", "null");
+}
+
+// A JSON string. Names are bytes of the ANSI code page: valid UTF-8 passes, any other byte
+// is taken as Latin-1.
+std::string json_string(const std::string& text) {
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c == 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      const std::string rest = text.substr(i, 4);
+      const std::string one = shown(rest.substr(0, 1 + (c >= 0xC0) + (c >= 0xE0) + (c >= 0xF0)));
+      if (one.find('?') == std::string::npos && one.size() > 1) {
+        out += one;
+        i += one.size() - 1;
+      } else {
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\u%04x", c);
+        out += escape;
+      }
+    }
+  }
+  return out + "\"";
+}
+
+std::string json_attributes(uint16_t attributes) {
+  std::string out = "[";
+  const std::pair<uint16_t, const char*> names[] = {{kAttributeReadOnly, "read-only"},
+                                                    {kAttributeHidden, "hidden"},
+                                                    {kAttributeSystem, "system"},
+                                                    {0x20, "archive"}};
+  for (const auto& [bit, name] : names) {
+    if (attributes & bit) out += std::string(out.size() > 1 ? ", " : "") + "\"" + name + "\"";
+  }
+  return out + "]";
+}
+
+void describe(const Source& source) {
+  const std::string name = shown(source.path);
+  if (source.installer) {
+    print_result("%s: installer, stub of %u bytes, archive at offset %u, %u entries", name.c_str(),
+                 source.stub_length, source.stub_length, archive_header.entry_count);
+    if (source.signature.offset != 0 || source.signature.size != 0) {
+      print_result("signed: certificate table at offset %u, %u bytes", source.signature.offset,
+                   source.signature.size);
+    } else {
+      print_result("not signed");
+    }
+  } else {
+    print_result("%s: archive, %u entries", name.c_str(), archive_header.entry_count);
+  }
+}
+
+std::string crc_text(uint32_t crc) {
+  char hex[9];
+  std::snprintf(hex, sizeof hex, "%08x", crc);
+  return hex;
+}
+
+void print_json(const std::vector<ListedEntry>& entries) {
+  std::printf("[");
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const EntryRecord& r = entries[i].record;
+    const bool folder = (r.flags & format::kFlagFolder) != 0;
+    std::printf(
+        "%s\n  {\"name\": %s, \"kind\": \"%s\", \"size\": %u, \"modified\": %s, "
+        "\"created\": %s, \"attributes\": %s, \"crc32\": %s, \"stream_offset\": %u, "
+        "\"stream_position\": %u}",
+        i == 0 ? "" : ",", json_string(entries[i].name).c_str(), flags_text(r.flags),
+        folder ? 0 : r.size, iso_time(r.write_date, r.write_time).c_str(),
+        iso_time(r.creation_date, r.creation_time).c_str(), json_attributes(r.attributes).c_str(),
+        folder ? "null" : ("\"" + crc_text(r.crc) + "\"").c_str(), r.stream_offset,
+        r.stream_position);
+  }
+  std::printf("%s]\n", entries.empty() ? "" : "\n");
+}
+
+void print_table(const Source& source, const std::vector<ListedEntry>& entries) {
+  describe(source);
+  if (!source.stub_intact) {
+    print_result("The stub fails its self-check: the installer would refuse to run.");
+  }
+  std::printf("%-4s  %-6s  %10s  %-19s  %-19s  %-8s  %s\n", "Attr", "Kind", "Size", "Modified",
+              "Created", "CRC-32", "Name");
+  uint32_t files = 0, folders = 0;
+  uint64_t bytes = 0;
+  for (const ListedEntry& e : entries) {
+    const EntryRecord& r = e.record;
+    if (r.flags & format::kFlagFolder) {
+      ++folders;
+      std::printf("%-4s  %-6s  %10s  %-19s  %-19s  %-8s  %s\n",
+                  attribute_text(r.attributes).c_str(), flags_text(r.flags), "", "", "", "",
+                  shown(e.name).c_str());
+    } else {
+      ++files;
+      bytes += r.size;
+      std::printf(
+          "%-4s  %-6s  %10u  %-19s  %-19s  %08x  %s\n", attribute_text(r.attributes).c_str(),
+          flags_text(r.flags), r.size, dos_time_text(r.write_date, r.write_time).c_str(),
+          dos_time_text(r.creation_date, r.creation_time).c_str(), r.crc, shown(e.name).c_str());
+    }
+  }
+  std::printf("%s, %s, %llu bytes\n", counted(files, "file", "files").c_str(),
+              counted(folders, "folder", "folders").c_str(),
+              static_cast<unsigned long long>(bytes));
+}
+
+}  // namespace
+
+int zpx_list(const CommandDef& cmd, const CommandLine& line) {
+  if (line.operands.size() != 1) {
+    return usage_error(cmd, line.operands.empty() ? "a file (FILE) is needed" : "one file only");
+  }
+  Source source;
+  if (!open_source(line.operands[0], &source)) return kExitFailed;
+  std::vector<ListedEntry> entries;
+  const ResultCode result = read_directory(&entries);
+  if (line.has("--json")) {
+    print_json(entries);
+  } else {
+    print_table(source, entries);
+  }
+  std::fflush(stdout);
+  if (result < 0) {
+    print_error("%s: %s: %zu of %u entries could be read", shown(source.path).c_str(),
+                directory_damage(source).c_str(), entries.size(), archive_header.entry_count);
+    return kExitFailed;
+  }
+  return kExitOk;
+}

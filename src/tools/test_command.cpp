@@ -1,0 +1,134 @@
+// zpx test: decodes every file as the installer would and checks it, writing nothing;
+// holds what the packer writes against the file.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/paths.h"
+#include "codec/archive_reader.h"
+#include "codec/block_stream.h"
+#include "codec/format.h"
+#include "installer/messages.h"
+#include "platform/fs.h"
+#include "state/install_state.h"
+#include "tools/archive_source.h"
+#include "tools/commands.h"
+#include "tools/structure_check.h"
+#include "ui/batch/batch.h"
+#include "ui/batch/output.h"
+#include "ui/ui.h"
+
+namespace {
+
+struct TestCounts {
+  uint32_t tested = 0;
+  uint32_t failures = 0;
+};
+
+// The files and bytes the run will decode, for the progress bar.
+BatchSettings count_files(const std::vector<ListedEntry>& entries) {
+  BatchSettings settings;
+  for (const ListedEntry& e : entries) {
+    if (e.record.flags & format::kFlagFolder) continue;
+    ++settings.files;
+    settings.bytes += e.record.size;
+  }
+  return settings;
+}
+
+// Decodes every file of `entries` and checks its CRC-32, reporting each failure as the
+// installer does.
+TestCounts test_files(const std::vector<ListedEntry>& entries) {
+  TestCounts counts;
+  DirectoryWalk walk;  // sets the reader up for decoding
+  const ResultCode result = walk.start();
+  uint64_t bytes_done = 0;
+  for (const ListedEntry& e : entries) {
+    if (result < 0) break;
+    drain_messages();
+    if (install_state.cancel_requested) break;
+    const EntryRecord& entry = e.record;
+    if (entry.flags & format::kFlagFolder) continue;
+    ++counts.tested;
+    progress_update(bytes_done, e.name);
+    bytes_done += entry.size;
+    batch_entry(entry.size, entry.stream_offset, false);
+    ResultCode outcome = extract_stream(kNoFile, entry.stream_offset, entry.stream_position,
+                                        entry.size, entry.flags);
+    if (outcome == kResultOk && archive_reader.running_crc != entry.crc) outcome = kResultDamaged;
+    if (outcome == kResultOk) {
+      print_detail("OK      %s", shown(e.name).c_str());
+      continue;
+    }
+    if (outcome == kResultCancelled) break;
+    ++counts.failures;
+    print_detail("FAILED  %s", shown(e.name).c_str());
+    // As in the installer: damaged contents let the run go on, anything else stops it.
+    text_copy(install_state.install_folder, kPathBufferSize, e.name.c_str());
+    const int stop =
+        report_error(nullptr, outcome, install_state.install_folder, outcome == kResultDamaged);
+    install_state.install_folder[0] = '\0';
+    if (stop != 0) break;
+  }
+  walk.finish();
+  return counts;
+}
+
+// The last line: what was tested and what failed. Returns the exit status.
+int summarise(const Source& source, ResultCode directory, size_t entries_read, uint32_t files,
+              const TestCounts& counts) {
+  const std::string file = shown(source.path);
+  std::string summary = source.stub_intact ? "" : "stub modified; ";
+  if (directory < 0) {
+    summary += directory_damage(source) + ": " + std::to_string(entries_read) + " of " +
+               std::to_string(archive_header.entry_count) + " entries could be read";
+    if (counts.failures != 0) {
+      summary += ", " + std::to_string(counts.failures) + " of their files failed";
+    }
+    print_error("%s: %s", file.c_str(), summary.c_str());
+    return kExitFailed;
+  }
+  if (counts.failures != 0) {
+    print_error("%s: %s%u of %s failed the test", file.c_str(), summary.c_str(), counts.failures,
+                counted(files, "file", "files").c_str());
+    return kExitFailed;
+  }
+  if (!source.stub_intact) {
+    print_error("%s: stub modified; %s OK", file.c_str(),
+                counted(counts.tested, "file", "files").c_str());
+    return kExitFailed;
+  }
+  print_result("%s tested, no errors", counted(counts.tested, "file", "files").c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+int zpx_test(const CommandDef& cmd, const CommandLine& line) {
+  if (line.operands.size() != 1) {
+    return usage_error(cmd, line.operands.empty() ? "a file (FILE) is needed" : "one file only");
+  }
+  Source source;
+  if (!open_source(line.operands[0], &source)) return kExitFailed;
+  if (!source.stub_intact) print_error("%s", kModifiedInstallerText);
+  if (archive_header.entry_count == 0) {
+    print_note("%s", kNoFilesText);
+    return source.stub_intact ? kExitOk : kExitFailed;
+  }
+
+  std::vector<ListedEntry> entries;
+  StructureCheck structure(source);
+  const ResultCode directory = read_directory(&entries, &structure);
+  const BatchSettings settings = count_files(entries);
+  batch_begin(settings);
+  TestCounts counts = test_files(entries);
+  batch_end();
+  if (batch_interrupted()) return kExitFailed;
+  if (directory == kResultOk && !structure.report()) {
+    // What the packer writes disagrees with the file: the directory may have been changed.
+    ++counts.failures;
+    install_state.install_folder[0] = '\0';
+    report_error(nullptr, kResultDamaged, nullptr, 0);
+  }
+  return summarise(source, directory, entries.size(), settings.files, counts);
+}
