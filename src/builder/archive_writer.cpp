@@ -7,6 +7,7 @@
 #include <ctime>
 #include <thread>
 
+#include "builder/archive_layout.h"
 #include "builder/call_transform.h"
 #include "builder/checksum.h"
 #include "builder/stream_encoder.h"
@@ -84,11 +85,53 @@ bool contents_are_x86_executable(ContentsReader& reader, uint32_t size, bool* ex
   return true;
 }
 
+// What became of a member once written.
 struct Placement {
-  uint32_t position;  // member start in the stream
-  uint32_t crc;
-  uint8_t flags;
+  uint32_t crc = 0;
+  uint8_t flags = 0;
 };
+
+// Writes one file's member: header, name, contents (read a run at a time, a run ending
+// where a block ends, as the call transform is cut), CRC.
+bool write_member(const SourceEntry& e, uint32_t position, const std::vector<uint32_t>& starts,
+                  bool call_transform, StreamEncoder& encoder, Placement* placement,
+                  std::string* error) {
+  const uint32_t name_length = static_cast<uint32_t>(e.name.size());
+  const uint32_t length = static_cast<uint32_t>(e.size);
+  const uint32_t contents_start = position + format::kMemberHeaderSize + name_length;
+  ContentsReader reader(e, error);
+  if (!reader.open()) return false;
+  bool executable = false;
+  if (call_transform && !contents_are_x86_executable(reader, length, &executable)) return false;
+  placement->flags = executable ? format::kFlagCall32 : 0;
+  uint8_t member[format::kMemberHeaderSize];
+  format::write_member_header(member, {length, static_cast<uint16_t>(name_length),
+                                       format::kMemberTagValue, e.attributes, placement->flags});
+  if (!encoder.append(member, sizeof member) ||
+      !encoder.append(reinterpret_cast<const uint8_t*>(e.name.data()), name_length))
+    return false;
+  uint32_t crc = 0xFFFFFFFFu;
+  auto next_start = std::upper_bound(starts.begin(), starts.end(), contents_start);
+  std::vector<uint8_t> run;
+  for (uint32_t done = 0; done < length;) {
+    uint32_t end = length;
+    if (next_start != starts.end() && *next_start - contents_start < length) {
+      end = *next_start - contents_start;
+      ++next_start;
+    }
+    run.resize(end - done);
+    if (!reader.read_at(done, run.data(), run.size())) return false;
+    crc = crc32_update(crc, run.data(), run.size());
+    if (executable) forward_call_transform_run(run.data(), end - done, done, length);
+    if (!encoder.append(run.data(), run.size())) return false;
+    done = end;
+  }
+  if (!reader.check_end()) return false;
+  placement->crc = ~crc;
+  uint8_t trailer[format::kMemberCrcSize];
+  store_le32(trailer, placement->crc);
+  return encoder.append(trailer, sizeof trailer);
+}
 
 }  // namespace
 
@@ -108,38 +151,23 @@ void dos_date_time(int64_t seconds, uint16_t* date, uint16_t* time) {
 bool write_archive(std::vector<SourceEntry>& entries, const PackOptions& options,
                    const ArchiveSink& sink, PackStats* stats, std::string* error) {
   *stats = {};
-  // Member layout of the one solid stream.
-  std::vector<Placement> placement(entries.size());
-  uint64_t stream_size = 0;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    SourceEntry& e = entries[i];
-    if (e.name.empty() || e.name.size() > kMaxNameLength) {
-      *error = (e.path.empty() ? e.name : e.path) + ": the name is longer than " +
-               std::to_string(kMaxNameLength) + " bytes, which the installer cannot use";
-      return false;
-    }
+  // Which member holds each file, and where the members and blocks of each stream lie.
+  ArchiveLayout layout;
+  LayoutOptions layout_options;
+  layout_options.dedupe = options.dedupe;
+  layout_options.block_size = options.block_size;
+  if (!plan_archive(entries, layout_options, &layout, error)) return false;
+  for (const SourceEntry& e : entries) {
     if (e.folder) {
       ++stats->folders;
-      continue;
-    }
-    if (e.path.empty()) e.size = e.contents.size();
-    if (e.size >= 0xFFFFFFFFull) {
-      *error = (e.path.empty() ? e.name : e.path) + ": the file is 4 GiB or larger";
-      return false;
-    }
-    placement[i].position = static_cast<uint32_t>(stream_size);
-    stream_size += format::kMemberHeaderSize + e.name.size() + e.size + format::kMemberCrcSize;
-    ++stats->files;
-    stats->bytes_in += e.size;
-    if (stream_size > 0xFFFFFFFFull - (1u << 20)) {
-      *error = "the files add up to 4 GiB or more, more than one archive can hold";
-      return false;
+    } else {
+      ++stats->files;
+      stats->bytes_in += e.size;
     }
   }
-
-  const uint32_t size = static_cast<uint32_t>(stream_size);
-  const std::vector<uint32_t> starts =
-      block_starts(size, options.block_size ? options.block_size : kMaxStreamBlock);
+  stats->shared = layout.shared_entries;
+  uint64_t total = 0;
+  for (const StreamPlan& stream : layout.streams) total += stream.size;
 
   uint64_t written = 0;
   bool sink_failed = false;
@@ -154,63 +182,36 @@ bool write_archive(std::vector<SourceEntry>& entries, const PackOptions& options
   };
   uint8_t header[format::kHeaderSize] = {};
   if (!put(header, sizeof header)) return false;
-  const uint32_t stream_offset = format::kHeaderSize;
-  if (size && !put(reinterpret_cast<const uint8_t*>(format::kStreamLead), format::kStreamLeadSize))
-    return false;
 
   StreamOptions stream_options;
   stream_options.level = options.level;
   stream_options.threads =
       options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
   if (options.block_size) stream_options.block_size = options.block_size;
-  ProgressFn progress;
-  if (options.progress) progress = [&](uint64_t done) { options.progress(done, size); };
-  StreamEncoder encoder(size, starts, stream_options, put, progress);
 
-  // Every file's member in turn: header, name, contents (read a run at a time, a run
-  // ending where a block ends, as the call transform is cut), CRC.
-  std::vector<uint8_t> run;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    SourceEntry& e = entries[i];
-    if (e.folder) continue;
-    const uint32_t name_length = static_cast<uint32_t>(e.name.size());
-    const uint32_t length = static_cast<uint32_t>(e.size);
-    const uint32_t contents_start = placement[i].position + format::kMemberHeaderSize + name_length;
-    ContentsReader reader(e, error);
-    if (!reader.open()) return false;
-    bool executable = false;
-    if (options.call_transform && !contents_are_x86_executable(reader, length, &executable))
+  // The streams one after another, each member in its turn.
+  std::vector<Placement> placement(layout.members.size());
+  std::vector<uint32_t> stream_offsets(layout.streams.size());
+  uint64_t streams_done = 0;
+  for (size_t s = 0; s < layout.streams.size(); ++s) {
+    const StreamPlan& stream = layout.streams[s];
+    stream_offsets[s] = static_cast<uint32_t>(written);
+    if (stream.size == 0) continue;
+    if (!put(reinterpret_cast<const uint8_t*>(format::kStreamLead), format::kStreamLeadSize))
       return false;
-    placement[i].flags = executable ? format::kFlagCall32 : 0;
-    uint8_t member[format::kMemberHeaderSize];
-    format::write_member_header(
-        member, {length, static_cast<uint16_t>(name_length), format::kMemberTagValue, e.attributes,
-                 placement[i].flags});
-    if (!encoder.append(member, sizeof member) ||
-        !encoder.append(reinterpret_cast<const uint8_t*>(e.name.data()), name_length))
-      return false;
-    uint32_t crc = 0xFFFFFFFFu;
-    auto next_start = std::upper_bound(starts.begin(), starts.end(), contents_start);
-    for (uint32_t done = 0; done < length;) {
-      uint32_t end = length;
-      if (next_start != starts.end() && *next_start - contents_start < length) {
-        end = *next_start - contents_start;
-        ++next_start;
-      }
-      run.resize(end - done);
-      if (!reader.read_at(done, run.data(), run.size())) return false;
-      crc = crc32_update(crc, run.data(), run.size());
-      if (executable) forward_call_transform_run(run.data(), end - done, done, length);
-      if (!encoder.append(run.data(), run.size())) return false;
-      done = end;
+    ProgressFn progress;
+    if (options.progress)
+      progress = [&](uint64_t done) { options.progress(streams_done + done, total); };
+    StreamEncoder encoder(stream.size, stream.starts, stream_options, put, progress);
+    for (uint32_t m : stream.members) {
+      const MemberPlan& member = layout.members[m];
+      if (!write_member(entries[member.entry], member.position, stream.starts,
+                        options.call_transform, encoder, &placement[m], error))
+        return false;
     }
-    if (!reader.check_end()) return false;
-    placement[i].crc = ~crc;
-    uint8_t trailer[format::kMemberCrcSize];
-    store_le32(trailer, placement[i].crc);
-    if (!encoder.append(trailer, sizeof trailer)) return false;
+    if (!encoder.finish()) return false;
+    streams_done += stream.size;
   }
-  if (!encoder.finish()) return false;
 
   if (written > 0xFFFFFFFFull - (1u << 24)) {
     *error = "the archive would be 4 GiB or larger";
@@ -229,16 +230,17 @@ bool write_archive(std::vector<SourceEntry>& entries, const PackOptions& options
                format::kDirectorySignatureSize) &&
            put(chunk.data(), chunk.size());
   };
-  for (size_t i = 0; i < entries.size(); ++i) {
+  for (size_t i : layout.order) {
     const SourceEntry& e = entries[i];
+    const uint32_t m = layout.member_of[i];
     EntryRecord entry{};
     entry.reserved = format::kEntryReservedValue;
-    entry.stream_offset = e.folder ? 0 : stream_offset;
+    entry.stream_offset = e.folder ? 0 : stream_offsets[layout.members[m].stream];
     entry.attributes = e.attributes;
-    entry.flags = e.folder ? format::kFlagFolder : placement[i].flags;
-    entry.stream_position = e.folder ? 0 : placement[i].position;
+    entry.flags = e.folder ? format::kFlagFolder : placement[m].flags;
+    entry.stream_position = e.folder ? 0 : layout.members[m].position;
     entry.size = e.folder ? 0 : static_cast<uint32_t>(e.size);
-    entry.crc = e.folder ? 0 : placement[i].crc;
+    entry.crc = e.folder ? 0 : placement[m].crc;
     entry.name_length = static_cast<uint16_t>(e.name.size());
     entry.creation_time = e.creation_time;
     entry.creation_date = e.creation_date;

@@ -314,11 +314,15 @@ StreamEncoder::StreamEncoder(uint32_t size, std::vector<uint32_t> starts,
   m.progress = std::move(progress);
   const uint32_t threads = std::max<uint32_t>(1, options.threads);
   // Enough blocks in hand for every thread, plus the blocks that one block's selector
-  // waits for.
-  uint32_t smallest = kMaxStreamBlock;
-  for (size_t b = 0; b + 1 < m.starts.size(); ++b)
-    smallest = std::min(smallest, m.block_end(b) - m.starts[b]);
-  m.limit = threads + format::kMaxWindow / std::max<uint32_t>(1, smallest) + 2;
+  // waits for: the most that begin within a window's reach after a block's start.
+  size_t within_window = 0;
+  for (size_t b = 0, e = 0; b < m.starts.size(); ++b) {
+    while (e < m.starts.size() &&
+           m.starts[e] < static_cast<uint64_t>(m.starts[b]) + format::kMaxWindow)
+      ++e;
+    within_window = std::max(within_window, e - b);
+  }
+  m.limit = threads + within_window + 1;
   if (threads == 1 || m.starts.size() < 2) {
     m.local = std::make_unique<BlockCompressor>(m.params, options.max_sets);
   } else {

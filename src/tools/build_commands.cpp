@@ -93,6 +93,7 @@ int parse_pack_options(const CommandDef& cmd, const CommandLine& line,
     options->level = (*given)[0] - '0';
   }
   options->call_transform = options->level != 0;  // -0 stores the files as they are
+  options->dedupe = !line.has("--no-dedupe");
   options->threads = 0;  // 0: one per core
   if (const std::string* given = line.value("--threads")) {
     if (!parse_threads(*given, &options->threads)) {
@@ -161,6 +162,8 @@ void print_build_summary(const CommandLine& line, const builder::PackStats& stat
   std::string skipped;
   if (!report.skipped.empty()) skipped += ", " + std::to_string(report.skipped.size()) + " skipped";
   if (report.excluded != 0) skipped += ", " + std::to_string(report.excluded) + " excluded";
+  if (stats.shared != 0)
+    skipped += " (" + std::to_string(stats.shared) + " stored as another file's member)";
   print_result(
       "%s: %s, %s%s, %llu bytes in, %llu bytes out (archive %llu), "
       "ratio %.2f%%, %.2f s",

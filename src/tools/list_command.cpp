@@ -1,6 +1,7 @@
 // zpx list: the directory as a table or as JSON.
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -116,7 +117,22 @@ std::string crc_text(uint32_t crc) {
   return hex;
 }
 
+// For every entry, the first entry that names the same member (the same stream and
+// position): itself for a folder and for a file whose member no earlier entry names.
+std::vector<size_t> first_of_member(const std::vector<ListedEntry>& entries) {
+  std::map<std::pair<uint32_t, uint32_t>, size_t> first;
+  std::vector<size_t> out(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const EntryRecord& r = entries[i].record;
+    out[i] = i;
+    if (r.flags & format::kFlagFolder) continue;
+    out[i] = first.emplace(std::make_pair(r.stream_offset, r.stream_position), i).first->second;
+  }
+  return out;
+}
+
 void print_json(const std::vector<ListedEntry>& entries) {
+  const std::vector<size_t> first = first_of_member(entries);
   std::printf("[");
   for (size_t i = 0; i < entries.size(); ++i) {
     const EntryRecord& r = entries[i].record;
@@ -124,12 +140,12 @@ void print_json(const std::vector<ListedEntry>& entries) {
     std::printf(
         "%s\n  {\"name\": %s, \"kind\": \"%s\", \"size\": %u, \"modified\": %s, "
         "\"created\": %s, \"attributes\": %s, \"crc32\": %s, \"stream_offset\": %u, "
-        "\"stream_position\": %u}",
+        "\"stream_position\": %u, \"same_member_as\": %s}",
         i == 0 ? "" : ",", json_string(entries[i].name).c_str(), flags_text(r.flags),
         folder ? 0 : r.size, iso_time(r.write_date, r.write_time).c_str(),
         iso_time(r.creation_date, r.creation_time).c_str(), json_attributes(r.attributes).c_str(),
         folder ? "null" : ("\"" + crc_text(r.crc) + "\"").c_str(), r.stream_offset,
-        r.stream_position);
+        r.stream_position, first[i] == i ? "null" : json_string(entries[first[i]].name).c_str());
   }
   std::printf("%s]\n", entries.empty() ? "" : "\n");
 }
@@ -141,9 +157,11 @@ void print_table(const Source& source, const std::vector<ListedEntry>& entries) 
   }
   std::printf("%-4s  %-6s  %10s  %-19s  %-19s  %-8s  %s\n", "Attr", "Kind", "Size", "Modified",
               "Created", "CRC-32", "Name");
-  uint32_t files = 0, folders = 0;
+  uint32_t files = 0, folders = 0, shared = 0;
   uint64_t bytes = 0;
-  for (const ListedEntry& e : entries) {
+  const std::vector<size_t> first = first_of_member(entries);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const ListedEntry& e = entries[i];
     const EntryRecord& r = e.record;
     if (r.flags & format::kFlagFolder) {
       ++folders;
@@ -153,15 +171,23 @@ void print_table(const Source& source, const std::vector<ListedEntry>& entries) 
     } else {
       ++files;
       bytes += r.size;
-      std::printf(
-          "%-4s  %-6s  %10u  %-19s  %-19s  %08x  %s\n", attribute_text(r.attributes).c_str(),
-          flags_text(r.flags), r.size, dos_time_text(r.write_date, r.write_time).c_str(),
-          dos_time_text(r.creation_date, r.creation_time).c_str(), r.crc, shown(e.name).c_str());
+      // -v: an entry whose contents an earlier entry's member holds says whose.
+      std::string same;
+      if (first[i] != i) {
+        ++shared;
+        if (verbosity == Verbosity::kVerbose) same = "  = " + shown(entries[first[i]].name);
+      }
+      std::printf("%-4s  %-6s  %10u  %-19s  %-19s  %08x  %s%s\n",
+                  attribute_text(r.attributes).c_str(), flags_text(r.flags), r.size,
+                  dos_time_text(r.write_date, r.write_time).c_str(),
+                  dos_time_text(r.creation_date, r.creation_time).c_str(), r.crc,
+                  shown(e.name).c_str(), same.c_str());
     }
   }
-  std::printf("%s, %s, %llu bytes\n", counted(files, "file", "files").c_str(),
-              counted(folders, "folder", "folders").c_str(),
-              static_cast<unsigned long long>(bytes));
+  std::printf(
+      "%s, %s, %llu bytes%s\n", counted(files, "file", "files").c_str(),
+      counted(folders, "folder", "folders").c_str(), static_cast<unsigned long long>(bytes),
+      shared ? (", " + std::to_string(shared) + " stored as another's member").c_str() : "");
 }
 
 }  // namespace

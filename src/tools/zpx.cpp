@@ -13,7 +13,7 @@ constexpr char kVersion[] = "1.0.0";
 
 const std::vector<CommandDef> kCommands = {
     {"build",
-     "build [-f] [--stub STUB] [--exclude PATTERN]... [-0 .. -9] [-T N] -o OUT DIR",
+     "build [-f] [--stub STUB] [--exclude PATTERN]... [-0 .. -9] [-T N] [--no-dedupe] -o OUT DIR",
      "Packs the tree under DIR into an archive, or with --stub into an installer.",
      "Symbolic links to files and folders are followed; a link that leads back into a\n"
      "folder it lies in is skipped with a warning, as are FIFOs, sockets, devices and\n"
@@ -23,7 +23,9 @@ const std::vector<CommandDef> kCommands = {
      "target replaced. -o - writes to standard output.\n"
      "--exclude takes a shell pattern: without a '/' it is matched against the name of\n"
      "every file and folder at any depth (*.tmp, .git), with one against the path\n"
-     "below DIR (docs/*.html). An excluded folder is left out with all it holds.",
+     "below DIR (docs/*.html). An excluded folder is left out with all it holds.\n"
+     "Files of identical contents are stored once (found by size, hash and a byte\n"
+     "comparison); every entry keeps its own name, times and attributes.",
      {
          {"-o", "--output", "OUT", "the archive or installer to write (- for standard output)"},
          {"-f", "--force", nullptr, "replace an existing OUT"},
@@ -32,6 +34,8 @@ const std::vector<CommandDef> kCommands = {
          {"-T", "--threads", "N",
           "compression threads, 1 to 64 (default one per core; the output is the same)"},
          {"-#", "--level", "N", "level 0 (store) or 1 (fast) to 9 (small), default 7"},
+         {nullptr, "--no-dedupe", nullptr,
+          "store every file by itself, also files of identical contents"},
      },
      zpx_build},
     {"wrap",
