@@ -57,6 +57,17 @@ std::vector<SkipRange> find_incompressible(const uint8_t* data, uint32_t history
     return static_cast<size_t>(std::upper_bound(bounds.begin(), bounds.end(), pos) -
                                bounds.begin() - 1);
   };
+  // First the bytes alone: repeats only make a piece cheaper, so where no piece's
+  // entropy is high enough nothing is searched for them.
+  bool any_candidate = false;
+  for (size_t k = 0; k < pieces && !any_candidate; ++k) {
+    const uint32_t bytes = bounds[k + 1] - bounds[k];
+    if (bytes < kShortestJudged) continue;
+    uint32_t counts[256] = {};
+    for (uint32_t p = bounds[k]; p < bounds[k + 1]; ++p) ++counts[data[p]];
+    any_candidate = entropy_bits(counts, bytes) >= kIncompressibleBits * bytes;
+  }
+  if (!any_candidate) return {};
   thread_local std::vector<uint32_t> table;
   table.assign(size_t{1} << kProbeBits, kNone);
   for (size_t k = 0; k < pieces; ++k) {
