@@ -122,6 +122,9 @@ TEST(Dedupe, EveryCopyNamesOneMemberAndKeepsItsOwnRecord) {
     model::Archive a;
     ASSERT_EQ(model::read_archive(bytes, &a), "");
     ASSERT_EQ(a.entries.size(), original.size());
+    if (level == 0) {
+      for (const model::BlockInfo& b : a.stream_blocks) EXPECT_EQ(b.type, 0u);  // all stored
+    }
     for (const SourceEntry& o : original) {
       const model::Entry* e = find(a, o.name);
       ASSERT_NE(e, nullptr) << o.name;
