@@ -91,11 +91,49 @@ struct Placement {
   uint8_t flags = 0;
 };
 
-// Writes one file's member: header, name, contents (read a run at a time, a run ending
-// where a block ends, as the call transform is cut), CRC.
+// The archive as it leaves: everything goes to the sink through it, counted; the first
+// failure sticks.
+class ArchiveOutput {
+ public:
+  ArchiveOutput(const ArchiveSink& sink, std::string* error) : sink_(sink), error_(error) {}
+
+  bool put(const uint8_t* data, size_t n) {
+    if (failed_ || !sink_.write(data, n)) {
+      failed_ = true;
+      *error_ = "cannot write";
+      return false;
+    }
+    written_ += n;
+    return true;
+  }
+  uint64_t written() const { return written_; }
+
+ private:
+  const ArchiveSink& sink_;
+  std::string* error_;
+  uint64_t written_ = 0;
+  bool failed_ = false;
+};
+
+// Counts what goes in (after plan_archive has sized the entries packed from memory).
+void count_entries(const std::vector<SourceEntry>& entries, const ArchiveLayout& layout,
+                   PackStats* stats) {
+  for (const SourceEntry& e : entries) {
+    if (e.folder) {
+      ++stats->folders;
+    } else {
+      ++stats->files;
+      stats->bytes_in += e.size;
+    }
+  }
+  stats->shared = layout.shared_entries;
+}
+
+// One file's member: header, name, contents (read a run at a time, a run ending where a
+// block ends, as the call transform is cut), CRC. Fills in the member's flags and CRC.
 bool write_member(const SourceEntry& e, uint32_t position, const std::vector<uint32_t>& starts,
-                  bool call_transform, StreamEncoder& encoder, Placement* placement,
-                  std::string* error) {
+                  bool call_transform, StreamEncoder& encoder, std::vector<uint8_t>& run,
+                  Placement* placed, std::string* error) {
   const uint32_t name_length = static_cast<uint32_t>(e.name.size());
   const uint32_t length = static_cast<uint32_t>(e.size);
   const uint32_t contents_start = position + format::kMemberHeaderSize + name_length;
@@ -103,16 +141,15 @@ bool write_member(const SourceEntry& e, uint32_t position, const std::vector<uin
   if (!reader.open()) return false;
   bool executable = false;
   if (call_transform && !contents_are_x86_executable(reader, length, &executable)) return false;
-  placement->flags = executable ? format::kFlagCall32 : 0;
+  placed->flags = executable ? format::kFlagCall32 : 0;
   uint8_t member[format::kMemberHeaderSize];
   format::write_member_header(member, {length, static_cast<uint16_t>(name_length),
-                                       format::kMemberTagValue, e.attributes, placement->flags});
+                                       format::kMemberTagValue, e.attributes, placed->flags});
   if (!encoder.append(member, sizeof member) ||
       !encoder.append(reinterpret_cast<const uint8_t*>(e.name.data()), name_length))
     return false;
   uint32_t crc = 0xFFFFFFFFu;
   auto next_start = std::upper_bound(starts.begin(), starts.end(), contents_start);
-  std::vector<uint8_t> run;
   for (uint32_t done = 0; done < length;) {
     uint32_t end = length;
     if (next_start != starts.end() && *next_start - contents_start < length) {
@@ -127,10 +164,122 @@ bool write_member(const SourceEntry& e, uint32_t position, const std::vector<uin
     done = end;
   }
   if (!reader.check_end()) return false;
-  placement->crc = ~crc;
+  placed->crc = ~crc;
   uint8_t trailer[format::kMemberCrcSize];
-  store_le32(trailer, placement->crc);
+  store_le32(trailer, placed->crc);
   return encoder.append(trailer, sizeof trailer);
+}
+
+// Every stream in turn, its lead and its members compressed into the output; notes where
+// each stream begins.
+bool write_streams(const std::vector<SourceEntry>& entries, const ArchiveLayout& layout,
+                   const PackOptions& options, ArchiveOutput& out,
+                   std::vector<Placement>* placement, std::vector<uint32_t>* stream_offsets,
+                   std::string* error) {
+  StreamOptions stream_options;
+  stream_options.level = options.level;
+  stream_options.threads =
+      options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+  if (options.block_size) stream_options.block_size = options.block_size;
+  uint64_t total = 0;
+  for (const StreamPlan& stream : layout.streams) total += stream.size;
+
+  placement->assign(layout.members.size(), Placement{});
+  stream_offsets->assign(layout.streams.size(), 0);
+  uint64_t streams_done = 0;
+  std::vector<uint8_t> run;
+  for (size_t s = 0; s < layout.streams.size(); ++s) {
+    const StreamPlan& stream = layout.streams[s];
+    (*stream_offsets)[s] = static_cast<uint32_t>(out.written());
+    if (stream.size == 0) continue;
+    if (!out.put(reinterpret_cast<const uint8_t*>(format::kStreamLead), format::kStreamLeadSize))
+      return false;
+    ProgressFn progress;
+    if (options.progress)
+      progress = [&](uint64_t done) { options.progress(streams_done + done, total); };
+    StreamEncoder encoder(
+        stream.size, stream.starts, stream_options,
+        [&out](const uint8_t* data, size_t n) { return out.put(data, n); }, progress);
+    for (uint32_t m : stream.members) {
+      const MemberPlan& member = layout.members[m];
+      if (!write_member(entries[member.entry], member.position, stream.starts,
+                        options.call_transform, encoder, run, &(*placement)[m], error))
+        return false;
+    }
+    if (!encoder.finish()) return false;
+    streams_done += stream.size;
+  }
+  return true;
+}
+
+// The directory record of one entry.
+EntryRecord directory_record(const SourceEntry& e, uint32_t stream_offset, uint32_t position,
+                             const Placement& placed) {
+  EntryRecord entry{};
+  entry.reserved = format::kEntryReservedValue;
+  entry.stream_offset = e.folder ? 0 : stream_offset;
+  entry.attributes = e.attributes;
+  entry.flags = e.folder ? format::kFlagFolder : placed.flags;
+  entry.stream_position = e.folder ? 0 : position;
+  entry.size = e.folder ? 0 : static_cast<uint32_t>(e.size);
+  entry.crc = e.folder ? 0 : placed.crc;
+  entry.name_length = static_cast<uint16_t>(e.name.size());
+  entry.creation_time = e.creation_time;
+  entry.creation_date = e.creation_date;
+  entry.write_time = e.write_time;
+  entry.write_date = e.write_date;
+  entry.trailer = kEntryTrailerValue;
+  return entry;
+}
+
+// The directory, in the layout's order: records and names, in blocks of whole entries.
+bool write_directory(const std::vector<SourceEntry>& entries, const ArchiveLayout& layout,
+                     const std::vector<Placement>& placement,
+                     const std::vector<uint32_t>& stream_offsets, ArchiveOutput& out) {
+  std::vector<uint8_t> block;
+  auto flush = [&]() {
+    if (block.empty()) return true;
+    const std::vector<uint8_t> chunk =
+        compress_directory_block(block.data(), static_cast<uint32_t>(block.size()));
+    block.clear();
+    return out.put(reinterpret_cast<const uint8_t*>(format::kDirectorySignature),
+                   format::kDirectorySignatureSize) &&
+           out.put(chunk.data(), chunk.size());
+  };
+  const Placement none;
+  for (size_t i : layout.order) {
+    const SourceEntry& e = entries[i];
+    const uint32_t m = layout.member_of[i];
+    const MemberPlan* member = m == kNoMember ? nullptr : &layout.members[m];
+    uint8_t record[format::kEntrySize];
+    format::write_entry_record(
+        record, directory_record(e, member ? stream_offsets[member->stream] : 0,
+                                 member ? member->position : 0, member ? placement[m] : none));
+    if (block.size() + format::kEntrySize + e.name.size() > kMaxDirectoryBlock && !flush())
+      return false;
+    block.insert(block.end(), record, record + format::kEntrySize);
+    block.insert(block.end(), e.name.begin(), e.name.end());
+  }
+  return flush();
+}
+
+// The archive header, written again over its place holder once the lengths are known.
+bool finish_header(uint32_t entry_count, uint32_t directory_offset, uint32_t archive_length,
+                   const ArchiveSink& sink, std::string* error) {
+  ArchiveHeader fields{};
+  std::memcpy(fields.magic, format::kHeaderMagic, sizeof fields.magic);
+  fields.directory_offset = directory_offset;
+  fields.entry_count = entry_count;
+  fields.archive_length = archive_length;
+  fields.data_length = directory_offset - format::kHeaderSize;
+  fields.trailer = format::kHeaderTrailerValue;
+  uint8_t header[format::kHeaderSize];
+  format::write_archive_header(header, fields);
+  if (!sink.rewrite_header(header, sizeof header)) {
+    *error = "cannot write";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -157,122 +306,29 @@ bool write_archive(std::vector<SourceEntry>& entries, const PackOptions& options
   layout_options.dedupe = options.dedupe;
   layout_options.block_size = options.block_size;
   if (!plan_archive(entries, layout_options, &layout, error)) return false;
-  for (const SourceEntry& e : entries) {
-    if (e.folder) {
-      ++stats->folders;
-    } else {
-      ++stats->files;
-      stats->bytes_in += e.size;
-    }
-  }
-  stats->shared = layout.shared_entries;
-  uint64_t total = 0;
-  for (const StreamPlan& stream : layout.streams) total += stream.size;
+  count_entries(entries, layout, stats);
 
-  uint64_t written = 0;
-  bool sink_failed = false;
-  auto put = [&](const uint8_t* data, size_t n) {
-    if (sink_failed || !sink.write(data, n)) {
-      sink_failed = true;
-      *error = "cannot write";
-      return false;
-    }
-    written += n;
-    return true;
-  };
-  uint8_t header[format::kHeaderSize] = {};
-  if (!put(header, sizeof header)) return false;
-
-  StreamOptions stream_options;
-  stream_options.level = options.level;
-  stream_options.threads =
-      options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
-  if (options.block_size) stream_options.block_size = options.block_size;
-
-  // The streams one after another, each member in its turn.
-  std::vector<Placement> placement(layout.members.size());
-  std::vector<uint32_t> stream_offsets(layout.streams.size());
-  uint64_t streams_done = 0;
-  for (size_t s = 0; s < layout.streams.size(); ++s) {
-    const StreamPlan& stream = layout.streams[s];
-    stream_offsets[s] = static_cast<uint32_t>(written);
-    if (stream.size == 0) continue;
-    if (!put(reinterpret_cast<const uint8_t*>(format::kStreamLead), format::kStreamLeadSize))
-      return false;
-    ProgressFn progress;
-    if (options.progress)
-      progress = [&](uint64_t done) { options.progress(streams_done + done, total); };
-    StreamEncoder encoder(stream.size, stream.starts, stream_options, put, progress);
-    for (uint32_t m : stream.members) {
-      const MemberPlan& member = layout.members[m];
-      if (!write_member(entries[member.entry], member.position, stream.starts,
-                        options.call_transform, encoder, &placement[m], error))
-        return false;
-    }
-    if (!encoder.finish()) return false;
-    streams_done += stream.size;
-  }
-
-  if (written > 0xFFFFFFFFull - (1u << 24)) {
+  ArchiveOutput out(sink, error);
+  const uint8_t header[format::kHeaderSize] = {};  // written again at the end
+  if (!out.put(header, sizeof header)) return false;
+  std::vector<Placement> placement;
+  std::vector<uint32_t> stream_offsets;
+  if (!write_streams(entries, layout, options, out, &placement, &stream_offsets, error))
+    return false;
+  if (out.written() > 0xFFFFFFFFull - (1u << 24)) {
     *error = "the archive would be 4 GiB or larger";
     return false;
   }
-  const uint32_t directory_offset = static_cast<uint32_t>(written);
-
-  // Directory: records and names, in blocks of whole entries.
-  std::vector<uint8_t> block;
-  auto flush = [&]() {
-    if (block.empty()) return true;
-    const std::vector<uint8_t> chunk =
-        compress_directory_block(block.data(), static_cast<uint32_t>(block.size()));
-    block.clear();
-    return put(reinterpret_cast<const uint8_t*>(format::kDirectorySignature),
-               format::kDirectorySignatureSize) &&
-           put(chunk.data(), chunk.size());
-  };
-  for (size_t i : layout.order) {
-    const SourceEntry& e = entries[i];
-    const uint32_t m = layout.member_of[i];
-    EntryRecord entry{};
-    entry.reserved = format::kEntryReservedValue;
-    entry.stream_offset = e.folder ? 0 : stream_offsets[layout.members[m].stream];
-    entry.attributes = e.attributes;
-    entry.flags = e.folder ? format::kFlagFolder : placement[m].flags;
-    entry.stream_position = e.folder ? 0 : layout.members[m].position;
-    entry.size = e.folder ? 0 : static_cast<uint32_t>(e.size);
-    entry.crc = e.folder ? 0 : placement[m].crc;
-    entry.name_length = static_cast<uint16_t>(e.name.size());
-    entry.creation_time = e.creation_time;
-    entry.creation_date = e.creation_date;
-    entry.write_time = e.write_time;
-    entry.write_date = e.write_date;
-    entry.trailer = kEntryTrailerValue;
-    uint8_t record[format::kEntrySize];
-    format::write_entry_record(record, entry);
-    if (block.size() + format::kEntrySize + e.name.size() > kMaxDirectoryBlock && !flush())
-      return false;
-    block.insert(block.end(), record, record + format::kEntrySize);
-    block.insert(block.end(), e.name.begin(), e.name.end());
-  }
-  if (!flush()) return false;
-  if (written > 0xFFFFFFFFull) {
+  const uint32_t directory_offset = static_cast<uint32_t>(out.written());
+  if (!write_directory(entries, layout, placement, stream_offsets, out)) return false;
+  if (out.written() > 0xFFFFFFFFull) {
     *error = "the archive would be 4 GiB or larger";
     return false;
   }
-
-  ArchiveHeader fields{};
-  std::memcpy(fields.magic, format::kHeaderMagic, sizeof fields.magic);
-  fields.directory_offset = directory_offset;
-  fields.entry_count = static_cast<uint32_t>(entries.size());
-  fields.archive_length = static_cast<uint32_t>(written);
-  fields.data_length = directory_offset - format::kHeaderSize;
-  fields.trailer = format::kHeaderTrailerValue;
-  format::write_archive_header(header, fields);
-  if (!sink.rewrite_header(header, sizeof header)) {
-    *error = "cannot write";
+  if (!finish_header(static_cast<uint32_t>(entries.size()), directory_offset,
+                     static_cast<uint32_t>(out.written()), sink, error))
     return false;
-  }
-  stats->bytes_out = written;
+  stats->bytes_out = out.written();
   return true;
 }
 

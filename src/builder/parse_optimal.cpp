@@ -29,6 +29,135 @@ uint32_t step_size(const Node& node) {
   return node.second_length ? node.length + node.literals + node.second_length : node.length;
 }
 
+// The steps that leave one node of the shortest-path search: each is priced with the
+// prices of the node's stretch and lowers the cost of the node it reaches when cheaper.
+struct PathRelaxation {
+  std::vector<Node>& nodes;
+  const BlockSpan& span;
+  const uint8_t* data;
+  const LevelParams& params;
+  const SetPrices& prices;
+  uint32_t i;  // the node, as an offset in the block
+  uint32_t pos = span.start + i;
+
+  // A step of length 0 is a literal (it advances by one).
+  void relax(uint32_t length, uint32_t distance, uint32_t cost) {
+    Node& target = nodes[i + (length ? length : 1)];
+    if (cost < target.cost) {
+      target.cost = cost;
+      target.length = length;
+      target.distance = distance;
+      target.second_length = 0;
+    }
+  }
+
+  // Price of a distance symbol and its extra bits in a table, or kInfinity where the
+  // table cannot code it.
+  uint32_t distance_price(uint32_t table, uint32_t symbol) const {
+    return symbol < format::kDistanceSymbols[table]
+               ? prices.distance[table][symbol] + distance_symbol_extra_bits(symbol)
+               : kInfinity;
+  }
+
+  // Matches at `distance` of every length from from_length to to_length, each priced with
+  // the distance table its length selects.
+  void relax_lengths(uint32_t from_length, uint32_t to_length, uint32_t distance) {
+    uint32_t by_table[format::kDistanceTables];
+    RepeatState r = nodes[i].reps;
+    const Token t = r.match(4, distance);
+    for (uint32_t table = 0; table < format::kDistanceTables; ++table)
+      by_table[table] = distance_price(table, t.dist_symbol);
+    if (to_length >= params.nice_length) from_length = to_length;
+    const uint32_t cost = nodes[i].cost;
+    for (uint32_t l = from_length; l <= to_length; ++l) {
+      const uint32_t price = by_table[format::distance_table_for(l, span.tables)];
+      if (price != kInfinity) relax(l, distance, cost + prices.match_price(l) + price);
+    }
+  }
+
+  // A whole match, then a few literals, then a match at one of the distances remembered
+  // after the first (its own, or the one before it): the second match is cheap, but the
+  // path through the literals alone may have lost that distance, so the steps are priced
+  // as one.
+  void relax_match_literal_repeat(uint32_t length, uint32_t distance, uint32_t literals,
+                                  bool previous) {
+    const uint32_t n = span.end - span.start;
+    const uint32_t after = i + length + literals;
+    if (after + 2 > n) return;
+    const uint32_t pos2 = span.start + after;
+    const Node& node = nodes[i];
+    RepeatState r = node.reps;
+    const Token first = r.match(length, distance);
+    const uint32_t distance2 = previous ? r.previous : distance;
+    if (distance2 == 0 || distance2 > pos2 || pos2 - distance2 < reach_start(span, pos2)) return;
+    const uint32_t max2 = std::min<uint32_t>(n - after, format::kMaxMatchLength);
+    const uint32_t length2 = common_length(data + pos2, data + pos2 - distance2, max2);
+    if (length2 < 2) return;
+    const Token second = r.match(length2, distance2);
+    const uint32_t price1 =
+        distance_price(format::distance_table_for(length, span.tables), first.dist_symbol);
+    const uint32_t price2 =
+        distance_price(format::distance_table_for(length2, span.tables), second.dist_symbol);
+    if (price1 == kInfinity || price2 == kInfinity) return;
+    uint32_t cost =
+        node.cost + prices.match_price(length) + price1 + prices.match_price(length2) + price2;
+    for (uint32_t k = 0; k < literals; ++k) cost += prices.literal[data[pos + length + k]];
+    Node& target = nodes[after + length2];
+    if (cost < target.cost) {
+      target.cost = cost;
+      target.length = length;
+      target.distance = distance;
+      target.literals = literals;
+      target.second_length = length2;
+      target.second_distance = distance2;
+    }
+  }
+
+  void relax_match_literal_repeats(uint32_t length, uint32_t distance) {
+    for (uint32_t literals = 1; literals <= params.literal_repeat; ++literals) {
+      relax_match_literal_repeat(length, distance, literals, false);
+      relax_match_literal_repeat(length, distance, literals, true);
+    }
+  }
+};
+
+// The tokens of the cheapest path, from the steps that reached its nodes. Returns how far
+// back before the block its matches reach.
+uint32_t replay_path(const uint8_t* data, const BlockSpan& span, const std::vector<Node>& nodes,
+                     std::vector<Token>& tokens) {
+  // Walk back from the end, then replay forward to resolve the distance symbols.
+  std::vector<const Node*> steps;
+  for (uint32_t i = span.end - span.start; i > 0;) {
+    steps.push_back(&nodes[i]);
+    i -= step_size(nodes[i]);
+  }
+  RepeatState reps;
+  uint32_t farthest = 0;
+  uint32_t at = 0;
+  auto literal = [&]() {
+    tokens.push_back({0, data[span.start + at], 0});
+    ++at;
+  };
+  auto match = [&](uint32_t length, uint32_t distance) {
+    if (distance > at) farthest = std::max(farthest, distance - at);
+    tokens.push_back(reps.match(length, distance));
+    at += length;
+  };
+  for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
+    const Node& step = **it;
+    if (step.length == 0) {
+      literal();
+      continue;
+    }
+    match(step.length, step.distance);
+    if (step.second_length) {
+      for (uint32_t k = 0; k < step.literals; ++k) literal();
+      match(step.second_length, step.second_distance);
+    }
+  }
+  return farthest;
+}
+
 }  // namespace
 
 OptimalParser::OptimalParser(const LevelParams& params, uint32_t max_sets)
@@ -73,7 +202,7 @@ void OptimalParser::collect_matches(const BlockSpan& span) {
 }
 
 void OptimalParser::prices_from(const std::vector<Token>& tokens, uint32_t tables,
-                                std::vector<Prices>* prices) const {
+                                std::vector<SetPrices>* prices) const {
   const std::vector<SetStretch> plan = plan_table_sets(tokens, tables, max_sets_);
   // A symbol a stretch does not use is priced as in the whole block's set: the stretch's
   // own statistics would keep it out of the parse for good.
@@ -83,7 +212,7 @@ void OptimalParser::prices_from(const std::vector<Token>& tokens, uint32_t table
   uint32_t offset = 0;
   size_t token = 0;
   for (size_t k = 0; k < plan.size(); ++k) {
-    Prices& p = (*prices)[k];
+    SetPrices& p = (*prices)[k];
     const uint8_t* lengths = plan[k].set.lengths;
     for (; token < plan[k].begin; ++token)
       offset += tokens[token].length ? tokens[token].length : 1;
@@ -92,7 +221,7 @@ void OptimalParser::prices_from(const std::vector<Token>& tokens, uint32_t table
       p.literal[s] = lengths[s]         ? lengths[s]
                      : block_lengths[s] ? block_lengths[s]
                                         : kUnusedLiteralPrice;
-    for (uint32_t l = 2; l <= 258; ++l) {
+    for (uint32_t l = format::kMinMatchLength; l < kPricedLengths; ++l) {
       const uint32_t symbol = length_symbol(l);
       p.match_length[l] = p.literal[symbol] + length_extra_bits(symbol);
     }
@@ -107,7 +236,7 @@ void OptimalParser::prices_from(const std::vector<Token>& tokens, uint32_t table
   }
 }
 
-void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Prices>& all_prices,
+void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<SetPrices>& all_prices,
                                   std::vector<Token>& tokens, uint32_t* needed) {
   const uint32_t n = span.end - span.start;
   // Kept by each thread from block to block: a block's nodes pass 32 MB, which the C
@@ -116,25 +245,9 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
   nodes.assign(n + 1, Node{kInfinity, 0, 0, 0, 0, 0, {}});
   nodes[0].cost = 0;
   size_t set = 0;
-  const Prices* prices_at = &all_prices[0];
-  auto match_price = [&](uint32_t length) {
-    return length <= 258 ? prices_at->match_length[length] : prices_at->long_match;
-  };
-  // A step of length 0 is a literal (it advances by one).
-  auto relax = [&](uint32_t from, uint32_t length, uint32_t distance, uint32_t cost) {
-    Node& target = nodes[from + (length ? length : 1)];
-    if (cost < target.cost) {
-      target.cost = cost;
-      target.length = length;
-      target.distance = distance;
-      target.second_length = 0;
-    }
-  };
   for (uint32_t i = 0; i < n; ++i) {
     // Each stretch is priced with the set that will code it.
     while (set + 1 < all_prices.size() && i >= all_prices[set + 1].from) ++set;
-    prices_at = &all_prices[set];
-    const Prices& prices = *prices_at;
     Node& node = nodes[i];
     if (node.cost == kInfinity) continue;
     // The remembered distances along the best path to this node.
@@ -144,131 +257,34 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<Price
       if (node.length) node.reps.match(node.length, node.distance);
       if (node.second_length) node.reps.match(node.second_length, node.second_distance);
     }
-    const uint32_t pos = span.start + i;
-    relax(i, 0, 0, node.cost + prices.literal[data_[pos]]);
+    PathRelaxation step{nodes, span, data_, params_, all_prices[set], i};
+    step.relax(0, 0, node.cost + all_prices[set].literal[data_[step.pos]]);
     if (skip_[i]) continue;
     const uint32_t max_length = std::min<uint32_t>(n - i, format::kMaxMatchLength);
     if (max_length < 2) continue;
-    const uint32_t lo = reach_start(span, pos);
-    // Price of a distance symbol and its extra bits in a table, or kInfinity where the
-    // table cannot code it.
-    auto distance_price = [&](uint32_t table, uint32_t symbol) {
-      return symbol < format::kDistanceSymbols[table]
-                 ? prices.distance[table][symbol] + distance_symbol_extra_bits(symbol)
-                 : kInfinity;
-    };
-    // Price of a distance by the table each length selects.
-    struct DistancePrices {
-      uint32_t by_table[format::kDistanceTables];
-    };
-    auto distance_prices = [&](uint32_t distance) {
-      RepeatState r = node.reps;
-      const Token t = r.match(4, distance);
-      DistancePrices p;
-      for (uint32_t table = 0; table < format::kDistanceTables; ++table)
-        p.by_table[table] = distance_price(table, t.dist_symbol);
-      return p;
-    };
-    auto relax_lengths = [&](uint32_t from_length, uint32_t to_length, uint32_t distance) {
-      const DistancePrices p = distance_prices(distance);
-      if (to_length >= params_.nice_length) from_length = to_length;
-      for (uint32_t l = from_length; l <= to_length; ++l) {
-        const uint32_t price = p.by_table[format::distance_table_for(l, span.tables)];
-        if (price != kInfinity) relax(i, l, distance, node.cost + match_price(l) + price);
-      }
-    };
-    // A whole match, then a few literals, then a match at one of the distances remembered
-    // after the first (its own, or the one before it): the second match is cheap, but the
-    // path through the literals alone may have lost that distance, so the steps are
-    // priced as one.
-    auto relax_match_literal_repeat = [&](uint32_t length, uint32_t distance, uint32_t literals,
-                                          bool previous) {
-      const uint32_t after = i + length + literals;
-      if (after + 2 > n) return;
-      const uint32_t pos2 = span.start + after;
-      RepeatState r = node.reps;
-      const Token first = r.match(length, distance);
-      const uint32_t distance2 = previous ? r.previous : distance;
-      if (distance2 == 0 || distance2 > pos2 || pos2 - distance2 < reach_start(span, pos2)) return;
-      const uint32_t max2 = std::min<uint32_t>(n - after, format::kMaxMatchLength);
-      const uint32_t length2 = common_length(data_ + pos2, data_ + pos2 - distance2, max2);
-      if (length2 < 2) return;
-      const Token second = r.match(length2, distance2);
-      const uint32_t price1 =
-          distance_price(format::distance_table_for(length, span.tables), first.dist_symbol);
-      const uint32_t price2 =
-          distance_price(format::distance_table_for(length2, span.tables), second.dist_symbol);
-      if (price1 == kInfinity || price2 == kInfinity) return;
-      uint32_t cost = node.cost + match_price(length) + price1 + match_price(length2) + price2;
-      for (uint32_t k = 0; k < literals; ++k) cost += prices.literal[data_[pos + length + k]];
-      Node& target = nodes[after + length2];
-      if (cost < target.cost) {
-        target.cost = cost;
-        target.length = length;
-        target.distance = distance;
-        target.literals = literals;
-        target.second_length = length2;
-        target.second_distance = distance2;
-      }
-    };
-    auto relax_match_literal_repeats = [&](uint32_t length, uint32_t distance) {
-      for (uint32_t literals = 1; literals <= params_.literal_repeat; ++literals) {
-        relax_match_literal_repeat(length, distance, literals, false);
-        relax_match_literal_repeat(length, distance, literals, true);
-      }
-    };
+    const uint32_t lo = reach_start(span, step.pos);
     // Remembered distances, every length.
     for (uint32_t rep : {node.reps.last, node.reps.previous}) {
-      if (rep == 0 || rep > pos || pos - rep < lo) continue;
-      const uint32_t length = common_length(data_ + pos, data_ + pos - rep, max_length);
+      if (rep == 0 || rep > step.pos || step.pos - rep < lo) continue;
+      const uint32_t length = common_length(data_ + step.pos, data_ + step.pos - rep, max_length);
       if (length >= 2) {
-        relax_lengths(2, length, rep);
-        relax_match_literal_repeats(length, rep);
+        step.relax_lengths(2, length, rep);
+        step.relax_match_literal_repeats(length, rep);
       }
     }
-    if (pair_distance_[i] != 0) relax_lengths(2, 2, pair_distance_[i]);
+    if (pair_distance_[i] != 0) step.relax_lengths(2, 2, pair_distance_[i]);
     uint32_t previous_length = 2;
     for (uint32_t k = first_[i]; k < first_[i + 1]; ++k) {
       const MatchCandidate& m = matches_[k];
       const uint32_t length = std::min(m.length, max_length);
       if (length <= previous_length) continue;
-      relax_lengths(previous_length + 1, length, m.distance);
-      relax_match_literal_repeats(length, m.distance);
+      step.relax_lengths(previous_length + 1, length, m.distance);
+      step.relax_match_literal_repeats(length, m.distance);
       if (length >= params_.nice_length) break;
       previous_length = length;
     }
   }
-  // Walk back from the end, then replay forward to resolve the distance symbols.
-  std::vector<const Node*> steps;
-  for (uint32_t i = n; i > 0;) {
-    steps.push_back(&nodes[i]);
-    i -= step_size(nodes[i]);
-  }
-  RepeatState reps;
-  uint32_t farthest = 0;
-  uint32_t at = 0;
-  auto match = [&](uint32_t length, uint32_t distance) {
-    if (distance > at) farthest = std::max(farthest, distance - at);
-    tokens.push_back(reps.match(length, distance));
-    at += length;
-  };
-  for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
-    const Node& step = **it;
-    if (step.length == 0) {
-      tokens.push_back({0, data_[span.start + at], 0});
-      ++at;
-      continue;
-    }
-    match(step.length, step.distance);
-    if (step.second_length) {
-      for (uint32_t k = 0; k < step.literals; ++k) {
-        tokens.push_back({0, data_[span.start + at], 0});
-        ++at;
-      }
-      match(step.second_length, step.second_distance);
-    }
-  }
-  *needed = farthest;
+  *needed = replay_path(data_, span, nodes, tokens);
 }
 
 void OptimalParser::parse(MatchFinder& finder, const uint8_t* data, const BlockSpan& span,
@@ -289,7 +305,7 @@ void OptimalParser::parse(MatchFinder& finder, const uint8_t* data, const BlockS
     return c;
   };
   lazy_parse(data_, span, 2, params_.nice_length, candidates_at, first_pass, &first_needed);
-  std::vector<Prices> prices;
+  std::vector<SetPrices> prices;
   prices_from(first_pass, span.tables, &prices);
   for (uint32_t pass = 0; pass < std::max<uint32_t>(1, params_.passes); ++pass) {
     tokens.clear();

@@ -13,6 +13,23 @@
 
 namespace builder {
 
+// Match lengths below this have a price each (2 to 258); longer ones share the price of
+// the long-match symbol.
+inline constexpr uint32_t kPricedLengths = format::kLongMatchBase;
+
+// Bit prices of one table set, and the block offset from which its stretch begins.
+struct SetPrices {
+  uint32_t from;
+  uint32_t literal[format::kLiteralLengthSymbols];
+  uint32_t match_length[kPricedLengths];  // extra bits included
+  uint32_t long_match;                    // longer lengths
+  uint32_t distance[format::kDistanceTables][format::kMaxDistanceSymbols];
+
+  uint32_t match_price(uint32_t length) const {
+    return length < kPricedLengths ? match_length[length] : long_match;
+  }
+};
+
 class OptimalParser {
  public:
   OptimalParser(const LevelParams& params, uint32_t max_sets);
@@ -22,20 +39,12 @@ class OptimalParser {
              std::vector<Token>& tokens, uint32_t* needed);
 
  private:
-  // Bit prices of one table set, and the block offset from which its stretch begins.
-  struct Prices {
-    uint32_t from;
-    uint32_t literal[format::kLiteralLengthSymbols];
-    uint32_t match_length[259];  // lengths 2 to 258, extra bits included
-    uint32_t long_match;         // longer lengths
-    uint32_t distance[format::kDistanceTables][format::kMaxDistanceSymbols];
-  };
   void collect_matches(const BlockSpan& span);
   // Prices of the table sets the encoder would code the tokens with, each for the bytes
   // its stretch covers.
   void prices_from(const std::vector<Token>& tokens, uint32_t tables,
-                   std::vector<Prices>* prices) const;
-  void shortest_path(const BlockSpan& span, const std::vector<Prices>& prices,
+                   std::vector<SetPrices>* prices) const;
+  void shortest_path(const BlockSpan& span, const std::vector<SetPrices>& prices,
                      std::vector<Token>& tokens, uint32_t* needed);
 
   MatchFinder* finder_ = nullptr;
