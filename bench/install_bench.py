@@ -13,7 +13,7 @@ for a closed dialog to be withdrawn, and starting a process costs a second. Each
 is therefore also timed with a payload of one small file, and the table gives the time
 net of that fixed cost: the extraction itself.
 
-usage: install_bench.py [--runs N] [--keep] [--arch i686|x86_64]   (run from the source tree's root, after the
+usage: install_bench.py [--runs N] [--keep] [--arch i686|x86_64] [--rows TEXT...]   (run from the source tree's root, after the
 mingw presets and build/host/zpx are built; scripts/bench-install.sh does that)
 """
 import argparse
@@ -123,6 +123,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--keep", action="store_true")
+    parser.add_argument("--rows", nargs="+", metavar="TEXT",
+                        help="only the rows whose label contains one of these")
     parser.add_argument("--arch", choices=["i686", "x86_64"],
                         help="the stub to time (default: i686 where this machine runs it)")
     args = parser.parse_args()
@@ -148,23 +150,28 @@ def main():
 
         print("building the installers (%s, %d bytes in %d entries)..." %
               (arch, large.size, len(large.order)), flush=True)
-        # (label, installer, its one-file twin or None to reuse the previous, timer)
+        # (label, how to make the installer, timer); installers are made only for the
+        # rows chosen, each timer's one-file installer once.
         rows = [("ours, default level, every copy stored",
-                 make_ours(ctx, large.folder, "ours7", ["--no-dedupe"]),
-                 make_ours(ctx, one, "ours-one"), time_ours),
+                 lambda: make_ours(ctx, large.folder, "ours7", ["--no-dedupe"]), time_ours),
                 ("ours, -9, every copy stored",
-                 make_ours(ctx, large.folder, "ours9", ["-9", "--no-dedupe"]), None, time_ours),
+                 lambda: make_ours(ctx, large.folder, "ours9", ["-9", "--no-dedupe"]), time_ours),
                 ("ours, default level, identical files stored once",
-                 make_ours(ctx, large.folder, "ours7-once"), None, time_ours),
+                 lambda: make_ours(ctx, large.folder, "ours7-once"), time_ours),
                 ("ours, -9, identical files stored once",
-                 make_ours(ctx, large.folder, "ours9-once", ["-9"]), None, time_ours),
-                ("NSIS, SetCompressor /SOLID lzma, /S", make_nsis(ctx, large.folder, "nsis"),
-                 make_nsis(ctx, one, "nsis-one"), time_nsis)]
+                 lambda: make_ours(ctx, large.folder, "ours9-once", ["-9"]), time_ours),
+                ("NSIS, SetCompressor /SOLID lzma, /S",
+                 lambda: make_nsis(ctx, large.folder, "nsis"), time_nsis)]
+        rows = [r for r in rows if args.rows is None or any(k in r[0] for k in args.rows)]
+        one_file = {time_ours: lambda: make_ours(ctx, one, "ours-one"),
+                    time_nsis: lambda: make_nsis(ctx, one, "nsis-one")}
+        rows = [(label, make(), timer) for label, make, timer in rows]
         fixed = {}
         results = []
-        for label, installer, one_installer, timer in rows:
-            if one_installer is not None:
-                fixed[timer] = best(ctx, timer, one_installer, "C:\\Bench\\One", 8, args.runs)
+        for label, installer, timer in rows:
+            if timer not in fixed:
+                fixed[timer] = best(ctx, timer, one_file[timer](), "C:\\Bench\\One", 8,
+                                    args.runs)
             total = best(ctx, timer, installer, "C:\\Bench\\Zarpex", large.size, args.runs)
             size = os.path.getsize(ctx.wine.host_path(installer))
             results.append((label, size, total, fixed[timer]))
