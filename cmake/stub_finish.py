@@ -2,7 +2,10 @@
 """Finishes the linked Win32 stub in place, after every link.
 
 The linker writes the zero-initialised tail of .data into the file (about 17 KB of zeros)
-and always marks .rsrc writable. This drops whole file-alignment blocks of zeros at the end
+and always marks .rsrc writable; its import lookup tables repeat the import address table
+entry for entry. This clears those lookup tables and the descriptors' references to them
+(the loader then reads the names from the address table itself, which holds the same
+until it is filled in; stub_win32.ld puts the tables at the end of their section), drops whole file-alignment blocks of zeros at the end
 of each section's file data (the loader zero-fills a section beyond its file data up to its
 virtual size, so the image in memory is the same), moves the later sections down, clears
 the write flag of .rsrc and recomputes the header checksum. Running it twice changes
@@ -40,6 +43,46 @@ def pe_checksum(image, field):
 
 def round_up(value, step):
     return (value + step - 1) // step * step
+
+
+def clear_lookup_tables(image, directories, directory_count, sections, entry_size):
+    """Clears every import lookup table that repeats its address table, and the
+    descriptor's reference to it, in place; returns the bytes cleared."""
+    if directory_count < 2:
+        return 0
+    rva, _ = struct.unpack_from("<II", image, directories + 8)
+    if not rva:
+        return 0
+
+    def offset(address):
+        for s in sections:
+            if s["va"] <= address < s["va"] + min(s["vsize"], s["raw_size"]):
+                return s["raw_pointer"] + address - s["va"]
+        raise StubError("import data at 0x%x lies outside the file data" % address)
+
+    zero = bytes(entry_size)
+    cleared = 0
+    at = offset(rva)
+    while True:
+        lookup, stamp, _, name, first = struct.unpack_from("<IIIII", image, at)
+        if not (lookup or name or first):
+            return cleared
+        if lookup:
+            if stamp:
+                raise StubError("bound imports: the address table does not hold the names")
+            table, addresses = offset(lookup), offset(first)
+            count = 0
+            while True:
+                entry = image[table + count * entry_size:table + (count + 1) * entry_size]
+                if entry != image[addresses + count * entry_size:addresses + (count + 1) * entry_size]:
+                    raise StubError("an import lookup table differs from its address table")
+                count += 1
+                if entry == zero:
+                    break
+            image[table:table + count * entry_size] = bytes(count * entry_size)
+            struct.pack_into("<I", image, at, 0)
+            cleared += count * entry_size
+        at += 20
 
 
 def finish(image):
@@ -92,8 +135,13 @@ def finish(image):
     if position != len(image):
         raise StubError("the file has %d bytes behind its last section" % (len(image) - position))
 
-    out = bytearray(image[:header_end])
     notes = []
+    image = bytearray(image)
+    cleared = clear_lookup_tables(image, directories, directory_count, sections,
+                                  4 if magic == 0x10B else 8)
+    if cleared:
+        notes.append("imports: %d bytes of lookup tables cleared" % cleared)
+    out = bytearray(image[:header_end])
     position = header_end
     for s in sections:
         data = image[s["raw_pointer"]:s["raw_pointer"] + s["raw_size"]]

@@ -39,33 +39,37 @@ foreach(layer ${ZARPEX_SETUP_LAYERS})
   target_compile_definitions(${layer} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
 endforeach()
 
-# The stub: the layers, the entry routine and its small runtime, and the resources.
-add_executable(zarpex-setup WIN32
-  src/installer/win32/entry_win32.cpp src/installer/win32/runtime_win32.cpp resources/zarpex.rc)
-target_compile_options(zarpex-setup PRIVATE ${ZARPEX_WARNINGS} ${ZARPEX_STUB_FLAGS})
-target_compile_definitions(zarpex-setup PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
-target_link_libraries(zarpex-setup PRIVATE ${ZARPEX_SETUP_LAYERS})
-target_include_directories(zarpex-setup PRIVATE resources)
+# A stub: the layers, the entry routine and its small runtime, and the resources. No C
+# runtime, our own entry; nothing but the system's DLLs (libgcc only for helpers such as
+# the stack probe of large frames). No base relocations: the stub is never rebased, and
+# the table would only add size. Three sections (stub_win32.ld), finished after the link
+# by stub_finish.py: the zero-initialised tail of .data leaves the file, and .rsrc becomes
+# read-only.
+function(zarpex_stub name)
+  add_executable(${name} WIN32 ${CMAKE_SOURCE_DIR}/src/installer/win32/entry_win32.cpp
+    ${CMAKE_SOURCE_DIR}/src/installer/win32/runtime_win32.cpp ${CMAKE_SOURCE_DIR}/resources/zarpex.rc)
+  target_compile_options(${name} PRIVATE ${ZARPEX_WARNINGS} ${ZARPEX_STUB_FLAGS})
+  target_compile_definitions(${name} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+  target_link_libraries(${name} PRIVATE ${ZARPEX_SETUP_LAYERS})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/resources)
+  set_target_properties(${name} PROPERTIES LINKER_LANGUAGE CXX
+    LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/stub_win32.ld)
+  target_link_options(${name} PRIVATE
+    ${ZARPEX_STUB_FLAGS} -nostdlib -nostartfiles -s
+    -Wl,--entry,${ZARPEX_STUB_ENTRY} -Wl,--subsystem,windows -Wl,--gc-sections
+    -Wl,--disable-dynamicbase -Wl,--disable-reloc-section -Wl,--no-insert-timestamp
+    -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/stub_win32.ld)
+  add_custom_command(TARGET ${name} POST_BUILD
+    COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/cmake/stub_finish.py $<TARGET_FILE:${name}>
+    VERBATIM)
+  target_link_libraries(${name} PRIVATE
+    kernel32 user32 advapi32 shell32 comdlg32 ole32 gcc)
+endfunction()
+
 set_source_files_properties(resources/zarpex.rc PROPERTIES OBJECT_DEPENDS
   "${CMAKE_SOURCE_DIR}/resources/zarpex.ico;${CMAKE_SOURCE_DIR}/resources/zarpex.manifest;${CMAKE_SOURCE_DIR}/resources/dialog_ids.h")
-set_target_properties(zarpex-setup PROPERTIES LINKER_LANGUAGE CXX)
-# No C runtime, our own entry; nothing but the system's DLLs (libgcc only for helpers
-# such as the stack probe of large frames). No base relocations: the stub is never
-# rebased, and the table would only add size. Three sections (stub_win32.ld), finished
-# after the link by stub_finish.py: the zero-initialised tail of .data leaves the file,
-# and .rsrc becomes read-only.
-target_link_options(zarpex-setup PRIVATE
-  ${ZARPEX_STUB_FLAGS} -nostdlib -nostartfiles -s
-  -Wl,--entry,${ZARPEX_STUB_ENTRY} -Wl,--subsystem,windows -Wl,--gc-sections
-  -Wl,--disable-dynamicbase -Wl,--disable-reloc-section -Wl,--no-insert-timestamp
-  -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/stub_win32.ld)
-set_target_properties(zarpex-setup PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/stub_win32.ld)
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
-add_custom_command(TARGET zarpex-setup POST_BUILD
-  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/cmake/stub_finish.py $<TARGET_FILE:zarpex-setup>
-  VERBATIM)
-target_link_libraries(zarpex-setup PRIVATE
-  kernel32 user32 advapi32 shell32 comdlg32 ole32 gcc)
+zarpex_stub(zarpex-setup)
 
 # Test programs for the tests under Wine.
 add_subdirectory(tests/wine)

@@ -16,12 +16,11 @@ bool (*entry_chosen)(const EntryRecord& entry, const char* name) = nullptr;
 
 namespace {
 
-// Decoded directory bytes of the current block; one run uses it at a time.
-uint8_t entry_staging[format::kEntryStagingSize];
-
 bool is_separator(char c) {
   return c == '\\' || c == '/';
 }
+
+}  // namespace
 
 // A name may only lead into the install folder: no root, no drive, no colon at all
 // (which would also name a stream), and no parent component: a component of dots and
@@ -49,12 +48,20 @@ bool name_is_safe(const uint8_t* name, uint32_t length) {
   return true;
 }
 
+namespace {
+
+// Decoded directory bytes of the current block; one run uses it at a time.
+uint8_t entry_staging[format::kEntryStagingSize];
+
 // Where an entry's processing ends up.
 enum class Step { kNext, kStop };
 
-Step extract_file(Window dialog, const EntryRecord& entry, const char* name_start) {
+Step extract_file(Window dialog, const EntryRecord& entry, char* name_start) {
   char* const path = install_state.install_folder;
-  if (!install_state.overwrite_all) {
+  // A link at the name or in a folder of it could lead out of the install folder: it is
+  // refused as a file that cannot be created (a link to nothing too), and nobody is asked.
+  const int linked = link_below(path, name_start);
+  if (!linked && !install_state.overwrite_all) {
     const FileHandle existing = fs_open_existing(path, kGenericRead);
     if (existing != kNoFile) {
       fs_close(existing);
@@ -67,7 +74,13 @@ Step extract_file(Window dialog, const EntryRecord& entry, const char* name_star
   format_text(message_text, sizeof message_text, "Extracting %s", name_start);
   ui_set_progress(dialog, message_text);
 
-  const FileHandle output = fs_create_output(path, kAttributeNormal);
+  FileHandle output = kNoFile;
+  if (!linked) {
+    // An unattended installation replaces read-only, hidden and system files too, as an
+    // update must: nobody is there to be told that one cannot be replaced.
+    if (install_state.silent) fs_set_attributes(path, kAttributeNormal);
+    output = fs_create_output(path, kAttributeNormal);
+  }
   if (output == kNoFile) {
     return report_error(dialog, kResultCannotCreate, path, 1) ? Step::kStop : Step::kNext;
   }
@@ -155,7 +168,7 @@ ResultCode extract_all(Window dialog) {
         // Such a name would lead out of the install folder: nothing is written for it.
         if (report_error(dialog, kResultDamaged, folder, 1)) step = Step::kStop;
       } else if (entry.flags & format::kFlagFolder) {
-        if (!create_folder_chain(folder)) {
+        if (link_below(folder, name_start) || !create_folder_chain(folder)) {
           report_error(dialog, kResultCannotCreateFolder, folder, 0);
           step = Step::kStop;
         } else {

@@ -21,6 +21,11 @@ inline uint32_t name_room(const char* folder) {
 
 struct EntryRecord;
 
+// Whether a stored name may be written below the install folder: no root, drive or colon,
+// no component of two or more dots and spaces only, no NUL or other control byte. The
+// driver refuses any other name as damage; zpx test holds names to the same rule.
+bool name_is_safe(const uint8_t* name, uint32_t length);
+
 #if defined(ZARPEX_ENTRY_CHOICE)
 // Builds for this host only (the Win32 stub has no byte to spare for it): when set, the
 // driver asks it for every entry, with the name as stored, and passes over an entry it

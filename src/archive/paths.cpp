@@ -88,6 +88,23 @@ int create_folder_chain(const char* path) {
   return 1;
 }
 
+int link_below(char* path, char* from) {
+  for (char* p = from;; ++p) {
+    const char c = *p;
+    if (c == '\\' || c == '\0') {
+      *p = '\0';
+      const uint32_t attributes = fs_get_attributes(path);
+      *p = c;
+      // Bit 31 is set only in kInvalidAttributes (nothing there).
+      if ((attributes & (0x80000000u | kAttributeReparsePoint)) == kAttributeReparsePoint) {
+        last_os_error = kErrorAccessDenied;
+        return 1;
+      }
+      if (c == '\0') return 0;
+    }
+  }
+}
+
 uint32_t text_length(const char* text) {
   uint32_t n = 0;
   while (text[n] != '\0') ++n;

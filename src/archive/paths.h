@@ -24,6 +24,12 @@ char* strip_separators(char* path);
 // 0 otherwise with last_os_error holding the reason (161 for a path of 260 or more).
 int create_folder_chain(const char* path);
 
+// 1 when path, or a folder of it below `from`, is a link (a junction or a symbolic link,
+// even one to nothing), which could lead out of the folder it lies in; access denied is
+// then recorded. What lies before `from` (the install folder) is not looked at: the user
+// chose it, link or not.
+int link_below(char* path, char* from);
+
 // Text helpers.
 uint32_t text_length(const char* text);
 // Copies text into out (size bytes); false and a truncated copy when it does not fit.

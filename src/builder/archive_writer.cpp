@@ -1,5 +1,9 @@
 #include "builder/archive_writer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -28,8 +32,23 @@ class ContentsReader {
   }
   bool open() {
     if (entry_.path.empty()) return true;
-    file_ = std::fopen(entry_.path.c_str(), "rb");
-    if (!file_) return fail("cannot open", errno);
+    // Without blocking: a file replaced by a FIFO since the scan must not hang the run.
+    const int fd = ::open(entry_.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return fail("cannot open", errno);
+    struct stat st;
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags == -1 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+      ::close(fd);
+      *error_ = entry_.path + ": no longer a regular file";
+      return false;
+    }
+    file_ = fdopen(fd, "rb");
+    if (!file_) {
+      const int saved = errno;
+      ::close(fd);
+      return fail("cannot open", saved);
+    }
     return true;
   }
   // Reads `count` bytes at `offset` (within the size scanned).

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 #include "platform/fs.h"
 
@@ -80,6 +81,9 @@ struct Walk {
   bool strict;  // anything passed over is an error
   std::string* error;
   std::vector<std::pair<dev_t, ino_t>> open_folders;  // the folders being walked, outermost first
+  // Every folder walked so far, with the path it was first packed under: links may lead to
+  // one folder from many places (each level of a chain of links would double the entries).
+  std::map<std::pair<dev_t, ino_t>, std::string> walked;
 
   bool excluded(const std::string& relative) const {
     for (const std::string& pattern : options.excludes) {
@@ -145,6 +149,17 @@ struct Walk {
         if (!skip(path, "a symbolic link back into a folder it lies in (a loop)")) return false;
         continue;
       }
+      if (S_ISDIR(st.st_mode)) {
+        // A folder reached through a link is walked only the first time; a folder where it
+        // lies is always walked, so the tree as it stands is packed whole.
+        const auto [first, is_new] = walked.emplace(id, path);
+        struct stat own;
+        if (!is_new && lstat(path.c_str(), &own) == 0 && S_ISLNK(own.st_mode)) {
+          if (!skip(path, "a link to the same folder as " + first->second + ", packed there"))
+            return false;
+          continue;
+        }
+      }
       if (n.find('\\') != std::string::npos) {
         *error = path + ": the name holds a backslash, which the installer reads as a separator";
         return false;
@@ -190,7 +205,8 @@ bool scan_tree_checked(const std::string& root, const ScanOptions& options, bool
     *error = root + ": not a folder";
     return false;
   }
-  Walk walk{options, entries, report, strict, error, {{st.st_dev, st.st_ino}}};
+  Walk walk{options, entries, report, strict, error, {{st.st_dev, st.st_ino}}, {}};
+  walk.walked.emplace(std::make_pair(st.st_dev, st.st_ino), root);
   return walk.walk(root, "", "");
 }
 

@@ -41,32 +41,30 @@ inline constexpr uint32_t kHeadersNeeded =
 
 }  // namespace pe
 
+// The one rule for where the signature's fields lie, for the Win32 stub (which knows its
+// own format) and for the packer and zpx (which read the format from the headers): fixed
+// places from the PE signature at `headers`, by the optional header's form alone. The
+// count of data directories is not looked at: the stub's own check passes over these
+// bytes whatever that count says, so everything that stamps or checks a stub must too.
+inline constexpr SignatureFields signature_fields_at(uint32_t headers, bool pe32_plus) {
+  return {headers + pe::kOptionalHeader + pe::kChecksumField,
+          headers + pe::kOptionalHeader +
+              (pe32_plus ? pe::kPe32PlusDirectories : pe::kPe32Directories) +
+              8 * pe::kCertificateDirectory};
+}
+
 // From the first `length` bytes of an image of either form; the headers must lie inside
 // them. For the packer and zpx, which read stubs of both forms.
 inline SignatureFields find_signature_fields(const uint8_t* image, uint32_t length) {
   using namespace pe;
-  SignatureFields fields = {0, 0};
-  if (length < kHeadersNeeded || image[0] != 'M' || image[1] != 'Z') return fields;
+  if (length < kHeadersNeeded || image[0] != 'M' || image[1] != 'Z') return {0, 0};
   const uint32_t headers = load_le32(image + kPeOffsetField);
   if (headers > length - kHeadersNeeded || load_le32(image + headers) != kPeSignature) {
-    return fields;
+    return {0, 0};
   }
-  const uint32_t optional = headers + kOptionalHeader;
-  const uint32_t magic = load_le16(image + optional);
-  uint32_t directories;
-  if (magic == kPe32Magic) {
-    directories = optional + kPe32Directories;
-  } else if (magic == kPe32PlusMagic) {
-    directories = optional + kPe32PlusDirectories;
-  } else {
-    return fields;
-  }
-  // The count of data directories stands right before them; without a fifth one the image
-  // has no certificate-table entry.
-  if (load_le32(image + directories - 4) <= kCertificateDirectory) return fields;
-  fields.checksum_offset = optional + kChecksumField;
-  fields.certificate_entry_offset = directories + 8 * kCertificateDirectory;
-  return fields;
+  const uint32_t magic = load_le16(image + headers + kOptionalHeader);
+  if (magic != kPe32Magic && magic != kPe32PlusMagic) return {0, 0};
+  return signature_fields_at(headers, magic == kPe32PlusMagic);
 }
 
 // The certificate table as the image's certificate-table entry gives it; both 0 when the
@@ -80,6 +78,15 @@ inline CertificateTable find_certificate_table(const uint8_t* image, uint32_t le
   }
   return table;
 }
+
+// WIN_CERTIFICATE, the header of each certificate in the table: its length (header
+// included), revision and type.
+namespace win_certificate {
+inline constexpr uint32_t kHeaderSize = 8;
+inline constexpr uint16_t kRevision = 0x0200;
+inline constexpr uint16_t kTypeX509 = 0x0001;
+inline constexpr uint16_t kTypePkcsSignedData = 0x0002;
+}  // namespace win_certificate
 
 // Takes as zero, in a copy of the stub, the bytes the self-check does not count: the four
 // bytes at crc_field_offset (which must lie inside the stub), and the CheckSum and

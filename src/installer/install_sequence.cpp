@@ -4,6 +4,7 @@
 #include "archive/paths.h"
 #include "codec/archive_reader.h"
 #include "codec/crc32.h"
+#include "installer/arguments.h"
 #include "installer/messages.h"
 #include "installer/system.h"
 #include "platform/fs.h"
@@ -11,7 +12,7 @@
 #include "ui/ui.h"
 
 void report_start_up_failure(ResultCode failure) {
-  if (failure == kResultImageModified) {
+  if (failure == kResultImageModified && !install_state.silent) {
     ui_message_box(nullptr, kModifiedInstallerText, kCaption, kMbIconExclamation | kMbOk);
   } else {
     report_error(nullptr, failure, nullptr, 0);
@@ -42,7 +43,7 @@ int start_up(void* instance) {
     return 1;
   }
   if (archive_header.entry_count == 0) {
-    ui_message_box(nullptr, kNoFilesText, kCaption, kMbOk);
+    if (!install_state.silent) ui_message_box(nullptr, kNoFilesText, kCaption, kMbOk);
     return 1;
   }
   return 0;
@@ -51,12 +52,22 @@ int start_up(void* instance) {
 }  // namespace
 
 int install_sequence(void* instance) {
+  read_arguments(sys_command_line());
   if (start_up(instance) == 0) {
     find_default_folder();
+    // The folder given on the command line; one too long to fit is cut to 260
+    // characters, which the extraction then refuses as a folder it cannot create.
+    if (install_state.folder_argument != nullptr) {
+      text_copy(install_state.install_folder, kPathBufferSize, install_state.folder_argument);
+    }
     install_state.instance_handle = instance;
-    if (ui_main_dialog() >= 0) register_and_launch();
+    // Unattended: the main dialog's Install, without the dialog, every existing file
+    // replaced; a failure (kept by report_error) leaves the installation unregistered.
+    install_state.overwrite_all |= install_state.silent;
+    const int32_t result = install_state.silent ? main_dialog_install(nullptr) : ui_main_dialog();
+    if (result >= 0) register_and_launch();
   }
   if (archive_reader.archive_file != kNoFile) fs_close(archive_reader.archive_file);
   archive_reader.archive_file = kNoFile;
-  return 0;
+  return -install_state.silent_failure;
 }

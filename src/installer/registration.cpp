@@ -58,7 +58,10 @@ void register_and_launch() {
   if (!text_append(folder, kPathBufferSize, kProgramFile)) return;
   char full_path[kWorkPathSize];
   const uint32_t length = sys_full_path_name(folder, sizeof full_path, full_path);
-  if (length == 0 || length >= sizeof full_path) return;
+  // The path must fit in quotes too (in install_folder) to be started.
+  if (length == 0 || length + 3 > kPathBufferSize) return;
+  // The uninstall command begins with the quoted path that starts the program.
+  const uint32_t command_length = format_text(folder, kPathBufferSize, kUninstallFormat, full_path);
 
   // Every record needs the uninstall command to fit as well; otherwise nothing is
   // recorded and the program is only started.
@@ -80,12 +83,16 @@ void register_and_launch() {
 
     if (sys_reg_create_key(kHiveLocalMachine, kUninstallKey, &key) == 0) {
       sys_reg_set_value(key, "DisplayName", kRegSz, kProductName, sizeof kProductName);
-      const uint32_t command_length =
-          format_text(folder, kPathBufferSize, kUninstallFormat, full_path);
       sys_reg_set_value(key, "UninstallString", kRegSz, folder, command_length + 1);
       sys_reg_close_key(key);
     }
   }
 
-  sys_win_exec(full_path, kSwShowNormal);
+  // Started by its full path in quotes, so that Windows does not first try the path up
+  // to each space as a program of its own (C:\Program.exe, D:\My.exe): the installer may
+  // run as administrator. An unattended installation has no user at the screen to start
+  // it for.
+  if (install_state.silent) return;
+  folder[length + 2] = '\0';
+  sys_win_exec(folder, kSwShowNormal);
 }

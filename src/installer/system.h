@@ -16,6 +16,15 @@ uint32_t sys_get_version();  // low byte: the OS major version
 // The installer's own full path (Windows form); returns its length, 0 on failure.
 uint32_t sys_module_file_name(void* instance, char* out, uint32_t size);
 
+// The command line as Windows gives it: the program's name, then the arguments.
+const char* sys_command_line();
+#if !defined(_WIN32)
+// POSIX: builds that command line from main's arguments. --silent stands for /S and
+// "--dir DIR" for /D=DIR; a folder that is a POSIX path (starting with '/') becomes its
+// Windows name.
+void sys_set_arguments(int count, char** arguments);
+#endif
+
 // Registry: results are Windows error numbers, 0 on success.
 long sys_reg_open_key(RegHive hive, const char* subkey, RegKey* key);  // query access
 long sys_reg_query_value(RegKey key, const char* name, uint32_t* type, void* data, uint32_t* size);

@@ -48,6 +48,9 @@ inline constexpr uint32_t kAttributeHidden = 0x02;
 inline constexpr uint32_t kAttributeSystem = 0x04;
 inline constexpr uint32_t kAttributeDirectory = 0x10;
 inline constexpr uint32_t kAttributeNormal = 0x80;
+// A link (a junction or symbolic link; on POSIX a symbolic link), as fs_get_attributes
+// reports it: the attributes are the link's own, never its target's.
+inline constexpr uint32_t kAttributeReparsePoint = 0x400;
 
 // Process-wide copy of the last OS error (a Windows error number; 0 = none).
 extern uint32_t last_os_error;
@@ -56,6 +59,8 @@ void* mem_alloc(uint32_t size);
 void* mem_resize(void* block, uint32_t size);  // on failure the old block stays valid
 void mem_free(void* block);
 
+// On POSIX never writes through a link at `path`: a new file is made new, and an existing
+// name (a file, a hard link, a symbolic link) is replaced by a new file renamed over it.
 FileHandle fs_create_output(const char* path, uint32_t attributes);
 FileHandle fs_open_existing(const char* path, uint32_t access);
 int fs_close(FileHandle file);
@@ -65,6 +70,7 @@ uint32_t fs_seek(FileHandle file, int32_t distance, uint32_t method);
 int fs_set_times(FileHandle file, uint16_t creation_date, uint16_t creation_time,
                  uint16_t write_date, uint16_t write_time);
 uint32_t fs_get_attributes(const char* path);
+// Acts on what the name holds itself: a link is never followed (POSIX refuses one).
 int fs_set_attributes(const char* path, uint32_t attributes);
 int fs_delete(const char* path);
 int fs_create_folder(const char* path);

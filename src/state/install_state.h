@@ -16,6 +16,12 @@ struct InstallState {
   int8_t os_major_version;
   void* instance_handle;
   char module_name[kWorkPathSize];
+  // Unattended installation (/S): no window at all; the first failure ends it, and its
+  // ResultCode, made positive, becomes the exit code.
+  uint8_t silent;
+  int32_t silent_failure;  // 0, or the first failure of a silent installation
+  // The install folder given with /D= (the rest of the command line), or none.
+  const char* folder_argument;
 };
 
 extern InstallState install_state;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "archive/directory.h"
@@ -76,6 +77,46 @@ uint64_t signed_archive_end(int fd, const Source& source) {
     if (padding[i] != 0) return table.offset;
   }
   return declared;
+}
+
+// What is wrong with the certificate table that the stub's certificate entry names, or
+// "" when it is sound (or there is none). The entry itself lies where the self-check does
+// not look, so only the table can tell a signature from eight changed bytes.
+std::string certificate_problem(int fd, const Source& source) {
+  const CertificateTable& table = source.signature;
+  if (table.offset == 0 && table.size == 0) return "";
+  const std::string where = "the certificate entry (offset " + std::to_string(table.offset) + ", " +
+                            std::to_string(table.size) + " bytes)";
+  if (uint64_t{table.offset} + table.size > source.size) {
+    return where + " points past the end of the file (" + std::to_string(source.size) + " bytes)";
+  }
+  if (table.offset < source.stub_length + uint64_t{format::kHeaderSize}) {
+    return where + " points into the stub or the archive header";
+  }
+  if (uint64_t{table.offset} + table.size < source.size) {
+    return std::to_string(source.size - table.offset - table.size) +
+           " bytes follow the certificate table at the end of the file";
+  }
+  uint8_t header[win_certificate::kHeaderSize] = {};
+  if (table.size < sizeof header || !read_at(fd, table.offset, header, sizeof header)) {
+    return where + " is too short for a WIN_CERTIFICATE header";
+  }
+  const uint32_t length = load_le32(header);
+  const uint16_t revision = load_le16(header + 4);
+  const uint16_t type = load_le16(header + 6);
+  if (length < sizeof header || length > table.size) {
+    return "the certificate's length is " + std::to_string(length) + ", its table " +
+           std::to_string(table.size) + " bytes";
+  }
+  if (revision != win_certificate::kRevision) {
+    char text[80];
+    std::snprintf(text, sizeof text, "the certificate's revision is 0x%04x, not 0x0200", revision);
+    return text;
+  }
+  if (type != win_certificate::kTypePkcsSignedData && type != win_certificate::kTypeX509) {
+    return "the certificate's type is " + std::to_string(type) + ", no certificate type";
+  }
+  return "";
 }
 
 }  // namespace
@@ -149,6 +190,7 @@ bool open_source(const std::string& path_text, Source* source) {
     return false;
   }
   source->data_end = signed_archive_end(fd, *source);
+  if (source->installer) source->signature_problem = certificate_problem(fd, *source);
   return true;
 }
 

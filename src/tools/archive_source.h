@@ -19,7 +19,11 @@ struct Source {
   uint32_t stub_length = 0;
   bool stub_intact = true;
   CertificateTable signature = {0, 0};  // where a signature appended its certificate table
-  uint64_t data_end = 0;                // where the archive's data end in the file
+  // Empty when the installer is unsigned or its certificate table is sound: the table
+  // starts where the entry says, ends at the end of the file and begins with a valid
+  // WIN_CERTIFICATE header. Otherwise what was found instead.
+  std::string signature_problem;
+  uint64_t data_end = 0;  // where the archive's data end in the file
 };
 
 // Opens the file, finds the archive in it and reads the archive header into the reader's

@@ -1,5 +1,10 @@
 // zpx build and zpx wrap: pack a folder into an archive or installer, or put an existing
 // archive behind a stub.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -17,24 +22,53 @@ namespace {
 
 constexpr int kDefaultLevel = 7;
 
-bool read_file(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) {
+// The largest stub read: a stub is some tens of kilobytes; this only bounds a wrong path.
+constexpr uint64_t kMaxStubSize = uint64_t{64} << 20;
+// The largest archive wrap reads: the format's offsets are 32-bit.
+constexpr uint64_t kMaxArchiveSize = 0xFFFFFFFFu;
+
+// Reads a whole regular file of at most `limit` bytes. Opened without blocking, so that a
+// FIFO or a device (/dev/zero) is refused at once instead of waited on or read forever.
+bool read_file(const std::string& path, uint64_t limit, std::vector<uint8_t>* data,
+               std::string* error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
     *error = path + ": cannot open: " + std::strerror(errno);
     return false;
   }
-  data->clear();
-  uint8_t buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-    data->insert(data->end(), buffer, buffer + n);
-  const bool failed = std::ferror(f) != 0;
-  const int saved = errno;
-  std::fclose(f);
-  if (failed) {
-    *error = path + ": cannot read: " + std::strerror(saved == 0 ? EIO : saved);
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    *error = path + ": not a regular file";
     return false;
   }
+  if (static_cast<uint64_t>(st.st_size) > limit) {
+    close(fd);
+    *error = path + ": " + std::to_string(st.st_size) + " bytes, more than the " +
+             std::to_string(limit) + " zpx reads here";
+    return false;
+  }
+  data->clear();
+  data->reserve(static_cast<size_t>(st.st_size));
+  uint8_t buffer[65536];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int saved = errno;
+      close(fd);
+      *error = path + ": cannot read: " + std::strerror(saved);
+      return false;
+    }
+    if (n == 0) break;
+    data->insert(data->end(), buffer, buffer + n);
+    if (data->size() > limit) {  // it grew while being read
+      close(fd);
+      *error = path + ": more than the " + std::to_string(limit) + " bytes zpx reads here";
+      return false;
+    }
+  }
+  close(fd);
   return true;
 }
 
@@ -55,7 +89,7 @@ int fail(const std::string& message) {
 
 // Reads and stamps the stub; an installer is the stub followed directly by the archive.
 bool load_stub(const std::string& path, std::vector<uint8_t>* stub, std::string* error) {
-  if (!read_file(path, stub, error)) return false;
+  if (!read_file(path, kMaxStubSize, stub, error)) return false;
   std::string reason;
   if (!builder::stamp_stub(*stub, &reason)) {
     *error = path + ": " + reason;
@@ -220,7 +254,7 @@ int zpx_wrap(const CommandDef& cmd, const CommandLine& line) {
   if (!open_output(line, &out, &error)) return fail(error);
   std::vector<uint8_t> stub, archive;
   if (!load_stub(*line.value("--stub"), &stub, &error)) return fail(error);
-  if (!read_file(input, &archive, &error)) return fail(error);
+  if (!read_file(input, kMaxArchiveSize, &archive, &error)) return fail(error);
   if (archive.size() < 42 || std::memcmp(archive.data(), "ZPX\n", 4) != 0)
     return fail(input + ": not an archive (no archive header at its start)");
   if (!write_and_commit(&out, stub, archive, &error)) return fail(error);

@@ -100,7 +100,9 @@ void describe(const Source& source) {
   if (source.installer) {
     print_result("%s: installer, stub of %u bytes, archive at offset %u, %u entries", name.c_str(),
                  source.stub_length, source.stub_length, archive_header.entry_count);
-    if (source.signature.offset != 0 || source.signature.size != 0) {
+    if (!source.signature_problem.empty()) {
+      print_result("not signed: %s", source.signature_problem.c_str());
+    } else if (source.signature.offset != 0 || source.signature.size != 0) {
       print_result("signed: certificate table at offset %u, %u bytes", source.signature.offset,
                    source.signature.size);
     } else {

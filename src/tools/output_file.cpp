@@ -9,23 +9,49 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 
 namespace {
 
-// The temporary file, removed when the run is interrupted by a signal.
+// The temporary file, removed when the run ends any other way than by commit: a signal
+// that ends the process, an uncaught exception (std::bad_alloc among them) or an error.
 char pending_temporary[PATH_MAX + 64];
+bool stdout_closed_at_start = false;
+
+void remove_pending() {
+  if (pending_temporary[0] != '\0') unlink(pending_temporary);
+  pending_temporary[0] = '\0';
+}
 
 void remove_pending_and_die(int signal_number) {
-  if (pending_temporary[0] != '\0') unlink(pending_temporary);
+  remove_pending();
   signal(signal_number, SIG_DFL);
   raise(signal_number);
 }
 
+std::terminate_handler previous_terminate = nullptr;
+
+[[noreturn]] void remove_pending_and_terminate() {
+  remove_pending();
+  if (previous_terminate != nullptr) previous_terminate();
+  std::abort();
+}
+
+// Every signal whose default ends the process is watched while a temporary file exists,
+// except one ignored at start (nohup, a script's background job): it stays ignored.
 void watch_signals() {
+  static bool watching = false;
+  if (watching) return;
+  watching = true;
   struct sigaction action {};
   action.sa_handler = remove_pending_and_die;
   sigemptyset(&action.sa_mask);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ}) {
+    struct sigaction old {};
+    if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    sigaction(s, &action, nullptr);
+  }
+  previous_terminate = std::set_terminate(remove_pending_and_terminate);
 }
 
 std::string folder_of(const std::string& path) {
@@ -41,22 +67,39 @@ std::string reason(int error) {
 
 }  // namespace
 
+void guard_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    if (fd == STDOUT_FILENO) stdout_closed_at_start = true;
+    // Held open for the whole run: no file zpx opens may take the number.
+    const int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
+}
+
 OutputFile::~OutputFile() {
-  if (fd_ > 1) {
+  if (fd_ >= 0 && !stdout_) {
     close(fd_);
-    unlink(pending_temporary);
-    pending_temporary[0] = '\0';
+    remove_pending();
   }
 }
 
 bool OutputFile::open(const std::string& path, bool force, std::string* error) {
   shown_ = path;
   if (path == "-") {
+    if (stdout_closed_at_start) {
+      *error = "standard output is closed: no archive can be written there";
+      return false;
+    }
     if (isatty(STDOUT_FILENO) == 1 && !force) {
       *error = "standard output is a terminal: no archive is written there (-f writes it anyway)";
       return false;
     }
-    fd_ = 1;
+    stdout_ = true;
+    fd_ = STDOUT_FILENO;
     struct stat st;
     if (fstat(1, &st) == 0 && S_ISREG(st.st_mode)) own_.emplace_back(st.st_dev, st.st_ino);
     return true;
@@ -73,24 +116,17 @@ bool OutputFile::open(const std::string& path, bool force, std::string* error) {
       return false;
     }
     if (S_ISLNK(st.st_mode)) {
-      // -f on a symbolic link replaces what it points to, never the link itself.
-      char resolved[PATH_MAX];
-      if (realpath(path.c_str(), resolved) == nullptr) {
-        *error = path + ": cannot write: a symbolic link to nothing (" + reason(errno) + ")";
-        return false;
-      }
-      target_ = resolved;
-      if (stat(resolved, &st) != 0) st.st_mode = 0;
-      if (S_ISDIR(st.st_mode)) {
-        *error = path + ": cannot write: it is a link to a folder";
-        return false;
-      }
-    }
-    if (st.st_mode != 0 && !S_ISREG(st.st_mode)) {
+      // -f replaces a symbolic link itself, as the new file renamed over its name; what
+      // it points to stays as it was. That file is still kept out of the scan.
+      struct stat linked;
+      if (stat(path.c_str(), &linked) == 0 && S_ISREG(linked.st_mode))
+        own_.emplace_back(linked.st_dev, linked.st_ino);
+    } else if (!S_ISREG(st.st_mode)) {
       *error = path + ": not a regular file; zpx replaces only regular files";
       return false;
+    } else {
+      own_.emplace_back(st.st_dev, st.st_ino);
     }
-    if (st.st_mode != 0) own_.emplace_back(st.st_dev, st.st_ino);
   }
 
   const std::string folder = folder_of(target_);
@@ -113,6 +149,13 @@ bool OutputFile::open(const std::string& path, bool force, std::string* error) {
   std::memcpy(pending_temporary, temporary.c_str(), temporary.size() + 1);
   watch_signals();
   fd_ = mkostemp(pending_temporary, O_CLOEXEC);
+  if (fd_ >= 0 && fd_ <= 2) {
+    // Only when a standard descriptor was closed and nobody reopened it: the temporary
+    // file must not pass for standard output or input.
+    const int above = fcntl(fd_, F_DUPFD_CLOEXEC, 3);
+    close(fd_);
+    fd_ = above;
+  }
   if (fd_ < 0) {
     const int saved = errno;
     pending_temporary[0] = '\0';
@@ -129,7 +172,7 @@ bool OutputFile::write(const void* data, size_t size, std::string* error) {
     const ssize_t n = ::write(fd_, bytes, size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      *error = (fd_ == 1 ? std::string("standard output") : shown_) +
+      *error = (stdout_ ? std::string("standard output") : shown_) +
                ": cannot write: " + reason(n < 0 ? errno : ENOSPC);
       return false;
     }
@@ -156,7 +199,7 @@ bool OutputFile::write_at(uint64_t offset, const void* data, size_t size, std::s
 }
 
 bool OutputFile::commit(bool executable, std::string* error) {
-  if (fd_ == 1) return true;
+  if (stdout_) return true;
   const mode_t mask = umask(0);
   umask(mask);
   // mkstemp made the file for its owner only; give it the usual permissions.
@@ -167,8 +210,7 @@ bool OutputFile::commit(bool executable, std::string* error) {
   fd_ = -1;
   if (failure == 0 && rename(pending_temporary, target_.c_str()) != 0) failure = errno;
   if (failure != 0) {
-    unlink(pending_temporary);
-    pending_temporary[0] = '\0';
+    remove_pending();
     *error = shown_ + ": cannot write: " + reason(failure);
     return false;
   }

@@ -11,6 +11,11 @@
 #include <utility>
 #include <vector>
 
+// Run first in main: opens /dev/null on any of descriptors 0 to 2 that is closed, so that
+// no file zpx opens takes one of them for standard input or output (a closed standard
+// output then refuses "-o -").
+void guard_standard_descriptors();
+
 class OutputFile {
  public:
   OutputFile() = default;
@@ -20,12 +25,12 @@ class OutputFile {
 
   // Checks OUT and creates the temporary file: OUT's folder exists and takes files, OUT
   // is not a folder, an existing OUT is replaced only with `force` and only when it is a
-  // regular file (a symbolic link: its target, which must be a regular file or missing).
-  // Standard output is refused when it is a terminal, unless `force`. False with the
-  // reason in *error.
+  // regular file or a symbolic link (the link itself is replaced, never its target).
+  // Standard output is refused when it is a terminal, unless `force`, and when it was
+  // closed at start. False with the reason in *error.
   bool open(const std::string& path, bool force, std::string* error);
 
-  bool to_stdout() const { return fd_ == 1; }
+  bool to_stdout() const { return stdout_; }
   // OUT (when it exists) and the temporary file, as (device, inode): what a scan of the
   // input leaves out.
   std::vector<std::pair<dev_t, ino_t>> own_files() const { return own_; }
@@ -41,5 +46,6 @@ class OutputFile {
   std::string shown_;  // OUT as given, for messages
   std::string target_;
   int fd_ = -1;
+  bool stdout_ = false;
   std::vector<std::pair<dev_t, ino_t>> own_;
 };

@@ -18,6 +18,7 @@ class StructureCheck {
   void directory_end();
   // Prints each mismatch; true when there was none.
   bool report() const;
+  size_t problems() const { return problems_.size(); }
 
  private:
   void problem(const std::string& text) { problems_.push_back(text); }

@@ -76,9 +76,15 @@ TestCounts test_files(const std::vector<ListedEntry>& entries) {
 
 // The last line: what was tested and what failed. Returns the exit status.
 int summarise(const Source& source, ResultCode directory, size_t entries_read, uint32_t files,
-              const TestCounts& counts) {
+              const TestCounts& counts, size_t structure_problems) {
   const std::string file = shown(source.path);
   std::string summary = source.stub_intact ? "" : "stub modified; ";
+  if (!source.signature_problem.empty()) summary += "signature damaged; ";
+  if (structure_problems != 0) {
+    // The directory or header disagrees with the file: no file failed for it.
+    summary += "structure damaged (" +
+               counted(static_cast<uint32_t>(structure_problems), "problem", "problems") + "); ";
+  }
   if (directory < 0) {
     summary += directory_damage(source) + ": " + std::to_string(entries_read) + " of " +
                std::to_string(archive_header.entry_count) + " entries could be read";
@@ -93,8 +99,8 @@ int summarise(const Source& source, ResultCode directory, size_t entries_read, u
                 counted(files, "file", "files").c_str());
     return kExitFailed;
   }
-  if (!source.stub_intact) {
-    print_error("%s: stub modified; %s OK", file.c_str(),
+  if (!summary.empty()) {
+    print_error("%s: %s%s OK", file.c_str(), summary.c_str(),
                 counted(counts.tested, "file", "files").c_str());
     return kExitFailed;
   }
@@ -113,7 +119,7 @@ int zpx_test(const CommandDef& cmd, const CommandLine& line) {
   if (!source.stub_intact) print_error("%s", kModifiedInstallerText);
   if (archive_header.entry_count == 0) {
     print_note("%s", kNoFilesText);
-    return source.stub_intact ? kExitOk : kExitFailed;
+    return source.stub_intact && source.signature_problem.empty() ? kExitOk : kExitFailed;
   }
 
   std::vector<ListedEntry> entries;
@@ -124,11 +130,15 @@ int zpx_test(const CommandDef& cmd, const CommandLine& line) {
   TestCounts counts = test_files(entries);
   batch_end();
   if (batch_interrupted()) return kExitFailed;
+  size_t structure_problems = 0;
   if (directory == kResultOk && !structure.report()) {
     // What the packer writes disagrees with the file: the directory may have been changed.
-    ++counts.failures;
+    structure_problems = structure.problems();
     install_state.install_folder[0] = '\0';
     report_error(nullptr, kResultDamaged, nullptr, 0);
   }
-  return summarise(source, directory, entries.size(), settings.files, counts);
+  if (!source.signature_problem.empty()) {
+    print_error("%s: %s", shown(source.path).c_str(), source.signature_problem.c_str());
+  }
+  return summarise(source, directory, entries.size(), settings.files, counts, structure_problems);
 }

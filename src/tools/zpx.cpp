@@ -5,6 +5,7 @@
 
 #include "tools/cli.h"
 #include "tools/commands.h"
+#include "tools/output_file.h"
 #include "ui/batch/output.h"
 
 namespace {
@@ -15,12 +16,12 @@ const std::vector<CommandDef> kCommands = {
     {"build",
      "build [-f] [--stub STUB] [--exclude PATTERN]... [-0 .. -9] [-T N] [--no-dedupe] -o OUT DIR",
      "Packs the tree under DIR into an archive, or with --stub into an installer.",
-     "Symbolic links to files and folders are followed; a link that leads back into a\n"
-     "folder it lies in is skipped with a warning, as are FIFOs, sockets, devices and\n"
-     "broken links. OUT and its temporary file are never packed. OUT is written to a\n"
+     "Symbolic links to files and folders are followed; a link to a folder already\n"
+     "packed (a loop among them) is skipped with a warning, as are FIFOs, sockets,\n"
+     "devices and broken links. OUT and its temporary file are never packed. OUT is written to a\n"
      "temporary file beside it and renamed into place, so a failed run leaves nothing.\n"
-     "An existing OUT is replaced only with -f; a symbolic link at OUT then has its\n"
-     "target replaced. -o - writes to standard output.\n"
+     "An existing OUT is replaced only with -f; a symbolic link at OUT is then replaced\n"
+     "itself, never what it points to. -o - writes to standard output.\n"
      "--exclude takes a shell pattern: without a '/' it is matched against the name of\n"
      "every file and folder at any depth (*.tmp, .git), with one against the path\n"
      "below DIR (docs/*.html). An excluded folder is left out with all it holds.\n"
@@ -116,6 +117,7 @@ const std::vector<CommandDef>& zpx_commands() {
 }
 
 int main(int argc, char** argv) {
+  guard_standard_descriptors();
   if (argc < 2) return top_usage_error("");
   const char* first = argv[1];
   if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0) {

@@ -10,10 +10,7 @@ inline constexpr char kInstructionText[] =
     "Click the Install button to install Zarpex 1.2 to the folder below.\n"
     "If the folder does not exist, it will be created.";
 
-// Install: install_state.install_folder and overwrite_all already hold the dialog's
-// choices. Runs the extraction, reports a negative result, and returns the value the
-// dialog ends with (-1 when nothing is to be registered).
-int32_t main_dialog_install(Window dialog);
+// main_dialog_install: see ui/ui.h.
 // What main_dialog_install returns when an extraction is already running: the command
 // is refused and the dialog must not end.
 inline constexpr int32_t kInstallRefused = INT32_MIN;

@@ -71,6 +71,12 @@ const char* os_error_suffix() {
 }
 
 int report_error(Window owner, ResultCode result, const char* path, int ask) {
+  // Unattended: nothing is shown, and the failure stops the installation (so it is the
+  // first and only one reported) and becomes its exit code.
+  if (install_state.silent) {
+    install_state.silent_failure = result;
+    return 1;
+  }
   if (path == nullptr) path = install_state.module_name;
   const char* format = message_format(result);
   if (format == nullptr) return 0;

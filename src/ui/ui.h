@@ -31,6 +31,8 @@ inline constexpr int kMessageTextSize = 320;
 extern char message_text[kMessageTextSize];
 
 // Shows the message for a ResultCode; returns 1 when the caller is to stop, 0 to go on.
+// In a silent installation it shows nothing, keeps the first failure in
+// install_state.silent_failure and always says stop.
 int report_error(Window owner, ResultCode result, const char* path, int ask);
 // "" or "\n" + the reason for last_os_error.
 const char* os_error_suffix();
@@ -45,5 +47,11 @@ int ui_overwrite_prompt(Window owner);
 void ui_set_progress(Window owner, const char* text);
 // Runs the main dialog modally; returns its result (-1 after Cancel).
 int32_t ui_main_dialog();
+// --- Provided by the main dialog's shared commands (ui/main_dialog.cpp) ---
+// Install: install_state.install_folder and overwrite_all already hold the dialog's
+// choices. Runs the extraction, reports a negative result, and returns the value the
+// dialog ends with (-1 when nothing is to be registered). A silent installation runs it
+// without any dialog (null window).
+int32_t main_dialog_install(Window dialog);
 // Folder chooser: path holds 260 bytes; nonzero when a folder was chosen.
 int ui_choose_folder(Window owner, char* path);

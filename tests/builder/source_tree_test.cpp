@@ -7,6 +7,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -130,6 +131,54 @@ TEST_F(SourceTreeTest, AFileThatVanishesOrChangesBeforePackingIsAnError) {
   copy = entries;
   EXPECT_FALSE(builder::build_archive(copy, options, &archive, &stats, &error));
   EXPECT_NE(error.find("gone.txt: cannot open"), std::string::npos) << error;
+
+  // A file replaced by a FIFO after the scan: refused at once, never waited on. The alarm
+  // ends a run that would wait.
+  ASSERT_EQ(mkfifo((root_ + "/gone.txt").c_str(), 0644), 0);
+  write("grows.txt", "12345");
+  copy = entries;
+  alarm(20);
+  EXPECT_FALSE(builder::build_archive(copy, options, &archive, &stats, &error));
+  alarm(0);
+  EXPECT_NE(error.find("gone.txt: no longer a regular file"), std::string::npos) << error;
+}
+
+TEST_F(SourceTreeTest, AFolderReachedByManyLinksIsPackedOnce) {
+  // A chain of levels, each with two links to the next: every level would double the
+  // entries if each link were walked (2^15 copies of the last level here).
+  constexpr int kLevels = 15;
+  for (int i = 0; i <= kLevels; ++i) folder("l" + std::to_string(i));
+  write("l" + std::to_string(kLevels) + "/end.txt", "end");
+  for (int i = 0; i < kLevels; ++i) {
+    const std::string next = root_ + "/l" + std::to_string(i + 1);
+    for (const char* name : {"/x", "/y"}) {
+      ASSERT_EQ(symlink(next.c_str(), (root_ + "/l" + std::to_string(i) + name).c_str()), 0);
+    }
+  }
+  builder::ScanOptions options;
+  std::vector<builder::SourceEntry> entries;
+  builder::ScanReport report;
+  std::string error;
+  ASSERT_TRUE(builder::scan_tree(root_, options, &entries, &report, &error)) << error;
+  // Each level where it lies, and once more through the first link that reaches it (the
+  // chain below l0), never through a second link: at most twice each, end.txt too.
+  size_t files = 0;
+  for (const builder::SourceEntry& e : entries) files += e.folder ? 0 : 1;
+  EXPECT_LE(files, 2u);
+  EXPECT_LE(entries.size(), 2u * (kLevels + 1) + 2);
+  for (int i = 0; i <= kLevels; ++i) {
+    const std::string level = "l" + std::to_string(i);
+    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [&](const builder::SourceEntry& e) {
+      return e.name == level;
+    })) << level;
+  }
+  ASSERT_FALSE(report.skipped.empty());
+  EXPECT_NE(report.skipped[0].find("a link to the same folder as "), std::string::npos)
+      << report.skipped[0];
+
+  // The strict scan refuses what the other one passes over.
+  EXPECT_FALSE(builder::scan_tree(root_, &entries, &error));
+  EXPECT_NE(error.find("a link to the same folder as "), std::string::npos) << error;
 }
 
 }  // namespace

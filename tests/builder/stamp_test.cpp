@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "archive/installer_image.h"
 #include "builder/checksum.h"
@@ -69,9 +71,15 @@ TEST(Stamp, RefusesAStubWithoutTheTagOrWithItTwice) {
 }
 
 TEST(Stamp, APeStubStaysValidWhenTheInstallerIsSignedLater) {
-  for (int plus : {0, 1}) {
+  // The Win32 stub passes over the CheckSum and the certificate entry at the places its own
+  // format has, whatever count of data directories its headers state: the stamp must
+  // agree with it for every count (with 4 or fewer it once did not, and the stub
+  // called an untouched installer modified).
+  for (const auto& [plus, directories] : {std::pair{0, 16u}, {1, 16u}, {0, 4u}, {1, 4u}, {0, 0u}}) {
+    SCOPED_TRACE(std::to_string(plus) + ", " + std::to_string(directories));
     std::vector<uint8_t> stub = fake_stub(9000, 0x1000);
     pe_image::put_headers(stub, plus == 1);
+    pe_image::put32(stub, pe_image::kOptional + (plus == 1 ? 108 : 92), directories);
     std::string error;
     ASSERT_TRUE(builder::stamp_stub(stub, &error)) << error;
     std::vector<uint8_t> installer = stub;

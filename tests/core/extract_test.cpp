@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <ctime>
 #include <filesystem>
@@ -424,6 +425,105 @@ TEST_F(Extract, FoldersThatCannotBeCreated) {
   EXPECT_EQ(fake_ui.boxes[0].style, 0x30u);
   EXPECT_FALSE(exists("C:\\Inst\\after"));
   EXPECT_EQ(extraction_interrupted, 1);
+}
+
+// What a second user can plant in an install folder they can write: a link to a folder
+// outside, a link to a file outside, a link to nothing (a file outside yet to be made)
+// and a hard link to a file outside. Nothing outside may change, whatever the answers.
+class PlantedLinks : public Extract {
+ protected:
+  void plant() {
+    namespace fs = std::filesystem;
+    fs::remove_all(root.posix("C:\\Inst"));
+    fs::remove_all(root.posix("C:\\Outside"));
+    fs::create_directories(root.posix("C:\\Inst"));
+    fs::create_directories(root.posix("C:\\Outside\\dir"));
+    write_file(root.posix("C:\\Outside\\victim.txt"), "victim");
+    write_file(root.posix("C:\\Outside\\hard.txt"), "hard");
+    fs::create_directory_symlink(root.posix("C:\\Outside\\dir"), root.posix("C:\\Inst\\sub"));
+    fs::create_symlink(root.posix("C:\\Outside\\victim.txt"), root.posix("C:\\Inst\\a.txt"));
+    fs::create_symlink(root.posix("C:\\Outside\\new.txt"), root.posix("C:\\Inst\\c.txt"));
+    fs::create_hard_link(root.posix("C:\\Outside\\hard.txt"), root.posix("C:\\Inst\\h.txt"));
+  }
+  void expect_outside_unchanged() {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root.posix("C:\\Outside")))
+      names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"dir", "hard.txt", "victim.txt"}));
+    EXPECT_EQ(file("C:\\Outside\\victim.txt"), "victim");
+    EXPECT_EQ(file("C:\\Outside\\hard.txt"), "hard");
+    struct stat st;
+    ASSERT_EQ(stat(root.posix("C:\\Outside\\victim.txt").c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & S_IWUSR, 0u);  // no attribute set on it either
+  }
+  bool is_link(const std::string& windows_path) {
+    return std::filesystem::is_symlink(root.posix(windows_path));
+  }
+};
+
+TEST_F(PlantedLinks, LinksAreRefusedAndAHardLinkIsReplacedNeverWrittenThrough) {
+  const std::vector<TestEntry> entries = {
+      {.name = "sub\\b.txt", .contents = "through a folder link"},
+      {.name = "a.txt", .contents = "new a", .attributes = kAttributeReadOnly},
+      {.name = "c.txt", .contents = "new c", .write_date = 0x2926},
+      {.name = "h.txt", .contents = "new h", .attributes = kAttributeReadOnly},
+      {.name = "last.txt", .contents = "last"}};
+  struct Case {
+    int answer;  // at each prompt; -2: overwrite_all from the start, nobody asked
+    size_t prompts;
+  } cases[] = {{kAnswerNo, 1}, {kAnswerYes, 1}, {-2, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    plant();
+    fake_ui.reset();
+    install_state.overwrite_all = c.answer == -2 ? 1 : 0;
+    fake_ui.prompt_answers = {c.answer};
+    open(entries);
+    EXPECT_EQ(extract_all(nullptr), 0);
+    // Every link, the one to nothing too, is refused as the installer refuses any file
+    // it cannot create, before anybody is asked; OK goes on with the next file.
+    EXPECT_EQ(box_texts(),
+              (std::vector<std::string>{"Cannot create C:\\Inst\\sub\\b.txt\nAccess denied",
+                                        "Cannot create C:\\Inst\\a.txt\nAccess denied",
+                                        "Cannot create C:\\Inst\\c.txt\nAccess denied"}));
+    EXPECT_EQ(fake_ui.prompts, std::vector<std::string>(c.prompts, "C:\\Inst\\h.txt"));
+    expect_outside_unchanged();
+    EXPECT_TRUE(is_link("C:\\Inst\\a.txt"));
+    EXPECT_TRUE(is_link("C:\\Inst\\c.txt"));
+    EXPECT_EQ(file("C:\\Inst\\last.txt"), "last");
+    // The hard link is a file like any other: kept, or replaced by a new file.
+    EXPECT_EQ(file("C:\\Inst\\h.txt"), c.answer == kAnswerNo ? "hard" : "new h");
+    if (c.answer != kAnswerNo) {
+      EXPECT_EQ(fs_get_attributes("C:\\Inst\\h.txt"), kAttributeReadOnly);
+    }
+    fs_close(archive_reader.archive_file);
+    archive_reader.archive_file = kNoFile;
+  }
+}
+
+TEST_F(PlantedLinks, FolderEntryThatIsALinkStopsTheExtraction) {
+  plant();
+  open({{.name = "sub", .folder = true, .attributes = kAttributeReadOnly | kAttributeHidden},
+        {.name = "sub\\b.txt", .contents = "b"},
+        {.name = "sub\\deeper", .folder = true}});
+  EXPECT_EQ(extract_all(nullptr), 0);
+  EXPECT_EQ(box_texts(),
+            std::vector<std::string>{"Cannot create folder C:\\Inst\\sub\nAccess denied"});
+  EXPECT_EQ(extraction_interrupted, 1);
+  expect_outside_unchanged();
+  EXPECT_EQ(fs_get_attributes("C:\\Outside\\dir"), kAttributeDirectory);
+}
+
+TEST_F(PlantedLinks, TheInstallFolderItselfMayBeALink) {
+  plant();
+  std::filesystem::create_directory_symlink(root.posix("C:\\Inst"), root.posix("C:\\Chosen"));
+  folder("C:\\Chosen");
+  open({{.name = "d", .folder = true}, {.name = "d\\e.txt", .contents = "e"}});
+  EXPECT_EQ(extract_all(nullptr), 0);
+  EXPECT_TRUE(fake_ui.boxes.empty());
+  EXPECT_EQ(file("C:\\Inst\\d\\e.txt"), "e");
+  expect_outside_unchanged();
 }
 
 TEST_F(Extract, ExistingFolderEntryGetsItsAttributes) {

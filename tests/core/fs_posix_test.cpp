@@ -265,12 +265,67 @@ TEST_F(FileLayer, OnlyARegularFileOpensAsAFile) {
       EXPECT_EQ(fs_open_existing(path, access), kNoFile);
       EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorAccessDenied));
     }
+    if (std::string(path) == "C:\\device") continue;  // a link: replaced (below)
     last_os_error = 0;
     EXPECT_EQ(fs_create_output(path, kAttributeNormal), kNoFile);
     EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorAccessDenied));
   }
   alarm(0);
   close(sock);
+}
+
+TEST_F(FileLayer, CreateOutputReplacesWhatIsAtTheNameNeverWritesThroughIt) {
+  namespace fs = std::filesystem;
+  fs::create_directories(root.posix("C:\\out\\dir"));
+  write_file(root.posix("C:\\out\\victim"), "victim");
+  write_file(root.posix("C:\\out\\hard"), "hard");
+  ASSERT_EQ(symlink(root.posix("C:\\out\\victim").c_str(), root.posix("C:\\file").c_str()), 0);
+  ASSERT_EQ(symlink(root.posix("C:\\out\\dir").c_str(), root.posix("C:\\folder").c_str()), 0);
+  ASSERT_EQ(symlink(root.posix("C:\\out\\new").c_str(), root.posix("C:\\nothing").c_str()), 0);
+  ASSERT_EQ(symlink("/dev/null", root.posix("C:\\device").c_str()), 0);
+  ASSERT_EQ(link(root.posix("C:\\out\\hard").c_str(), root.posix("C:\\hardlink").c_str()), 0);
+  for (const char* path : {"C:\\file", "C:\\folder", "C:\\nothing", "C:\\device", "C:\\hardlink"}) {
+    SCOPED_TRACE(path);
+    const FileHandle out = fs_create_output(path, kAttributeNormal);
+    ASSERT_NE(out, kNoFile);
+    EXPECT_EQ(last_os_error, 0u);
+    EXPECT_EQ(fs_write(out, "new", 3), 3);
+    EXPECT_EQ(fs_set_times(out, 0, 0, 0x2926, 0x98F1), 1);
+    fs_close(out);
+    struct stat st;
+    ASSERT_EQ(lstat(root.posix(path).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_nlink, 1u);
+    EXPECT_EQ(read_file(root.posix(path)), "new");
+  }
+  EXPECT_EQ(read_file(root.posix("C:\\out\\victim")), "victim");
+  EXPECT_EQ(read_file(root.posix("C:\\out\\hard")), "hard");
+  EXPECT_FALSE(path_exists(root.posix("C:\\out\\new")));
+  EXPECT_TRUE(fs::is_empty(root.posix("C:\\out\\dir")));
+  // Nothing but the names themselves: no temporary file left beside them.
+  size_t entries = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(root.root() + "/drive_c")) ++entries;
+  EXPECT_EQ(entries, 6u);  // out, file, folder, nothing, device, hardlink
+}
+
+TEST_F(FileLayer, LinksAreReportedAsLinksAndTheirAttributesNeverSetThroughThem) {
+  std::filesystem::create_directories(root.posix("C:\\dir"));
+  write_file(root.posix("C:\\victim"), "victim");
+  ASSERT_EQ(symlink(root.posix("C:\\victim").c_str(), root.posix("C:\\file").c_str()), 0);
+  ASSERT_EQ(symlink(root.posix("C:\\dir").c_str(), root.posix("C:\\folder").c_str()), 0);
+  ASSERT_EQ(symlink(root.posix("C:\\none").c_str(), root.posix("C:\\nothing").c_str()), 0);
+  EXPECT_EQ(fs_get_attributes("C:\\file"), kAttributeReparsePoint);
+  EXPECT_EQ(fs_get_attributes("C:\\folder"), kAttributeReparsePoint | kAttributeDirectory);
+  EXPECT_EQ(fs_get_attributes("C:\\nothing"), kAttributeReparsePoint);
+  for (const char* path : {"C:\\file", "C:\\folder", "C:\\nothing"}) {
+    SCOPED_TRACE(path);
+    last_os_error = 0;
+    EXPECT_EQ(fs_set_attributes(path, kAttributeReadOnly | kAttributeHidden), 0);
+    EXPECT_EQ(last_os_error, static_cast<uint32_t>(kErrorAccessDenied));
+  }
+  EXPECT_EQ(fs_get_attributes("C:\\victim"), kAttributeNormal);
+  EXPECT_EQ(fs_get_attributes("C:\\dir"), kAttributeDirectory);
+  EXPECT_FALSE(path_exists(root.posix("C:\\none")));
 }
 
 TEST_F(FileLayer, TimesFromDosDateAndTime) {

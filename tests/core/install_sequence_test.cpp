@@ -49,6 +49,7 @@ class InstallSequence : public ::testing::Test {
     };
   }
   void TearDown() override {
+    no_arguments();
     unsetenv("ZARPEX_SELF");
     unsetenv("ZARPEX_OS_VERSION");
     fake_ui.reset();
@@ -95,6 +96,15 @@ class InstallSequence : public ::testing::Test {
     if (status == 0) sys_reg_close_key(key);
     return status == 0;
   }
+
+  // The command line the installer reads, as main hands it over.
+  static void arguments(std::vector<std::string> args) {
+    args.insert(args.begin(), "zarpex-setup");
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    sys_set_arguments(static_cast<int>(argv.size()), argv.data());
+  }
+  static void no_arguments() { arguments({}); }
 
   TempRoot root;
   std::string mark;
@@ -245,6 +255,108 @@ TEST_F(InstallSequence, DamagedArchiveIsReportedByTheDialog) {
   EXPECT_FALSE(app_path_recorded());
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_FALSE(path_exists(mark));
+}
+
+// Unattended installation: no box and no dialog, everything installed into the /D=
+// folder (existing files replaced, read-only ones too), registered, nothing started.
+TEST_F(InstallSequence, SilentInstallationShowsNothingAndStartsNothing) {
+  write_installer(program_entries());
+  const std::string folder = "C:\\Program Files\\Silent Target";
+  std::filesystem::create_directories(root.posix(folder));
+  write_file(root.posix(folder + "\\readme.txt"), "old");
+  chmod(root.posix(folder + "\\readme.txt").c_str(), 0444);
+  arguments({"/S", "/D=C:\\Program", "Files\\Silent", "Target"});
+
+  EXPECT_EQ(install_sequence(nullptr), 0);
+  EXPECT_FALSE(dialog_opened);
+  EXPECT_TRUE(fake_ui.boxes.empty());
+  EXPECT_TRUE(fake_ui.prompts.empty());
+  EXPECT_EQ(read_file(root.posix(folder + "\\readme.txt")), "read me");
+  EXPECT_TRUE(app_path_recorded());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(path_exists(mark));
+}
+
+// Every way a silent installation fails: no box, its ResultCode made positive as the exit
+// code, nothing registered, nothing started.
+TEST_F(InstallSequence, SilentFailuresEndWithTheirCode) {
+  struct Case {
+    const char* what;
+    int exit_code;
+    std::function<void(std::string&)> damage;  // on the installer's bytes
+  } cases[] = {
+      {"changed stub", 1,
+       [](std::string& bytes) { bytes[10] = static_cast<char>(bytes[10] ^ 0x40); }},
+      {"header cut short", 6, [](std::string& bytes) { bytes.resize(kStubLength + 41); }},
+      {"directory damaged", 11, nullptr},
+      {"a file cannot be created", 3, nullptr},
+      {"the folder cannot be created", 9, nullptr},
+      {"own file missing", 5, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fake_ui.reset();
+    std::memset(&install_state, 0, sizeof install_state);
+    std::filesystem::remove_all(root.posix("C:\\Target"));
+    std::filesystem::remove_all(root.posix("C:\\Blocked"));
+    std::string bytes =
+        write_installer(program_entries(), {.entry_count = c.exit_code == 11 ? 5 : -1});
+    if (c.damage) {
+      c.damage(bytes);
+      write_file(root.posix("C:\\setup.exe"), bytes);
+    }
+    std::string folder = "C:\\Target";
+    if (c.exit_code == 3) std::filesystem::create_directories(root.posix("C:\\Target\\readme.txt"));
+    if (c.exit_code == 9) {
+      write_file(root.posix("C:\\Blocked"), "a file in the way");
+      folder = "C:\\Blocked\\Zarpex";
+    }
+    if (c.exit_code == 5) std::filesystem::remove(root.posix("C:\\setup.exe"));
+    arguments({"/s", "/d=" + folder});
+
+    EXPECT_EQ(install_sequence(nullptr), c.exit_code);
+    EXPECT_FALSE(dialog_opened);
+    EXPECT_TRUE(fake_ui.boxes.empty());
+    EXPECT_FALSE(app_path_recorded());
+    EXPECT_FALSE(path_exists(root.root() + "/drive_c/windows/zarpex.ini"));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(path_exists(mark));
+}
+
+TEST_F(InstallSequence, SilentWithAnEmptyArchiveWritesNothing) {
+  write_installer({});
+  arguments({"--silent"});
+  EXPECT_EQ(install_sequence(nullptr), 0);
+  EXPECT_TRUE(fake_ui.boxes.empty());
+  EXPECT_FALSE(dialog_opened);
+  EXPECT_FALSE(path_exists(root.posix("C:\\Zarpex")));
+}
+
+TEST_F(InstallSequence, FolderArgumentFillsTheDialog) {
+  write_installer(program_entries());
+  fake_ui.on_main_dialog = [this] {
+    dialog_opened = true;
+    proposed = install_state.install_folder;
+    return -1;
+  };
+  struct Case {
+    std::vector<std::string> args;
+    std::string shown;
+  } cases[] = {
+      {{"/D=D:\\My", "Apps\\Zarpex"}, "D:\\My Apps\\Zarpex"},
+      {{"--dir", "D:\\Other Place"}, "D:\\Other Place"},
+      {{"--dir", "/opt/zarpex here"}, "Z:\\opt\\zarpex here"},
+      {{"/unknown", "-x"}, "C:\\Zarpex"},  // ignored: the default stays
+  };
+  for (const Case& c : cases) {
+    std::memset(&install_state, 0, sizeof install_state);
+    dialog_opened = false;
+    arguments(c.args);
+    EXPECT_EQ(install_sequence(nullptr), 0) << c.shown;
+    EXPECT_TRUE(dialog_opened) << c.shown;
+    EXPECT_EQ(proposed, c.shown);
+  }
 }
 
 }  // namespace

@@ -129,12 +129,13 @@ class Registration : public ::testing::Test {
  protected:
   TempRoot root;
 
-  // Puts a program into the folder that writes a mark when started.
+  // Puts a program into the folder that writes a mark when started: the command line it
+  // was started with.
   std::string install_program(const std::string& folder) {
     std::filesystem::create_directories(root.posix(folder));
     const std::string program = root.posix(folder + "\\Zarpex32.exe");
     const std::string mark = root.root() + "/started";
-    write_file(program, "#!/bin/sh\ntouch " + mark + "\n");
+    write_file(program, "#!/bin/sh\nprintf '%s' \"$ZARPEX_COMMAND_LINE\" > " + mark + "\n");
     chmod(program.c_str(), 0755);
     std::strcpy(install_state.install_folder, (folder + "\\").c_str());
     return mark;
@@ -168,7 +169,10 @@ TEST_F(Registration, RecordsKeysValuesTypesAndByteCounts) {
 
   EXPECT_EQ(profile("Install", "Path"), "<none>");
   EXPECT_EQ(profile("Options", "Setup"), "<none>");
-  EXPECT_TRUE(wait_for(mark));
+  // Started by its path in quotes: unquoted, Windows would first try C:\Program.exe.
+  ASSERT_TRUE(wait_for(mark));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(read_file(mark), "\"" + path + "\"");
 
   // The next run proposes this installation's folder.
   std::strcpy(install_state.install_folder, "Z:\\setup.bin");
@@ -201,6 +205,20 @@ TEST_F(Registration, ProfileFallbacksWhereKeysCannotBeCreated) {
   std::strcpy(install_state.install_folder, "Z:\\setup.bin");
   find_default_folder();
   EXPECT_STREQ(install_state.install_folder, "C:\\Apps");
+}
+
+TEST_F(Registration, SilentInstallationIsRecordedButNotStarted) {
+  const std::string mark = install_program("D:\\My Apps\\Zarpex");
+  install_state.silent = 1;
+  register_and_launch();
+  install_state.silent = 0;
+  const std::string path = "D:\\My Apps\\Zarpex\\Zarpex32.exe";
+  EXPECT_EQ(query(kHiveLocalMachine, kAppPathKey, nullptr).bytes, path + '\0');
+  EXPECT_EQ(query(kHiveLocalMachine, kUninstallKey, "UninstallString").bytes,
+            "\"" + path + "\" /uninstall" + '\0');
+  EXPECT_EQ(query(kHiveCurrentUser, kUserKey, "Setup").bytes, std::string("1", 2));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(path_exists(mark));
 }
 
 TEST_F(Registration, PathsTooLongToRecord) {

@@ -81,6 +81,18 @@ TEST_F(ReportError, AskFlagDecidesStopOrGoOn) {
   }
 }
 
+// Unattended: nothing shown, always stop (even with the ask flag, even for codes without
+// a message), and the code kept for the exit code.
+TEST_F(ReportError, SilentShowsNothingStopsAndKeepsTheCode) {
+  install_state.silent = 1;
+  for (ResultCode result : {kResultCannotCreate, kResultDamaged, kResultFileLayerFailure}) {
+    last_os_error = 5;
+    EXPECT_EQ(report_error(nullptr, result, "C:\\a.txt", 1), 1) << result;
+    EXPECT_EQ(install_state.silent_failure, result);
+  }
+  EXPECT_TRUE(fake_ui.boxes.empty());
+}
+
 TEST_F(ReportError, NoPathNamesTheInstallerFileAndSuffixIsUsedOnce) {
   last_os_error = 30;
   report_error(nullptr, kResultReadFailed, nullptr, 0);

@@ -291,7 +291,7 @@ RunResult run_zpx(const std::vector<std::string>& args, const std::string& cwd) 
 
 RunResult run_setup(const Scratch& scratch, const std::string& installer, const std::string& script,
                     RunOptions extra) {
-  extra.args = {installer};
+  extra.args.insert(extra.args.begin(), installer);
   extra.input = script;
   auto env = scratch.env();
   env.insert(env.end(), extra.env.begin(), extra.env.end());

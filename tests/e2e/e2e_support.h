@@ -91,6 +91,7 @@ RunResult run_zpx(const std::vector<std::string>& args, const std::string& cwd =
 inline constexpr char kDamagedText[] =
     "Archive data is damaged, probably caused by\ncorrupt disk or download error";
 
-// Runs the installer with a scripted standard input in the scratch environment.
+// Runs the installer with a scripted standard input in the scratch environment; the
+// arguments of `extra.args` follow the installer's name.
 RunResult run_setup(const Scratch& scratch, const std::string& installer, const std::string& script,
                     RunOptions extra = {});

@@ -68,11 +68,12 @@ std::string registry_value(const std::string& store, const std::string& key,
   return std::string();
 }
 
-// The installed program of the tests: leaves its folder and arguments in a marker.
+// The installed program of the tests: leaves its folder, arguments and the command line it
+// was started with (as the launch passes it on) in a marker.
 constexpr char kProgram[] =
     "#!/bin/sh\n"
     "here=$(cd \"$(dirname \"$0\")\" && pwd)\n"
-    "echo \"ran in $here args:$*\" > \"$here/launched.txt\"\n";
+    "echo \"ran in $here args:$* command line:$ZARPEX_COMMAND_LINE\" > \"$here/launched.txt\"\n";
 
 class InstallerTest : public ::testing::Test {
  protected:
@@ -215,12 +216,15 @@ TEST_F(InstallerTest, RegistersTheInstallationAndProposesItsFolderNextTime) {
       << second.out;
 }
 
-TEST_F(InstallerTest, StartsTheInstalledProgram) {
+TEST_F(InstallerTest, StartsTheInstalledProgramByItsQuotedPath) {
   const std::string setup = build();
-  ASSERT_EQ(run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\n").exit_code, 0);
+  ASSERT_EQ(run_setup(scratch_, setup, "folder C:\\My Apps\\Demo\ninstall\n").exit_code, 0);
   // The program runs detached; give it a moment to leave its marker.
-  for (int i = 0; i < 100 && !exists(target("launched.txt")); ++i) usleep(20000);
-  EXPECT_NE(read_file(target("launched.txt")).find("ran in " + target()), std::string::npos);
+  const std::string marker = scratch_.drive_c("My Apps/Demo/launched.txt");
+  for (int i = 0; i < 100 && !exists(marker); ++i) usleep(20000);
+  usleep(50000);
+  EXPECT_EQ(read_file(marker), "ran in " + scratch_.drive_c("My Apps/Demo") +
+                                   " args: command line:\"C:\\My Apps\\Demo\\Zarpex32.exe\"\n");
 }
 
 TEST_F(InstallerTest, CancelOrEndOfInputBeforeInstallLeavesNothingBehind) {
@@ -445,6 +449,89 @@ TEST_F(InstallerTest, TruncatedDataReportsDamageAndRegistersNothing) {
   EXPECT_NE(run.out.find(kDamagedText), std::string::npos) << run.out;
   EXPECT_FALSE(exists(scratch_.root() + "/registry/machine/store"));
   EXPECT_FALSE(exists(target("launched.txt")));
+}
+
+// Unattended installation: /S or --silent, the folder from /D= (the rest of the line) or
+// --dir. Nothing is printed, nothing read, existing files (read-only ones too) are
+// replaced, the installation is registered and nothing is started.
+TEST_F(InstallerTest, SilentInstallationInstallsEverythingQuietly) {
+  const std::string setup = build();
+  struct Case {
+    std::vector<std::string> args;
+    std::string folder;  // under drive C:
+  } cases[] = {
+      {{"/S", "/D=C:\\Program", "Files\\Silent Target"}, "Program Files/Silent Target"},
+      {{"--dir", "C:\\Other Target", "--silent"}, "Other Target"},
+      {{"/s", "/D=" + scratch_.drive_c("Posix Target")}, "Posix Target"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    const std::string folder = scratch_.drive_c(c.folder);
+    write_file(folder + "/a.txt", "old a\n");
+    chmod((folder + "/a.txt").c_str(), 0444);
+    RunOptions options;
+    options.args = c.args;
+    const RunResult run = run_setup(scratch_, setup, "cancel\n", options);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+    for (const char* name : {"Zarpex32.exe", "a.txt", "sub/b.txt", "sub/deep/c.bin", "z.txt"}) {
+      EXPECT_TRUE(read_file(folder + "/" + name) == read_file(tree_ + "/" + name)) << name;
+    }
+    const std::string machine = scratch_.root() + "/registry/machine/store";
+    EXPECT_NE(read_file(machine).find("Zarpex32.exe"), std::string::npos);
+    usleep(200000);
+    EXPECT_FALSE(exists(folder + "/launched.txt"));
+  }
+}
+
+TEST_F(InstallerTest, SilentFailuresExitWithTheirCode) {
+  const std::string setup = build();
+  const std::string damaged = scratch_.path() + "/damaged";
+  std::filesystem::copy_file(setup, damaged);
+  patch_file(damaged, archive_offset(damaged) + 8, std::string("\x09\0\0\0", 4));  // entry count
+  const std::string changed = scratch_.path() + "/changed";
+  std::filesystem::copy_file(setup, changed);
+  patch_file(changed, find_in_file(changed, "Click the Install button"), "K");
+  const std::string empty = scratch_.path() + "/empty";
+  std::filesystem::copy_file(setup, empty);
+  patch_file(empty, archive_offset(empty) + 8, std::string(4, '\0'));
+  make_folders(scratch_.drive_c("Blocked/a.txt"));  // a folder where a file must go
+
+  struct Case {
+    const char* what;
+    std::string installer;
+    std::string folder;
+    int exit_code;
+  } cases[] = {
+      {"damaged archive", damaged, "C:\\Damaged", 11},
+      {"a file cannot be created", setup, "C:\\Blocked", 3},
+      {"changed stub", changed, "C:\\Changed", 1},
+      {"no files", empty, "C:\\Empty", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunOptions options;
+    options.args = {"/S", "/D=" + c.folder};
+    const RunResult run = run_setup(scratch_, c.installer, "", options);
+    EXPECT_EQ(run.exit_code, c.exit_code);
+    EXPECT_EQ(run.out, "");
+    EXPECT_FALSE(exists(scratch_.root() + "/registry/machine/store"));
+    EXPECT_FALSE(exists(scratch_.drive_c("windows/zarpex.ini")));
+  }
+  EXPECT_FALSE(exists(scratch_.drive_c("Changed")));
+  EXPECT_FALSE(exists(scratch_.drive_c("Empty")));
+  EXPECT_FALSE(exists(scratch_.drive_c("Blocked/z.txt")));  // the first failure ends it
+}
+
+TEST_F(InstallerTest, FolderArgumentFillsTheDialogAndOtherArgumentsAreIgnored) {
+  const std::string setup = build();
+  RunOptions options;
+  options.args = {"/unknown", "--dir", "C:\\Typed Before", "/D=C:\\From", "the Line"};
+  const RunResult run = run_setup(scratch_, setup, "install\n", options);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_NE(run.out.find("Install to Folder: C:\\From the Line\n"), std::string::npos) << run.out;
+  EXPECT_EQ(read_file(scratch_.drive_c("From the Line/a.txt")), "alpha\n");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -158,6 +159,11 @@ TEST_F(ZpxBuildTest, FailuresNameTheFileAndLeaveNoOutput) {
   write_file(plain_stub, std::string(4096, 'x'));
   const std::string archive = scratch_.path() + "/payload.zpx";
   ASSERT_EQ(run_zpx({"build", "-o", archive, tree_}).exit_code, 0);
+  const std::string fifo = scratch_.path() + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  const std::string big_stub = scratch_.path() + "/big-stub";
+  write_file(big_stub, "");
+  ASSERT_EQ(truncate(big_stub.c_str(), (64 << 20) + 1), 0);  // sparse: no disk used
   struct Case {
     std::vector<std::string> args;
     std::string in_message;
@@ -172,6 +178,14 @@ TEST_F(ZpxBuildTest, FailuresNameTheFileAndLeaveNoOutput) {
       {{"wrap", "--stub", plain_stub, "-o", out_dir + "/c", archive},
        "plain-stub: no integrity record"},
       {{"wrap", "--stub", setup_bin(), "-o", out_dir + "/d", plain_stub}, "not an archive"},
+      // Read without blocking and only from a regular file: a device is not read until
+      // memory runs out, nor a FIFO waited on.
+      {{"build", "--stub", "/dev/zero", "-o", out_dir + "/h", tree_},
+       "/dev/zero: not a regular file"},
+      {{"build", "--stub", fifo, "-o", out_dir + "/i", tree_}, "fifo: not a regular file"},
+      {{"wrap", "--stub", setup_bin(), "-o", out_dir + "/j", fifo}, "fifo: not a regular file"},
+      {{"build", "--stub", big_stub, "-o", out_dir + "/k", tree_},
+       "more than the 67108864 zpx reads here"},
       {{"build", "-o", out_dir + "/e"}, "usage", 2},
       {{"build", "-T", "0", "-o", out_dir + "/f", tree_},
        "-T needs a thread count from 1 to 64",

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <regex>
 #include <string>
@@ -169,18 +170,104 @@ TEST_F(ZpxCliTest, OutIsCheckedFirstAndReplacedOnlyWithForce) {
   ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
 
-  // -f replaces a file, and through a symbolic link its target: the link stays a link.
-  for (const std::string& out : {existing, link}) {
+  // -f replaces a file, and a symbolic link itself, as gzip does: whatever the link
+  // pointed to (a file, a folder, nothing) stays as it was. Over a planted link a run
+  // as root must not replace the file it names.
+  const std::string folder_link = scratch_.path() + "/folder-link.zpx";
+  ASSERT_EQ(symlink(folder.c_str(), folder_link.c_str()), 0);
+  const std::string dangling = scratch_.path() + "/dangling.zpx";
+  ASSERT_EQ(symlink((scratch_.path() + "/never-made").c_str(), dangling.c_str()), 0);
+  for (const std::string& out : {existing, link, folder_link, dangling}) {
     const RunResult run = run_zpx({"build", "-f", "-1", "-o", out, tree_});
     EXPECT_EQ(run.exit_code, 0) << run.err;
+    ASSERT_EQ(lstat(out.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << out;
+    EXPECT_EQ(read_file(out).substr(0, 4), "ZPX\n") << out;
   }
-  EXPECT_EQ(read_file(existing).substr(0, 4), "ZPX\n");
-  ASSERT_EQ(lstat(link.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISLNK(st.st_mode));
-  EXPECT_EQ(read_file(target).substr(0, 4), "ZPX\n");
+  EXPECT_EQ(read_file(target), "old target");
+  EXPECT_TRUE(list_tree(folder).empty());
+  EXPECT_FALSE(exists(scratch_.path() + "/never-made"));
   // Nothing but the outputs: no temporary file left behind.
   for (const std::string& name : list_tree(scratch_.path())) {
     EXPECT_EQ(name.find(".zpx-"), std::string::npos) << name;
+  }
+}
+
+// Runs zpx through the shell, so that a standard descriptor can be closed or a signal
+// ignored before it starts.
+RunResult run_zpx_in_shell(const std::string& script, const std::string& cwd) {
+  RunOptions options;
+  options.args = {"/bin/sh", "-c", script, "sh", zpx_bin()};
+  options.cwd = cwd;
+  return run_program(options);
+}
+
+TEST_F(ZpxCliTest, NoSuccessWithoutTheArchiveWhateverTheDescriptorsAndSignals) {
+  const std::string out = scratch_.path() + "/out.zpx";
+  const std::string reference = scratch_.path() + "/reference.zpx";
+  ASSERT_EQ(run_zpx({"build", "-1", "-o", reference, tree_}).exit_code, 0);
+  write_file(scratch_.path() + "/big/big.bin", noise(3 << 20, 9));
+  struct Case {
+    const char* name;
+    const char* script;  // $1 is zpx
+    int exit_code;
+    bool written;
+  } cases[] = {
+      // The temporary file would take the closed descriptor and pass for standard output.
+      {"stdout closed", "\"$1\" build -1 -o out.zpx payload >&-", 0, true},
+      {"stdin closed", "\"$1\" build -1 -o out.zpx payload <&-", 0, true},
+      {"stdin closed, build fails", "\"$1\" build -1 -o out.zpx no-such-folder <&-", 1, false},
+      {"stdout closed, -o -", "\"$1\" build -1 -o - payload >&-", 1, false},
+      // Level 9 holds over 100 MB per thread: the packer's allocation fails (std::bad_alloc).
+      {"out of memory", "ulimit -v 100000; exec \"$1\" build -9 -T 1 -o out.zpx big", -1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove(out.c_str());
+    const RunResult run = run_zpx_in_shell(c.script, scratch_.path());
+    EXPECT_EQ(run.exit_code, c.exit_code) << run.err;
+    EXPECT_EQ(exists(out), c.written);
+    if (c.written) {
+      EXPECT_TRUE(read_file(out) == read_file(reference));
+    }
+    for (const std::string& name : list_tree(scratch_.path())) {
+      EXPECT_EQ(name.find(".zpx-"), std::string::npos) << name;
+    }
+  }
+}
+
+TEST_F(ZpxCliTest, SignalsEndTheRunWithoutATemporaryFileUnlessIgnoredAtStart) {
+  // The signal is sent as soon as the temporary file is there, while the run packs.
+  write_file(tree_ + "/big.bin", noise(2 << 20, 5));
+  struct Case {
+    const char* signal_name;
+    const char* before;  // shell commands before zpx takes the shell's place
+    bool finishes;
+  } cases[] = {
+      {"INT", "", false},
+      {"TERM", "", false},
+      {"HUP", "", false},
+      {"QUIT", "", false},
+      {"PIPE", "", false},
+      {"XFSZ", "", false},
+      // nohup, and a script's background job, which starts with SIGINT ignored.
+      {"HUP", "trap '' HUP; ", true},
+      {"INT", "trap '' INT; ", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.before) + c.signal_name);
+    const std::string script =
+        std::string(c.before) +
+        "(while ! ls -a | grep -q '^\\.out\\.zpx\\.zpx-'; do sleep 0.01; done; kill -" +
+        c.signal_name + " $$) & exec \"$1\" build -T 1 " + (c.finishes ? "-1" : "-9") +
+        " -o out.zpx payload";
+    const RunResult run = run_zpx_in_shell(script, scratch_.path());
+    EXPECT_EQ(run.exit_code, c.finishes ? 0 : -1) << run.err;
+    EXPECT_EQ(exists(scratch_.path() + "/out.zpx"), c.finishes);
+    for (const std::string& name : list_tree(scratch_.path())) {
+      EXPECT_EQ(name.find(".zpx-"), std::string::npos) << name;
+    }
+    std::remove((scratch_.path() + "/out.zpx").c_str());
   }
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -220,6 +221,53 @@ TEST_F(ZpxReadTest, SignedInstallerIsListedTestedAndExtracted) {
   EXPECT_EQ(extracted.exit_code, 0) << extracted.err;
   expect_tree(out);
 
+  // "Signed" needs a certificate table where the entry says, ending the file, that starts
+  // with a WIN_CERTIFICATE header; the entry alone lies where the self-check does not
+  // look. Anything else is said by list and fails test.
+  const auto le32 = [](uint32_t v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
+  };
+  const uint32_t entry = pe_image::certificate_entry(false);
+  struct Damage {
+    const char* what;
+    std::function<void(std::vector<uint8_t>&)> apply;
+    const char* said;
+  };
+  const Damage damages[] = {
+      {"junk behind the table", [](std::vector<uint8_t>& f) { f.insert(f.end(), 100 * 1024, 'j'); },
+       "102400 bytes follow the certificate table"},
+      {"entry past the end",
+       [&](std::vector<uint8_t>& f) {
+         const std::string size = le32(1008);
+         std::copy(size.begin(), size.end(), f.begin() + entry + 4);
+       },
+       "points past the end of the file"},
+      {"wrong revision", [&](std::vector<uint8_t>& f) { f[table + 5] = 0x01; },
+       "revision is 0x0100, not 0x0200"},
+      {"length beyond the table",
+       [&](std::vector<uint8_t>& f) {
+         const std::string length = le32(5000);
+         std::copy(length.begin(), length.end(), f.begin() + table);
+       },
+       "the certificate's length is 5000, its table 1000 bytes"},
+  };
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.what);
+    std::vector<uint8_t> damaged = file;
+    d.apply(damaged);
+    const std::string path = scratch_.path() + "/damaged-signature.exe";
+    write_file(path, as_text(damaged));
+    const RunResult damaged_list = run_zpx({"list", path});
+    EXPECT_EQ(damaged_list.exit_code, 0) << damaged_list.err;
+    EXPECT_NE(damaged_list.out.find(std::string("not signed: ")), std::string::npos)
+        << damaged_list.out;
+    EXPECT_NE(damaged_list.out.find(d.said), std::string::npos) << damaged_list.out;
+    const RunResult damaged_test = run_zpx({"test", path});
+    EXPECT_EQ(damaged_test.exit_code, 1) << damaged_test.out;
+    EXPECT_NE(damaged_test.err.find(d.said), std::string::npos) << damaged_test.err;
+  }
+
   // A signed installer whose stub code changed still fails the self-check.
   patch_file(setup, 0x800, "\xCC");
   const RunResult changed = run_zpx({"test", setup});
@@ -372,6 +420,39 @@ TEST_F(ZpxReadTest, TestReportsStructureThatDisagreesWithTheFileAsDamage) {
     a.replace(record + 4, 4, le32(directory));
     cases.push_back({"stream offset in the directory", a, "lies outside the data area"});
   }
+  // Names the installer refuses as damage, and dates no clock shows: one flipped bit of
+  // the directory makes them, and the file's contents stay sound.
+  const struct {
+    const char* what;
+    TestEntry changed;  // in place of b.txt
+    const char* reason;
+  } entry_cases[] = {
+      {"a slash in a name", {.name = "b/txt", .contents = "beta"}, "holds a slash"},
+      {"a control byte in a name",
+       {.name = std::string("b\x01txt"), .contents = "beta"},
+       "is one the installer refuses"},
+      {"a parent folder",
+       {.name = "..\\b.txt", .contents = "beta"},
+       "is one the installer refuses"},
+      {"month 0", {.name = "b.txt", .contents = "beta", .write_date = (20 << 9) | 6}, "(month 0)"},
+      {"hour 27",
+       {.name = "b.txt", .contents = "beta", .write_date = 0x2926, .write_time = 27 << 11},
+       "(hour 27)"},
+      {"February 30 of a creation date",
+       {.name = "b.txt", .contents = "beta", .creation_date = (21 << 9) | (2 << 5) | 30},
+       "creation time of b.txt is impossible (day 30 of month 2)"},
+  };
+  for (const auto& e : entry_cases) {
+    std::vector<TestEntry> changed = entries;
+    changed[2] = e.changed;
+    cases.push_back({e.what, build_test_archive(changed), e.reason});
+  }
+  cases.push_back({"February 29 of a leap year",
+                   build_test_archive({{.name = "b.txt",
+                                        .contents = "beta",
+                                        .write_date = (20 << 9) | (2 << 5) | 29,
+                                        .write_time = (23 << 11) | (59 << 5) | 29}}),
+                   nullptr});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string file = scratch_.path() + "/structure.zpx";
@@ -385,6 +466,12 @@ TEST_F(ZpxReadTest, TestReportsStructureThatDisagreesWithTheFileAsDamage) {
     EXPECT_NE(run.err.find(std::string("Structure: ")), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(kDamagedText), std::string::npos) << run.err;
+    // A failure of the structure, not of a file: every file decodes and matches its CRC
+    // (but the one whose stream offset was changed).
+    EXPECT_NE(run.err.find("structure damaged ("), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("failed the test") == std::string::npos,
+              std::string(c.what) != "stream offset in the directory")
+        << run.err;
   }
 }
 

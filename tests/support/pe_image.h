@@ -42,13 +42,19 @@ inline void put_headers(std::vector<uint8_t>& image, bool plus) {
 
 // Signs a finished installer as a signing tool does: pads the file to 8 bytes, appends a
 // certificate table of `table_size` bytes, points the certificate entry at it and writes
-// a new checksum.
+// a new checksum. The table holds one WIN_CERTIFICATE header and filler bytes.
 inline void sign(std::vector<uint8_t>& file, bool plus, uint32_t table_size) {
   while (file.size() % 8 != 0) file.push_back(0);
   const uint32_t at = static_cast<uint32_t>(file.size());
   put32(file, certificate_entry(plus), at);
   put32(file, certificate_entry(plus) + 4, table_size);
   for (uint32_t i = 0; i < table_size; ++i) file.push_back(static_cast<uint8_t>(i * 7 + 1));
+  // The table starts with a WIN_CERTIFICATE header: its length, revision 2.0, and the
+  // type of a PKCS#7 signature.
+  if (table_size >= 8) {
+    put32(file, at, table_size);
+    put32(file, at + 4, 0x00020200);
+  }
   put32(file, kChecksum, 0x00C0FFEE + table_size);
 }
 

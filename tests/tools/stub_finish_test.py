@@ -141,6 +141,42 @@ class FinishTest(unittest.TestCase):
         self.assertEqual(section["vsize"], 0x5000)
         self.assertEqual(section_table(finished)[2]["data"][:len(RESOURCES)], RESOURCES)
 
+    def test_import_lookup_tables_are_cleared_and_leave_the_file(self):
+        # .rsrc at 0x3000: two descriptors and a zero one, the address tables, the names,
+        # and the lookup tables last, as stub_win32.ld lays them out.
+        def imports(lookup_entries):
+            va = 0x3000
+            names = b"\0\0GetVersion\0\0\0MessageBoxA\0kernel32.dll\0user32.dll\0"
+            iat_at, names_at = 60, 80
+            ilt_at = names_at + len(names) + (-(names_at + len(names)) % 4)
+            first_name, second_name = va + names_at, va + names_at + 14
+            iat = struct.pack("<IIII", first_name, 0, second_name, 0)
+            descriptors = (struct.pack("<IIIII", va + ilt_at, 0, 0, va + names_at + 28, va + iat_at) +
+                           struct.pack("<IIIII", va + ilt_at + 8, 0, 0, va + names_at + 41, va + iat_at + 8) +
+                           bytes(20))
+            data = (descriptors + iat).ljust(names_at, b"\0") + names
+            data = data.ljust(ilt_at, b"\0") + struct.pack("<IIII", *lookup_entries(first_name, second_name))
+            image = bytearray(build_image([
+                (".text", CODE | R | X, len(CODE_BYTES), CODE_BYTES),
+                (".data", IDATA | R | W, 0x1000, b"\x07" * 16),
+                (".rsrc", IDATA | R | W, len(data), data)]))
+            struct.pack_into("<II", image, OPTIONAL_AT + 96 + 8, va, 60)
+            return bytes(image), ilt_at
+
+        image, ilt_at = imports(lambda a, b: (a, 0, b, 0))
+        finished, notes = stub_finish.finish(image)
+        rsrc = section_table(finished)[2]
+        self.assertIn("imports: 16 bytes of lookup tables cleared", notes)
+        self.assertEqual([struct.unpack_from("<I", rsrc["data"], 20 * i)[0] for i in range(2)],
+                         [0, 0])  # the descriptors name no lookup table
+        self.assertEqual(rsrc["data"][ilt_at:ilt_at + 16].strip(b"\0"), b"")
+        self.assertEqual(rsrc["vsize"], section_table(image)[2]["vsize"])  # still mapped
+        self.assertEqual(stub_finish.finish(finished)[0], finished)
+
+        # A lookup table that does not repeat its address table is left to the loader.
+        with self.assertRaises(stub_finish.StubError):
+            stub_finish.finish(imports(lambda a, b: (b, 0, a, 0))[0])
+
     def test_refuses_what_it_cannot_move_safely(self):
         cases = {
             "bytes behind the last section": build_image(

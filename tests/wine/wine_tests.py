@@ -113,15 +113,17 @@ class Wine:
     def run(self, args, limit=STEP_LIMIT, cwd=None):
         return run([self.loader] + args, limit=limit, env=self.env, cwd=cwd)
 
-    def start(self, program, trace_file):
-        """Starts a GUI program with the msgbox and dialog traces going to trace_file."""
-        env = dict(self.env, WINEDEBUG="-all,trace+msgbox,trace+dialog")
+    def start(self, program, trace_file, args=(), env=None):
+        """Starts a GUI program with the msgbox and dialog traces going to trace_file.
+        Wine joins the arguments with spaces into the program's command line."""
+        env = dict(self.env, WINEDEBUG="-all,trace+msgbox,trace+dialog", **(env or {}))
         trace = open(trace_file, "w")
         # Started from the installers' folder, which is then its current folder.
         folder = os.path.join(self.drive_c, "installers")
         os.makedirs(folder, exist_ok=True)
-        return Installer(subprocess.Popen([self.loader, program], env=env, stdout=trace, cwd=folder,
-                                          stderr=subprocess.STDOUT, start_new_session=True),
+        return Installer(subprocess.Popen([self.loader, program] + list(args), env=env, stdout=trace,
+                                          cwd=folder, stderr=subprocess.STDOUT,
+                                          start_new_session=True),
                          trace, trace_file, self)
 
     # Registry and profile.
@@ -403,13 +405,17 @@ def payload(ctx):
     return ctx.payload
 
 
-INSTALL_FOLDER = "C:\\Apps\\Zarpex"
+INSTALL_FOLDER = "C:\\My Apps\\Zarpex"
 
 
 def test_fresh_install(ctx):
-    """Type a folder, press Enter: files, registry, uninstall entry, started program."""
+    """Type a folder, press Enter: files, registry, uninstall entry, started program. The
+    folder holds a space: the program is started by its quoted path, so that a C:\\My.exe
+    (here the marker program, which would leave C:\\Zarpex32.started) is not run instead."""
     p = payload(ctx)
     ctx.wine.forget_installation()
+    decoy = ctx.wine.host_path("C:\\My.exe")
+    shutil.copyfile(ctx.helper("Zarpex32.exe"), decoy)
     run_ = ctx.wine.start(p.installer, ctx.trace_file("fresh"))
     try:
         dialog = run_.new_window()
@@ -425,8 +431,9 @@ def test_fresh_install(ctx):
     check_registered(ctx, INSTALL_FOLDER)
     command = wait_marker(ctx, INSTALL_FOLDER)
     expect(command is not None, "the installed program was not started")
-    expect(command.strip() == INSTALL_FOLDER + "\\Zarpex32.exe",
-           "started with command line %r" % command)
+    expect(command == '"%s\\Zarpex32.exe"' % INSTALL_FOLDER, "started with command line %r" % command)
+    os.remove(decoy)
+    expect(not os.path.exists(ctx.wine.host_path("C:\\Zarpex32.started")), "C:\\My.exe was started")
 
 
 def modify_installed(ctx, names):
@@ -577,6 +584,36 @@ def test_file_that_cannot_be_created(ctx):
             time.sleep(1)
             expect(not os.path.exists(ctx.wine.host_path(folder + "\\Zarpex32.started")),
                    folder + ": the program was started")
+
+
+def test_planted_folder_link_is_refused(ctx):
+    """A folder of the install folder that is a link leading out of it (planted by another
+    user, who can write that folder) is refused like a folder that cannot be created, and
+    nothing is written where it leads. Wine shows a Unix symbolic link to a folder as a
+    reparse point (attributes 0x410); one to a file it shows as the file itself."""
+    p = payload(ctx)
+    ctx.wine.forget_installation()
+    folder = "C:\\Planted\\Zarpex"
+    outside = ctx.wine.host_path("C:\\Outside")
+    os.makedirs(outside, exist_ok=True)
+    os.makedirs(ctx.wine.host_path(folder), exist_ok=True)
+    os.symlink(outside, ctx.wine.host_path(folder + "\\docs"))
+    run_ = ctx.wine.start(p.installer, ctx.trace_file("planted-link"))
+    try:
+        dialog = run_.new_window()
+        run_.type(dialog, folder)
+        run_.keys(dialog, "Return")
+        box = run_.new_window()
+        run_.keys(box, "Return")
+        code, boxes, templates = run_.finish()
+    finally:
+        run_.abandon()
+    expect(code == 0, "exit code %d" % code)
+    expect(boxes == ["Cannot create folder %s\\docs\nAccess denied" % folder],
+           "message boxes: %r" % boxes)
+    expect(os.listdir(outside) == [], "written through the link: %r" % os.listdir(outside))
+    expect(os.path.islink(ctx.wine.host_path(folder + "\\docs")), "the link went away")
+    nothing_recorded(ctx)
 
 
 def cancel_test(ctx, name, folder, how):
@@ -1080,6 +1117,185 @@ def take_screenshots(ctx, folder):
         shutil.rmtree(target, ignore_errors=True)
 
 
+# ---------------------------------------------------------------------------------------
+# Unattended installation: /S and /D=.
+
+def visible_windows(env):
+    """Every visible top-level window on the display, whatever its name."""
+    found = set()
+    for how in ("--name", "--classname"):
+        result = run(["xdotool", "search", "--onlyvisible", how, "."], env=env)
+        found.update(int(w) for w in result.stdout.split())
+    return found
+
+
+def run_unattended(ctx, installer, args, name, limit=RUN_LIMIT):
+    """Runs an installer with arguments and watches the display all along; returns the
+    exit code after checking that no window of it appeared at any time, and that the
+    traces show no dialog and no message box."""
+    before = visible_windows(ctx.wine.env)
+    run_ = ctx.wine.start(installer, ctx.trace_file(name), args=args)
+    appeared = set()
+    try:
+        deadline = time.time() + limit
+        while run_.process.poll() is None:
+            expect(time.time() < deadline, "the installer did not end within %d s" % limit)
+            appeared |= visible_windows(ctx.wine.env) - before
+        code, boxes, templates = run_.finish()
+    finally:
+        run_.abandon()
+    expect(not appeared, "windows appeared: %r" % sorted(appeared))
+    expect(boxes == [] and templates == [], "boxes %r, dialogs %r" % (boxes, templates))
+    return code
+
+
+SILENT_FOLDER = "C:\\Program Files\\Silent Target"
+# As separate arguments, which Wine joins with single spaces: the installer's command
+# line then holds the folder unquoted, as a deployment tool passes it.
+SILENT_ARGS = ["/S", "/D=C:\\Program", "Files\\Silent", "Target"]
+
+
+def test_silent_install(ctx):
+    """/S /D=C:\\Program Files\\Silent Target: every file, the registry records, nothing
+    started, no window, exit 0; again over changed read-only, hidden and system files,
+    which are replaced."""
+    p = payload(ctx)
+    ctx.wine.forget_installation()
+    code = run_unattended(ctx, p.installer, SILENT_ARGS, "silent")
+    expect(code == 0, "exit code %d" % code)
+    check_installed(ctx, SILENT_FOLDER, p.files)
+    check_registered(ctx, SILENT_FOLDER)
+    expect(wait_marker(ctx, SILENT_FOLDER, limit=3) is None, "the installed program was started")
+
+    # Changed, and all read-only (Wine takes that from the permissions; the hidden and
+    # system bits of docs/secret.txt stay in its extended attribute).
+    for name in ("readme.txt", "readonly.txt", "docs/secret.txt"):
+        path = ctx.wine.host_path(SILENT_FOLDER + "\\" + name.replace("/", "\\"))
+        os.chmod(path, 0o644)
+        with open(path, "wb") as out:
+            out.write(b"changed by the test\r\n")
+        os.chmod(path, 0o444)
+    code = run_unattended(ctx, p.installer, SILENT_ARGS, "silent-again")
+    expect(code == 0, "second run: exit code %d" % code)
+    check_installed(ctx, SILENT_FOLDER, p.files)
+
+
+def test_silent_failures(ctx):
+    """/S exits with the failure's code, shows nothing and records nothing: a damaged
+    archive 11, a file that cannot be created 3, a stub with a changed byte 1; an archive
+    without files exits 0 and writes nothing."""
+    p = payload(ctx)
+    source = ctx.wine.host_path(p.installer)
+    folder = os.path.dirname(source)
+    data = open(source, "rb").read()
+    base = archive_base(data)
+    damaged = bytearray(data)
+    damaged[base + 8] += 3  # the entry count: the directory then ends too early
+    changed = bytearray(data)
+    changed[0x400 + 17] ^= 0x01  # a byte of the code section
+    empty = bytearray(data)
+    empty[base + 8:base + 12] = bytes(4)
+    for name, image in (("silent-damaged", damaged), ("silent-changed", changed),
+                        ("silent-empty", empty)):
+        with open(os.path.join(folder, name + ".exe"), "wb") as out:
+            out.write(image)
+    os.makedirs(ctx.wine.host_path("C:\\Silent Blocked\\readme.txt"), exist_ok=True)
+    cases = [  # (installer, folder, exit code)
+        ("silent-damaged", "C:\\Silent Damaged", 11),
+        ("silent-blocked", "C:\\Silent Blocked", 3),
+        ("silent-changed", "C:\\Silent Changed", 1),
+        ("silent-empty", "C:\\Silent Empty", 0),
+    ]
+    for name, target, expected in cases:
+        ctx.wine.forget_installation()
+        installer = "C:\\installers\\%s.exe" % (name if name != "silent-blocked" else "setup")
+        code = run_unattended(ctx, installer, ["/S"] + ("/D=" + target).split(" "), name)
+        expect(code == expected, "%s: exit code %d, not %d" % (name, code, expected))
+        nothing_recorded(ctx)
+        expect(not os.path.exists(ctx.wine.host_path(target + "\\Zarpex32.started")),
+               name + ": the program was started")
+    expect(not os.path.exists(ctx.wine.host_path("C:\\Silent Changed")), "the changed stub wrote")
+    expect(not os.path.exists(ctx.wine.host_path("C:\\Silent Empty")), "the empty archive wrote")
+    expect(not os.path.exists(ctx.wine.host_path("C:\\Silent Blocked\\readonly.txt")),
+           "a file after the failure was written")
+
+
+def archive_base(data):
+    """Where the archive starts: the stub length in the integrity record."""
+    tag = data.find(b"ZPX-INTEGRITY-v1")
+    expect(tag >= 0, "no integrity record")
+    return struct.unpack_from("<I", data, tag + 16)[0]
+
+
+def test_folder_argument_fills_the_dialog(ctx):
+    """/D= without /S: the main dialog opens with that folder; Enter installs there."""
+    p = payload(ctx)
+    folder = "C:\\Given On\\The Line"
+    ctx.wine.forget_installation()
+    run_ = ctx.wine.start(p.installer, ctx.trace_file("folder-argument"),
+                          args=["/D=C:\\Given", "On\\The", "Line"])
+    try:
+        dialog = run_.new_window()
+        run_.keys(dialog, "Return")
+        code, boxes, templates = run_.finish()
+    finally:
+        run_.abandon()
+    expect(code == 0, "exit code %d" % code)
+    expect(boxes == [], "message boxes shown: %r" % boxes)
+    check_installed(ctx, folder, p.files)
+    expect(wait_marker(ctx, folder) is not None, "the installed program was not started")
+
+
+# ---------------------------------------------------------------------------------------
+# DLLs planted beside a program. Wine prefers its built-in DLLs; with
+# WINEDLLOVERRIDES=<name>=n,b it takes a copy in the program's folder first, as Windows
+# does for a DLL it does not load from its system folder.
+#
+# The installer's own process cannot show the restriction under Wine (8, traced with
+# WINEDEBUG=+loaddll,+relay): the DLLs it loads by name, uxtheme.dll and its import
+# msimg32.dll, are delay-loaded imports of Common Controls 6 (which the manifest asks for),
+# first resolved in that DLL's start-up before the stub's first instruction, and again
+# when the main dialog's edit control is created, by a resolution that takes the search
+# path of the process's start and ignores SetDefaultDllDirectories; nothing else is
+# loaded through the dialogs, both Browse forms and an installation. Left out for the same
+# reason: what Wine's own DLLs load before the first instruction (version.dll for advapi32,
+# imm32, winspool.drv, compstui, zlib1, ...). So the stub's restriction code runs in a
+# probe (tests/wine/dll_search_probe.cpp) that then loads by name, beside planted copies
+# of uxtheme and msimg32 (the names the stub also loads from the system folder first) and
+# of dwmapi (a name it does not).
+PLANTED = ["uxtheme", "msimg32", "dwmapi"]
+
+
+def planted_loads(ctx, variant):
+    """Runs the probe built as `variant` beside the planted DLLs; returns the names of the
+    planted DLLs that were loaded."""
+    folder = os.path.join(ctx.wine.drive_c, "planted-" + variant)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    probe = os.path.join(folder, "probe.exe")
+    shutil.copyfile(ctx.helper("dll_search_%s.exe" % variant), probe)
+    for name in PLANTED:
+        shutil.copyfile(ctx.helper("planted_dll.dll"), os.path.join(folder, name + ".dll"))
+    env = dict(ctx.wine.env, WINEDLLOVERRIDES="mscoree,mshtml=;%s=n,b" % ",".join(PLANTED))
+    result = run([ctx.wine.loader, "C:\\planted-%s\\probe.exe" % variant] + PLANTED, env=env,
+                 cwd=folder)
+    expect(result.returncode == 0, "%s probe: exit code %d" % (variant, result.returncode))
+    return sorted(name[:-len(".dll.loaded")] for name in os.listdir(folder)
+                  if name.endswith(".dll.loaded"))
+
+
+def test_planted_dlls(ctx):
+    """Without the restriction every planted DLL is loaded (the test bites); with it, none;
+    without SetDefaultDllDirectories, none of those loaded first from the system folder."""
+    loaded = {variant: planted_loads(ctx, variant) for variant in ("open", "restricted", "preloaded")}
+    print("    planted DLLs loaded: %s" % "; ".join(
+        "%s: %s" % (variant, ", ".join(names) or "none") for variant, names in loaded.items()))
+    expect(loaded["open"] == sorted(PLANTED), "without the restriction: %r" % loaded["open"])
+    expect(loaded["restricted"] == [], "with the restriction: %r" % loaded["restricted"])
+    expect(loaded["preloaded"] == ["dwmapi"], "loaded from the system folder first: %r" %
+           loaded["preloaded"])
+
+
 PLATFORM_TESTS = [test_platform_probe]
 INSTALLER_TESTS = [
     test_fresh_install,
@@ -1087,6 +1303,7 @@ INSTALLER_TESTS = [
     test_yes_to_all_and_protected_files,
     test_overwrite_check_box,
     test_file_that_cannot_be_created,
+    test_planted_folder_link_is_refused,
     test_cancel_writes_nothing,
     test_close_box_writes_nothing,
     test_changed_stub_shows_only_its_warning,
@@ -1098,6 +1315,10 @@ INSTALLER_TESTS = [
     test_identical_files_install,
     test_browse_with_shell_browser,
     test_browse_with_file_dialog,
+    test_silent_install,
+    test_silent_failures,
+    test_folder_argument_fills_the_dialog,
+    test_planted_dlls,
 ]
 
 

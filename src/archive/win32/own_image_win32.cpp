@@ -11,13 +11,16 @@ extern "C" const IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 
-constexpr uint32_t kChecksum = offsetof(IMAGE_NT_HEADERS, OptionalHeader.CheckSum);
-constexpr uint32_t kCertificateEntry =
-    offsetof(IMAGE_NT_HEADERS, OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY]);
+constexpr bool kPe32Plus = sizeof(void*) == 8;
+// The shared rule gives the places this build's own headers have.
+static_assert(signature_fields_at(0, kPe32Plus).checksum_offset ==
+              offsetof(IMAGE_NT_HEADERS, OptionalHeader.CheckSum));
+static_assert(signature_fields_at(0, kPe32Plus).certificate_entry_offset ==
+              offsetof(IMAGE_NT_HEADERS,
+                       OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY]));
 
 }  // namespace
 
 SignatureFields own_signature_fields() {
-  const uint32_t pe = static_cast<uint32_t>(__ImageBase.e_lfanew);
-  return {pe + kChecksum, pe + kCertificateEntry};
+  return signature_fields_at(static_cast<uint32_t>(__ImageBase.e_lfanew), kPe32Plus);
 }

@@ -1,5 +1,8 @@
 // Starting a program on POSIX: the mapped path is run in a new session, detached from the
-// installer (double fork), with its standard streams on /dev/null.
+// installer (double fork), with its standard streams on /dev/null. The program is the
+// command line's first part, as Windows reads it: up to the closing quote when it starts
+// with one, else the whole line. The program finds the command line, as a Windows program
+// would through GetCommandLine, in the environment variable ZARPEX_COMMAND_LINE.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,8 +21,13 @@
 #include "platform/posix/path_map.h"
 
 uint32_t sys_win_exec(const char* command_line, uint32_t) {
+  std::string name = command_line;
+  if (name[0] == '"') {
+    const size_t end = name.find('"', 1);
+    name = name.substr(1, end == std::string::npos ? std::string::npos : end - 1);
+  }
   char program[4096];
-  if (!map_to_posix(command_line, program, sizeof program)) return kErrorPathNotFound;
+  if (!map_to_posix(name.c_str(), program, sizeof program)) return kErrorPathNotFound;
   struct stat st;
   if (stat(program, &st) != 0) return windows_error_from_errno(errno, program);
   if (!S_ISREG(st.st_mode)) return 11;  // ERROR_BAD_FORMAT
@@ -44,6 +52,7 @@ uint32_t sys_win_exec(const char* command_line, uint32_t) {
       dup2(null, 2);
       if (null > 2) close(null);
     }
+    setenv("ZARPEX_COMMAND_LINE", command_line, 1);
     char* const argv[] = {program, nullptr};
     execv(program, argv);
     _exit(127);

@@ -1,9 +1,13 @@
 // Entry routine of the POSIX installer: the same install sequence as on Windows, with the
-// terminal front end. The command line is not read and the exit code is always 0.
+// terminal front end. It takes the Windows installer's switches (/S, /D=) and also
+// --silent and --dir DIR; the exit code is the install sequence's.
 #include <sys/stat.h>
 
+#include "installer/arguments.h"
 #include "installer/install_sequence.h"
+#include "installer/system.h"
 #include "platform/posix/path_map.h"
+#include "state/install_state.h"
 #include "ui/posix/terminal.h"
 
 namespace {
@@ -24,9 +28,12 @@ void ensure_system_drive() {
 
 }  // namespace
 
-int main() {
-  terminal_begin();
+int main(int argc, char** argv) {
+  sys_set_arguments(argc, argv);
+  // A silent installation has no dialog, so Ctrl+C is not its Cancel button: it ends
+  // the process at once, as it does for any program without a handler.
+  read_arguments(sys_command_line());
+  if (!install_state.silent) terminal_begin();
   ensure_system_drive();
-  install_sequence(nullptr);
-  return 0;
+  return install_sequence(nullptr);
 }

@@ -25,7 +25,50 @@ bool is_drive(const char* p) {
   return ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':';
 }
 
+std::string command_line = "zarpex-setup";
+
+// A folder given as a POSIX path (starting with '/') by its Windows name.
+std::string windows_folder(const std::string& folder) {
+  char windows[4096];
+  if (folder.empty() || folder[0] != '/' ||
+      !map_to_windows(folder.c_str(), windows, sizeof windows)) {
+    return folder;
+  }
+  return windows;
+}
+
 }  // namespace
+
+const char* sys_command_line() {
+  return command_line.c_str();
+}
+
+void sys_set_arguments(int count, char** arguments) {
+  command_line = "zarpex-setup";
+  bool has_folder = false;
+  std::string folder;
+  for (int i = 1; i < count; ++i) {
+    const std::string argument = arguments[i];
+    if (argument == "--silent") {
+      command_line += " /S";
+    } else if (argument == "--dir" && i + 1 < count) {
+      folder = arguments[++i];
+      has_folder = true;
+    } else if (argument.size() >= 3 && argument[0] == '/' &&
+               (argument[1] == 'D' || argument[1] == 'd') && argument[2] == '=') {
+      // The last argument: Windows hands over the rest of the line, so the rest of the
+      // arguments, joined by spaces, belong to the folder.
+      folder = argument.substr(3);
+      while (++i < count) folder += std::string(" ") + arguments[i];
+      has_folder = true;
+    } else if (argument.find_first_of(" \t") != std::string::npos) {
+      command_line += " \"" + argument + "\"";  // one argument, as Windows quotes it
+    } else {
+      command_line += " " + argument;
+    }
+  }
+  if (has_folder) command_line += " /D=" + windows_folder(folder);
+}
 
 uint32_t sys_get_version() {
   if (const char* forced = std::getenv("ZARPEX_OS_VERSION"); forced != nullptr && forced[0]) {

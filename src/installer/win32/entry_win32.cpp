@@ -2,8 +2,10 @@
 #include <windows.h>
 
 #include "installer/install_sequence.h"
+#include "installer/win32/dll_search.h"
 
 extern "C" void stub_entry() {
-  install_sequence(GetModuleHandleA(nullptr));
-  ExitProcess(0);  // the exit code is 0 after success, cancel and every failure alike
+  restrict_dll_search();  // before anything else
+  // The exit code is 0 but after a failed silent installation.
+  ExitProcess(static_cast<UINT>(install_sequence(GetModuleHandleA(nullptr))));
 }

@@ -16,6 +16,10 @@ uint32_t sys_get_version() {
   return GetVersion();
 }
 
+const char* sys_command_line() {
+  return GetCommandLineA();
+}
+
 uint32_t sys_module_file_name(void* instance, char* out, uint32_t size) {
   const DWORD length = GetModuleFileNameA(static_cast<HMODULE>(instance), out, size);
   if (length != 0 && length < size) return length;

@@ -61,9 +61,9 @@ bool usable_file(int fd, const struct stat& st) {
 }
 
 // The hidden or system bit, as recorded in the file's extended attribute.
-bool hidden_or_system(int fd) {
+bool hidden_or_system(const char* posix) {
   char text[16] = {};
-  const ssize_t n = fgetxattr(fd, kAttributeXattr, text, sizeof text - 1);
+  const ssize_t n = lgetxattr(posix, kAttributeXattr, text, sizeof text - 1);
   return n > 0 && (std::strtoul(text, nullptr, 16) & (kAttributeHidden | kAttributeSystem)) != 0;
 }
 
@@ -78,6 +78,47 @@ time_t dos_to_time(uint16_t date, uint16_t time) {
   tm.tm_sec = (time & 0x1F) * 2;
   tm.tm_isdst = -1;
   return mktime(&tm);
+}
+
+// An existing name is replaced, never written through: a new file is made beside it and
+// renamed over the name, so a symbolic link or a hard link there is replaced and what it
+// leads to stays as it was. Windows refuses to replace a read-only, hidden or system file
+// with a normal one, and a folder, a FIFO, a device or a socket is no file.
+FileHandle replace_existing(const char* posix) {
+  struct stat st;
+  if (lstat(posix, &st) != 0) {
+    record_errno(posix);
+    return kNoFile;
+  }
+  if (!S_ISLNK(st.st_mode) &&
+      (!S_ISREG(st.st_mode) || is_read_only(st) || hidden_or_system(posix))) {
+    last_os_error = kErrorAccessDenied;
+    return kNoFile;
+  }
+  char temp[4096 + 32];
+  const char* slash = std::strrchr(posix, '/');
+  const int folder_length = slash != nullptr ? static_cast<int>(slash - posix) + 1 : 0;
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::snprintf(temp, sizeof temp, "%.*s.zarpex-%ld-%u", folder_length, posix,
+                  static_cast<long>(getpid()), counter++);
+    const int fd = open(temp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) {
+      record_errno(posix);
+      return kNoFile;
+    }
+    if (rename(temp, posix) != 0) {
+      record_errno(posix);
+      unlink(temp);
+      close(fd);
+      return kNoFile;
+    }
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return fd;
+  }
+  last_os_error = kErrorFileExists;
+  return kNoFile;
 }
 
 }  // namespace
@@ -98,28 +139,14 @@ FileHandle fs_create_output(const char* path, uint32_t /*attributes*/) {
   last_os_error = 0;
   char posix[4096];
   if (!map_or_fail(path, posix, sizeof posix)) return kNoFile;
-  // Opened without truncating and without blocking (a FIFO there would wait for a
-  // reader), and looked at before anything changes.
-  const int fd = open(posix, O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+  // Made new: with O_EXCL nothing at the name is followed or opened, a link to nothing
+  // included; whatever is there is looked at and replaced below.
+  int fd = open(posix, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0 && errno == EEXIST) return replace_existing(posix);
   if (fd < 0) {
-    record_open_failure(posix);
-    return kNoFile;
-  }
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !usable_file(fd, st) || is_read_only(st) || hidden_or_system(fd)) {
-    // Windows refuses to replace a read-only, hidden or system file with a normal one.
-    close(fd);
-    last_os_error = kErrorAccessDenied;
-    return kNoFile;
-  }
-  if (ftruncate(fd, 0) != 0) {
     record_errno(posix);
-    close(fd);
     return kNoFile;
   }
-  // A re-created file starts without the attributes of the one it replaces.
-  fremovexattr(fd, kAttributeXattr);
-  fremovexattr(fd, kCreationXattr);
   posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   return fd;
 }
@@ -231,13 +258,19 @@ uint32_t fs_get_attributes(const char* path) {
   char posix[4096];
   if (!map_or_fail(path, posix, sizeof posix)) return kInvalidAttributes;
   struct stat st;
-  if (stat(posix, &st) != 0) {
+  if (lstat(posix, &st) != 0) {
     record_errno(posix);
     return kInvalidAttributes;
   }
+  if (S_ISLNK(st.st_mode)) {
+    // As Windows reports a link: its own attributes, a folder's bit when it leads to one.
+    struct stat target;
+    const bool folder = stat(posix, &target) == 0 && S_ISDIR(target.st_mode);
+    return kAttributeReparsePoint | (folder ? kAttributeDirectory : 0);
+  }
   uint32_t attributes = 0;
   char text[16] = {};
-  const ssize_t n = getxattr(posix, kAttributeXattr, text, sizeof text - 1);
+  const ssize_t n = lgetxattr(posix, kAttributeXattr, text, sizeof text - 1);
   // Folders keep their read-only bit there too (see fs_set_attributes).
   const uint32_t recorded = S_ISDIR(st.st_mode) ? 0x07 : 0x06;
   if (n > 0) attributes = static_cast<uint32_t>(std::strtoul(text, nullptr, 16)) & recorded;
@@ -250,15 +283,32 @@ int fs_set_attributes(const char* path, uint32_t attributes) {
   last_os_error = 0;
   char posix[4096];
   if (!map_or_fail(path, posix, sizeof posix)) return 0;
+  // Set on the file or folder the name holds, through a descriptor of it: a link is
+  // refused, never followed, and nothing but a file or a folder is opened.
   struct stat st;
-  if (stat(posix, &st) != 0) {
+  if (lstat(posix, &st) != 0) {
     record_errno(posix);
     return 0;
   }
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    last_os_error = kErrorAccessDenied;
+    return 0;
+  }
+  const int fd = open(posix, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    record_errno(posix);
+    return 0;
+  }
+  struct stat opened;
+  if (fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
+    close(fd);
+    last_os_error = kErrorAccessDenied;
+    return 0;
+  }
   const mode_t writable = S_IWUSR | S_IWGRP | S_IWOTH;
-  mode_t mode = st.st_mode & 07777;
+  mode_t mode = opened.st_mode & 07777;
   // A read-only folder still takes new files on Windows: its bit is only recorded.
-  const bool folder = S_ISDIR(st.st_mode);
+  const bool folder = S_ISDIR(opened.st_mode);
   if (folder) {
     // Nothing to change in the mode.
   } else if (attributes & kAttributeReadOnly) {
@@ -266,8 +316,9 @@ int fs_set_attributes(const char* path, uint32_t attributes) {
   } else if ((mode & S_IWUSR) == 0) {
     mode |= S_IWUSR | ((mode & S_IRGRP) ? S_IWGRP : 0);
   }
-  if (mode != (st.st_mode & 07777) && chmod(posix, mode) != 0) {
+  if (mode != (opened.st_mode & 07777) && fchmod(fd, mode) != 0) {
     record_errno(posix);
+    close(fd);
     return 0;
   }
   const uint32_t dos_bits =
@@ -275,10 +326,11 @@ int fs_set_attributes(const char* path, uint32_t attributes) {
   if (dos_bits != 0) {
     char text[16];
     const int n = std::snprintf(text, sizeof text, "%x", dos_bits);
-    setxattr(posix, kAttributeXattr, text, static_cast<size_t>(n), 0);
+    fsetxattr(fd, kAttributeXattr, text, static_cast<size_t>(n), 0);
   } else {
-    removexattr(posix, kAttributeXattr);
+    fremovexattr(fd, kAttributeXattr);
   }
+  close(fd);
   return 1;
 }
 

@@ -75,6 +75,10 @@ void batch_begin(const BatchSettings& settings) {
   run.settings = settings;
   install_state.overwrite_all = 0;  // every existing file comes to ui_overwrite_prompt
   progress_start(settings.bytes, true);
+  // Ctrl+C stops after the current file, unless SIGINT was ignored at start (a script's
+  // background job): then it stays ignored.
+  struct sigaction old {};
+  if (sigaction(SIGINT, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) return;
   struct sigaction action {};
   action.sa_handler = on_interrupt;
   sigemptyset(&action.sa_mask);

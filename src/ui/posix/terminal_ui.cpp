@@ -248,6 +248,7 @@ int ui_overwrite_prompt(Window) {
 }
 
 void ui_set_progress(Window, const char* text) {
+  if (install_state.silent) return;  // a silent installation shows nothing
   terminal::show_progress(text);
 }
 
