@@ -11,6 +11,7 @@ packages=(
   zlib1g-dev libdeflate-dev libzstd-dev liblzma-dev
   osslsigncode openssl nsis
   python3 file
+  lintian man-db
 )
 
 missing=()

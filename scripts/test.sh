@@ -25,6 +25,9 @@ for preset in mingw-i686 mingw-x86_64; do
   cmake --build --preset "$preset" -j "$jobs"
 done
 
+echo "== Debian package: lintian, installed into a scratch root, used"
+bash scripts/package-test.sh
+
 if [ -x scripts/check-stub.sh ]; then
   echo "== stub size and imports"
   bash scripts/check-stub.sh

@@ -20,32 +20,52 @@ bool is_separator(char c) {
   return c == '\\' || c == '/';
 }
 
+// Windows opens a device, not a file, for a component named CON, PRN, AUX, NUL, COM1 to
+// COM9 or LPT1 to LPT9, in any case, with any extension and with spaces before it
+// ("Aux .txt"). The key: the component's letters before its first dot or space, folded to
+// lower case, a last digit 1 to 9 as 0; more than four letters give kLongKey. So a name
+// whose letters before a space make a device ("Aux notes.txt") is refused too, as the
+// packer refuses it. The keys sit where (key * kDeviceHash) >> 29 puts them; the free
+// slots hold a key that cannot occur (its last byte a digit).
+constexpr uint32_t kDeviceHash = 0x4DD;
+constexpr uint32_t kNoKey = '1';
+constexpr uint32_t kLongKey = ~0u;
+constexpr uint32_t kOtherSeen = 0x80000000;
+constexpr uint32_t kDeviceNames[8] = {0x6e756c,   0x70726e, 0x6c707400, kNoKey,
+                                      0x636f6d00, kNoKey,   0x617578,   0x636f6e};
+
 }  // namespace
 
 // A name may only lead into the install folder: no root, no drive, no colon at all
 // (which would also name a stream), and no parent component: a component of dots and
-// spaces only with two dots or more, since Windows trims trailing dots and spaces
+// spaces only, two of them or more, since Windows trims trailing dots and spaces
 // (".. " and "..." could name the parent). No NUL or other control byte either: the path
 // ends at the first NUL, so "..", a NUL and anything behind it would name the parent.
-bool name_is_safe(const uint8_t* name, uint32_t length) {
+// No component may name a device.
+// Out of line: inlined into the driver's loop it costs more than the call.
+[[gnu::noinline]] bool name_is_safe(const uint8_t* name, uint32_t length) {
   if (length > 0 && is_separator(static_cast<char>(name[0]))) return false;
+  // The component's dots and spaces, with kOtherSeen once anything else came.
   uint32_t dots = 0;
-  bool only_dots_and_spaces = true;
-  for (uint32_t i = 0; i <= length; ++i) {
-    if (i < length && name[i] < 0x20) return false;
-    const char c = i < length ? static_cast<char>(name[i]) : '\\';
-    if (c == ':') return false;
-    if (is_separator(c)) {
-      if (only_dots_and_spaces && dots >= 2) return false;
+  uint32_t key = 0;
+  for (const uint8_t* p = name;; ++p) {
+    const bool end = p == name + length;
+    const uint8_t c = end ? '\\' : *p;
+    if (c < 0x20 || c == ':') return false;
+    if (is_separator(static_cast<char>(c))) {
+      if (dots >= 2 && dots < kOtherSeen) return false;
+      if (static_cast<uint8_t>(key - '1') < 9) key &= ~0xFFu;
+      if (kDeviceNames[(key * kDeviceHash) >> 29] == key) return false;
+      if (end) return true;
+      key = 0;
       dots = 0;
-      only_dots_and_spaces = true;
-    } else if (c == '.') {
-      ++dots;
-    } else if (c != ' ') {
-      only_dots_and_spaces = false;
+    } else if (c == '.' || c == ' ') {
+      ++dots;  // the letters before the first dot or space make the key
+    } else {
+      if (dots % kOtherSeen == 0) key = key > 0xFFFFFF ? kLongKey : key << 8 | (c | 0x20u);
+      dots |= kOtherSeen;
     }
   }
-  return true;
 }
 
 namespace {

@@ -22,7 +22,8 @@ inline uint32_t name_room(const char* folder) {
 struct EntryRecord;
 
 // Whether a stored name may be written below the install folder: no root, drive or colon,
-// no component of two or more dots and spaces only, no NUL or other control byte. The
+// no component of two or more dots and spaces only, no NUL or other control byte, no
+// component that names a device on Windows (CON, PRN, AUX, NUL, COM1-9, LPT1-9). The
 // driver refuses any other name as damage; zpx test holds names to the same rule.
 bool name_is_safe(const uint8_t* name, uint32_t length);
 

@@ -303,10 +303,10 @@ bool finish_header(uint32_t entry_count, uint32_t directory_offset, uint32_t arc
 
 }  // namespace
 
-void dos_date_time(int64_t seconds, uint16_t* date, uint16_t* time) {
+void dos_date_time(int64_t seconds, uint16_t* date, uint16_t* time, bool utc) {
   const time_t t = static_cast<time_t>(seconds);
   struct tm local;
-  if (!localtime_r(&t, &local) || local.tm_year < 80) {
+  if (!(utc ? gmtime_r(&t, &local) : localtime_r(&t, &local)) || local.tm_year < 80) {
     *date = 0;
     *time = 0;
     return;

@@ -19,7 +19,8 @@ inline constexpr uint32_t kMaxDirectoryBlock =
     format::kDirectoryChunkMax - format::kStoredDataOffset;
 
 struct SourceEntry {
-  std::string name;  // relative, backslash-separated
+  std::string name;        // relative, backslash-separated, as stored (the Windows code page)
+  std::string shown_name;  // the same as this system writes it (UTF-8), for messages
   bool folder = false;
   std::string path;               // where to read a file's contents; empty: use `contents`
   std::vector<uint8_t> contents;  // used when path is empty
@@ -70,7 +71,7 @@ bool write_archive(std::vector<SourceEntry>& entries, const PackOptions& options
 bool build_archive(std::vector<SourceEntry>& entries, const PackOptions& options,
                    std::vector<uint8_t>* archive, PackStats* stats, std::string* error);
 
-// DOS date and time (local) of a POSIX time; date 0 when before 1980.
-void dos_date_time(int64_t seconds, uint16_t* date, uint16_t* time);
+// DOS date and time of a POSIX time, in local time or UTC; date 0 when before 1980.
+void dos_date_time(int64_t seconds, uint16_t* date, uint16_t* time, bool utc = false);
 
 }  // namespace builder

@@ -12,7 +12,9 @@
 #include <cstring>
 #include <map>
 
+#include "builder/windows_names.h"
 #include "platform/fs.h"
+#include "platform/posix/code_page.h"
 
 namespace builder {
 namespace {
@@ -39,7 +41,7 @@ std::string special_kind(mode_t mode) {
 }
 
 bool describe(const std::string& path, const std::string& name, const struct stat& st,
-              SourceEntry* e, std::string* error) {
+              const ScanOptions& options, SourceEntry* e, std::string* error) {
   e->name = name;
   e->path = path;
   e->folder = S_ISDIR(st.st_mode);
@@ -50,10 +52,15 @@ bool describe(const std::string& path, const std::string& name, const struct sta
     attributes |= static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 16)) &
                   (kAttributeHidden | kAttributeSystem);
   e->attributes = static_cast<uint16_t>(attributes);
-  dos_date_time(st.st_mtime, &e->write_date, &e->write_time);
-  int64_t created = st.st_mtime;
+  int64_t written = st.st_mtime;
+  int64_t created = written;
   if (read_xattr(path, kCreationXattr, &text)) created = std::strtoll(text.c_str(), nullptr, 10);
-  dos_date_time(created, &e->creation_date, &e->creation_time);
+  if (options.reproducible) {
+    written = std::min(written, options.latest_time);
+    created = std::min(created, options.latest_time);
+  }
+  dos_date_time(written, &e->write_date, &e->write_time, options.reproducible);
+  dos_date_time(created, &e->creation_date, &e->creation_time, options.reproducible);
   if (!e->folder) {
     e->size = static_cast<uint64_t>(st.st_size);
     if (e->size >= 0xFFFFFFFFull) {
@@ -101,6 +108,50 @@ struct Walk {
     return true;
   }
 
+  // The name as the archive stores it: checked as the installer and Windows read names,
+  // then written in the code page.
+  bool stored_name(const std::string& path, const std::string& n, std::string* stored) {
+    std::string problem;
+    if (n.find('\\') != std::string::npos) {
+      problem = "the name holds a backslash, which the installer reads as a separator";
+    } else if (n.find(':') != std::string::npos) {
+      problem = "the name holds a colon, which the installer refuses (a drive or a stream)";
+    } else if (std::any_of(n.begin(), n.end(),
+                           [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+      problem = "the name holds a control character, which the installer refuses";
+    } else if (n.find_first_not_of(". ") == std::string::npos) {
+      problem = "a name of dots and spaces only, which the installer refuses";
+    } else {
+      problem = windows_name_problem(n);
+    }
+    if (!problem.empty()) {
+      *error = path + ": " + problem;
+      return false;
+    }
+    const uint32_t code_page = options.code_page;
+    if (code_page == 0) {
+      *stored = n;
+      return true;
+    }
+    char out[4 * kMaxNameLength];
+    const long length = code_page_encode(code_page, n.data(), n.size(), out, sizeof out);
+    if (length < 0) {
+      *error = path + ": the name cannot be written in code page " + std::to_string(code_page) +
+               ", the Windows code page of the archive's names (--codepage)";
+      return false;
+    }
+    stored->assign(out, static_cast<size_t>(length));
+    // The installer reads names byte by byte: the second byte of a double-byte character
+    // must not be a backslash.
+    if (stored->find('\\') != std::string::npos) {
+      *error = path + ": in code page " + std::to_string(code_page) +
+               " the name holds the byte of a backslash inside a character, which the "
+               "installer would read as a separator";
+      return false;
+    }
+    return true;
+  }
+
   bool walk(const std::string& folder, const std::string& prefix, const std::string& relative) {
     DIR* dir = opendir(folder.c_str());
     if (!dir) {
@@ -120,6 +171,7 @@ struct Walk {
       return false;
     }
     std::sort(names.begin(), names.end());
+    std::map<std::string, std::string> folded;  // folded form -> the name met first
     for (const std::string& n : names) {
       const std::string path = folder + "/" + n;
       const std::string rel = relative.empty() ? n : relative + "/" + n;
@@ -160,27 +212,20 @@ struct Walk {
           continue;
         }
       }
-      if (n.find('\\') != std::string::npos) {
-        *error = path + ": the name holds a backslash, which the installer reads as a separator";
-        return false;
-      }
-      if (n.find(':') != std::string::npos) {
-        *error =
-            path + ": the name holds a colon, which the installer refuses (a drive or a stream)";
-        return false;
-      }
-      if (std::any_of(n.begin(), n.end(),
-                      [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
-        *error = path + ": the name holds a control character, which the installer refuses";
-        return false;
-      }
-      if (n.find_first_not_of(". ") == std::string::npos) {
-        *error = path + ": a name of dots and spaces only, which the installer refuses";
+      std::string stored;
+      if (!stored_name(path, n, &stored)) return false;
+      // Windows compares names without case: a second name of the same letters would
+      // overwrite the first.
+      const auto [same, added] = folded.emplace(folded_name(n), n);
+      if (!added) {
+        *error = path + ": differs from \"" + same->second +
+                 "\" in the same folder only in case; Windows takes both for one name";
         return false;
       }
       SourceEntry e;
-      const std::string name = prefix.empty() ? n : prefix + "\\" + n;
-      if (!describe(path, name, st, &e, error)) return false;
+      const std::string name = prefix.empty() ? stored : prefix + "\\" + stored;
+      if (!describe(path, name, st, options, &e, error)) return false;
+      e.shown_name = relative.empty() ? n : relative + "/" + n;
       const bool folder_entry = e.folder;
       entries->push_back(std::move(e));
       if (folder_entry) {

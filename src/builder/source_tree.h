@@ -19,6 +19,13 @@ struct ScanOptions {
   // Files left out wherever they are met, as (device, inode): the output and its
   // temporary file when they lie inside the tree.
   std::vector<std::pair<dev_t, ino_t>> skip;
+  // The Windows ANSI code page the names are written in (from this system's UTF-8); 0
+  // keeps the bytes as they are.
+  uint32_t code_page = 1252;
+  // With reproducible set, every time is at most latest_time and made a DOS time as UTC,
+  // whatever the time zone (SOURCE_DATE_EPOCH).
+  bool reproducible = false;
+  int64_t latest_time = 0;
 };
 
 // What the scan passed over, one line each ("path: reason"): FIFOs, sockets, devices,
@@ -30,7 +37,8 @@ struct ScanReport {
 
 // Symbolic links to files and folders are followed. On failure returns false with the
 // path concerned and the reason in *error: an unreadable file or folder, a name the
-// installer cannot use.
+// installer cannot use or Windows cannot create, a name the code page cannot write, two
+// names of one folder that differ only in case.
 bool scan_tree(const std::string& root, const ScanOptions& options,
                std::vector<SourceEntry>* entries, ScanReport* report, std::string* error);
 

@@ -14,6 +14,7 @@
 #include "archive/paths.h"
 #include "codec/crc32.h"
 #include "platform/fs.h"
+#include "platform/posix/code_page.h"
 #include "state/install_state.h"
 #include "tools/structure_check.h"
 #include "ui/batch/output.h"
@@ -221,6 +222,16 @@ void DirectoryWalk::finish() {
   end_reading();
 }
 
+std::string utf8_name(const std::string& stored) {
+  if (ansi_code_page == 0) return stored;
+  std::string out(stored.size() * 4 + 1, '\0');
+  const long n =
+      code_page_decode(ansi_code_page, stored.data(), stored.size(), out.data(), out.size());
+  if (n < 0) return stored;
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
 ResultCode read_directory(std::vector<ListedEntry>* entries, StructureCheck* structure) {
   DirectoryWalk walk;
   ResultCode result = walk.start();
@@ -228,6 +239,7 @@ ResultCode read_directory(std::vector<ListedEntry>* entries, StructureCheck* str
     ListedEntry e;
     result = walk.next(&e.record, &e.name);
     if (result < 0) break;
+    e.utf8_name = utf8_name(e.name);
     if (structure != nullptr) structure->entry(e.record, e.name);
     entries->push_back(std::move(e));
   }

@@ -58,8 +58,13 @@ class DirectoryWalk {
 // Every entry of the directory, read ahead of a run.
 struct ListedEntry {
   EntryRecord record;
-  std::string name;  // as stored
+  std::string name;       // as stored
+  std::string utf8_name;  // read in the code page of --codepage, for the terminal
 };
+
+// A stored name (bytes of the Windows code page ansi_code_page) as UTF-8; the bytes as
+// they are when they are no text of that code page.
+std::string utf8_name(const std::string& stored);
 
 class StructureCheck;
 

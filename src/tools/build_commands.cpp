@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -87,8 +88,52 @@ int fail(const std::string& message) {
   return kExitFailed;
 }
 
+// The stubs installed with zpx, by the names --stub takes for them: the file's name, and
+// where it lies from the folder of the running zpx, installed and in the build tree.
+struct NamedStub {
+  const char* word;
+  const char* installed;  // below the installation's prefix
+  const char* built;      // beside zpx in the build tree
+};
+constexpr NamedStub kNamedStubs[] = {
+    {"windows", "share/zarpex/stubs/zarpex-setup-windows.exe", "../mingw-i686/zarpex-setup.exe"},
+    {"windows-x64", "share/zarpex/stubs/zarpex-setup-windows-x64.exe",
+     "../mingw-x86_64/zarpex-setup.exe"},
+    {"posix", "lib/zarpex/stubs/zarpex-setup-posix", "zarpex-setup"},
+};
+
+// The folder of the running zpx, with its trailing slash.
+std::string own_folder() {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return std::string();
+  const std::string path(self, static_cast<size_t>(n));
+  return path.substr(0, path.find_last_of('/') + 1);
+}
+
+// STUB as given: a path, or one of the words above.
+bool find_stub(const std::string& given, std::string* path, std::string* error) {
+  for (const NamedStub& named : kNamedStubs) {
+    if (given != named.word) continue;
+    const std::string folder = own_folder();
+    for (const std::string& candidate : {folder + "../" + named.installed, folder + named.built}) {
+      if (access(candidate.c_str(), R_OK) == 0) {
+        *path = candidate;
+        return true;
+      }
+    }
+    *error = "no " + given + " stub is installed with this zpx (looked for " + folder + "../" +
+             named.installed + "); give its path (./" + given + " for a file of that name)";
+    return false;
+  }
+  *path = given;
+  return true;
+}
+
 // Reads and stamps the stub; an installer is the stub followed directly by the archive.
-bool load_stub(const std::string& path, std::vector<uint8_t>* stub, std::string* error) {
+bool load_stub(const std::string& given, std::vector<uint8_t>* stub, std::string* error) {
+  std::string path;
+  if (!find_stub(given, &path, error)) return false;
   if (!read_file(path, kMaxStubSize, stub, error)) return false;
   std::string reason;
   if (!builder::stamp_stub(*stub, &reason)) {
@@ -116,6 +161,58 @@ std::string output_name(const CommandLine& line) {
   return path == "-" ? "standard output" : shown(path);
 }
 
+// An installer's name says which system runs it: a Windows stub wants ".exe", a POSIX
+// stub must not have it.
+void check_output_suffix(const std::string& output, const std::vector<uint8_t>& stub) {
+  if (output == "-" || stub.size() < 4) return;
+  const bool windows = stub[0] == 'M' && stub[1] == 'Z';
+  const bool elf = std::memcmp(stub.data(),
+                               "\x7f"
+                               "ELF",
+                               4) == 0;
+  std::string lower = output.size() >= 4 ? output.substr(output.size() - 4) : std::string();
+  for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+  if (windows && lower != ".exe") {
+    print_warning(
+        "%s: a Windows installer without the .exe ending; Windows will not run it "
+        "when opened",
+        shown(output).c_str());
+  } else if (elf && lower == ".exe") {
+    print_warning(
+        "%s: the stub is a POSIX (ELF) program, not a Windows one, but the name ends "
+        "in .exe",
+        shown(output).c_str());
+  }
+}
+
+// "ratio 38.12%", or what an archive larger than its input is: a small payload does not
+// pay for the header and directory.
+std::string ratio_text(uint64_t in, uint64_t out) {
+  if (in == 0 || out >= in) return "stored larger than its input";
+  char text[32];
+  std::snprintf(text, sizeof text, "ratio %.2f%%",
+                100.0 * static_cast<double>(out) / static_cast<double>(in));
+  return text;
+}
+
+// SOURCE_DATE_EPOCH, when set: the latest time stored, and times made DOS times as UTC.
+bool source_date_epoch(builder::ScanOptions* scan, std::string* error) {
+  const char* given = std::getenv("SOURCE_DATE_EPOCH");
+  if (given == nullptr || given[0] == '\0') return true;
+  char* end = nullptr;
+  errno = 0;
+  const long long seconds = std::strtoll(given, &end, 10);
+  if (*end != '\0' || errno != 0 || seconds < 0 || given[0] == '-' || given[0] == '+' ||
+      given[0] == ' ') {
+    *error = std::string("SOURCE_DATE_EPOCH is \"") + given +
+             "\", not a count of seconds since 1970-01-01 00:00 UTC";
+    return false;
+  }
+  scan->reproducible = true;
+  scan->latest_time = seconds;
+  return true;
+}
+
 // The level and thread count of zpx build; -1 to go on, or the exit status of a usage
 // error.
 int parse_pack_options(const CommandDef& cmd, const CommandLine& line,
@@ -141,9 +238,8 @@ int parse_pack_options(const CommandDef& cmd, const CommandLine& line,
 // The tree under `input`, less what is excluded and the output's own files; warns of what
 // was skipped. False (with `error`) when it cannot be read or holds nothing.
 bool scan_input(const std::string& input, const CommandLine& line, const OutputFile& out,
-                std::vector<builder::SourceEntry>* entries, builder::ScanReport* report,
-                std::string* error) {
-  builder::ScanOptions scan;
+                builder::ScanOptions scan, std::vector<builder::SourceEntry>* entries,
+                builder::ScanReport* report, std::string* error) {
   scan.excludes = line.values("--exclude");
   scan.skip = out.own_files();
   if (!builder::scan_tree(input, scan, entries, report, error)) return false;
@@ -155,7 +251,7 @@ bool scan_input(const std::string& input, const CommandLine& line, const OutputF
     return false;
   }
   for (const builder::SourceEntry& e : *entries) {
-    print_detail("%s%s", shown(e.name).c_str(), e.folder ? "\\" : "");
+    print_detail("%s%s", shown(e.shown_name).c_str(), e.folder ? "/" : "");
   }
   return true;
 }
@@ -198,17 +294,13 @@ void print_build_summary(const CommandLine& line, const builder::PackStats& stat
   if (report.excluded != 0) skipped += ", " + std::to_string(report.excluded) + " excluded";
   if (stats.shared != 0)
     skipped += " (" + std::to_string(stats.shared) + " stored as another file's member)";
-  print_result(
-      "%s: %s, %s%s, %llu bytes in, %llu bytes out (archive %llu), "
-      "ratio %.2f%%, %.2f s",
-      output_name(line).c_str(), counted(stats.files, "file", "files").c_str(),
-      counted(stats.folders, "folder", "folders").c_str(), skipped.c_str(),
-      static_cast<unsigned long long>(stats.bytes_in), static_cast<unsigned long long>(total),
-      static_cast<unsigned long long>(stats.bytes_out),
-      stats.bytes_in
-          ? 100.0 * static_cast<double>(stats.bytes_out) / static_cast<double>(stats.bytes_in)
-          : 0.0,
-      seconds);
+  print_result("%s: %s, %s%s, %s in, %s out (archive %llu), %s, %.2f s", output_name(line).c_str(),
+               counted(stats.files, "file", "files").c_str(),
+               counted(stats.folders, "folder", "folders").c_str(), skipped.c_str(),
+               counted(stats.bytes_in, "byte", "bytes").c_str(),
+               counted(total, "byte", "bytes").c_str(),
+               static_cast<unsigned long long>(stats.bytes_out),
+               ratio_text(stats.bytes_in, stats.bytes_out).c_str(), seconds);
 }
 
 }  // namespace
@@ -221,18 +313,22 @@ int zpx_build(const CommandDef& cmd, const CommandLine& line) {
   }
   builder::PackOptions options;
   if (const int status = parse_pack_options(cmd, line, &options); status >= 0) return status;
+  builder::ScanOptions scan;
+  if (const int status = code_page_option(cmd, line, &scan.code_page); status >= 0) return status;
   const auto started = std::chrono::steady_clock::now();
 
-  OutputFile out;
   std::string error;
+  if (!source_date_epoch(&scan, &error)) return fail(error);
+  OutputFile out;
   if (!open_output(line, &out, &error)) return fail(error);
   std::vector<uint8_t> stub;
   if (const std::string* stub_path = line.value("--stub")) {
     if (!load_stub(*stub_path, &stub, &error)) return fail(error);
+    check_output_suffix(*line.value("--output"), stub);
   }
   builder::ScanReport report;
   std::vector<builder::SourceEntry> entries;
-  if (!scan_input(line.operands[0], line, out, &entries, &report, &error)) return fail(error);
+  if (!scan_input(line.operands[0], line, out, scan, &entries, &report, &error)) return fail(error);
   builder::PackStats stats;
   if (!pack(entries, options, stub, &out, &stats, &error)) return fail(error);
   const double seconds =
@@ -254,6 +350,7 @@ int zpx_wrap(const CommandDef& cmd, const CommandLine& line) {
   if (!open_output(line, &out, &error)) return fail(error);
   std::vector<uint8_t> stub, archive;
   if (!load_stub(*line.value("--stub"), &stub, &error)) return fail(error);
+  check_output_suffix(*line.value("--output"), stub);
   if (!read_file(input, kMaxArchiveSize, &archive, &error)) return fail(error);
   if (archive.size() < 42 || std::memcmp(archive.data(), "ZPX\n", 4) != 0)
     return fail(input + ": not an archive (no archive header at its start)");

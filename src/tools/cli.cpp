@@ -3,12 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/posix/code_page.h"
 #include "ui/batch/output.h"
 
 namespace {
 
 // Every command takes these.
-const OptionDef kCommonOptions[] = {
+const std::vector<OptionDef> kCommonOptions = {
     {"-q", "--quiet", nullptr, "print errors only"},
     {"-v", "--verbose", nullptr, "name every file"},
     {"-h", "--help", nullptr, "show this help"},
@@ -75,6 +76,10 @@ void print_option(const OptionDef& o) {
 
 }  // namespace
 
+const std::vector<OptionDef>& common_options() {
+  return kCommonOptions;
+}
+
 bool CommandLine::has(const char* long_name) const {
   return value(long_name) != nullptr;
 }
@@ -101,6 +106,21 @@ std::string CommandLine::spelling(const char* long_name) const {
     if (options[i].first == long_name) found = spellings[i];
   }
   return found;
+}
+
+int code_page_option(const CommandDef& cmd, const CommandLine& line, uint32_t* code_page) {
+  *code_page = kDefaultCodePage;
+  const std::string* given = line.value("--codepage");
+  if (given == nullptr) return -1;
+  const std::string text =
+      given->rfind("cp", 0) == 0 || given->rfind("CP", 0) == 0 ? given->substr(2) : *given;
+  if (text.empty() || text.size() > 5 ||
+      text.find_first_not_of("0123456789") != std::string::npos ||
+      !code_page_known(static_cast<uint32_t>(std::stoul(text)))) {
+    return usage_error(cmd, "unknown code page \"" + shown(*given) + "\" (" + kCodePageList + ")");
+  }
+  *code_page = static_cast<uint32_t>(std::stoul(text));
+  return -1;
 }
 
 int usage_error(const CommandDef& cmd, const std::string& text) {
@@ -161,6 +181,12 @@ int parse_command_line(const CommandDef& cmd, int argc, char** argv, CommandLine
         return usage_error(cmd, name + " needs a value (" + o->value_name + ")");
       }
     } else {
+      // "-stub" for "--stub": bundled letters would take it for something else ("-force"
+      // is -f and -o rce).
+      if (arg[2] != '\0' && find_long(cmd, std::string("-") + arg) != nullptr) {
+        return usage_error(
+            cmd, std::string("unknown option ") + arg + "; long options take two dashes: -" + arg);
+      }
       // -abc: flags bundled; a letter that takes a value takes the rest or the next argument
       for (const char* p = arg + 1; *p != '\0'; ++p) {
         const OptionDef* o = find_short(cmd, *p);

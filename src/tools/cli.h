@@ -2,6 +2,7 @@
 // all of them, and the exit statuses, which are the same for every command.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -46,11 +47,20 @@ struct CommandDef {
 
 // The command table (defined with main).
 const std::vector<CommandDef>& zpx_commands();
+// The options every command takes (-q, -v, -h).
+const std::vector<OptionDef>& common_options();
 
 // Parses a command's arguments (the ones after its name). Handles -q, -v and -h/--help of
 // every command; "--" ends the options. Returns -1 to go on, or the exit status when the
 // command line was fully handled (help shown, or a usage error reported).
 int parse_command_line(const CommandDef& cmd, int argc, char** argv, CommandLine* line);
+
+// The code pages --codepage takes, for help texts and messages.
+inline constexpr char kCodePageList[] =
+    "1252 (default), 1250, 1251, 1253 to 1257, 874, 932, 936, 949, 950";
+// The code page of --codepage (1252 when not given): returns -1 to go on, or the exit
+// status after a usage error.
+int code_page_option(const CommandDef& cmd, const CommandLine& line, uint32_t* code_page);
 
 // Reports a usage error ("zpx: CMD: text" and the usage line) and returns kExitUsage.
 int usage_error(const CommandDef& cmd, const std::string& text);

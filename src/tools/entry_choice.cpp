@@ -17,7 +17,8 @@ EntryChoice::EntryChoice(const std::vector<std::string>& patterns) {
 void EntryChoice::choose(const std::vector<ListedEntry>& entries) {
   std::vector<std::string> folders;  // matched folders, '/' form
   for (const ListedEntry& e : entries) {
-    std::string name = e.name;
+    // Names as the user reads them (list shows them so), compared in UTF-8.
+    std::string name = e.utf8_name;
     std::replace(name.begin(), name.end(), '\\', '/');
     bool take = false;
     for (const std::string& folder : folders) {

@@ -9,6 +9,7 @@
 #include "codec/archive_reader.h"
 #include "codec/format.h"
 #include "installer/messages.h"
+#include "platform/posix/code_page.h"
 #include "platform/posix/path_map.h"
 #include "state/install_state.h"
 #include "tools/archive_source.h"
@@ -37,8 +38,18 @@ bool set_install_folder(const CommandLine& line) {
   // Room for a separator and a one-character name within the 259 of a full path.
   // A folder too long for any name is the driver's to refuse, as the installer does.
   if (!map_to_windows(folder->c_str(), install_state.install_folder, kPathBufferSize)) {
-    print_error("%s: the folder's name is too long for the installer's paths",
-                shown(*folder).c_str());
+    // The installer's paths are texts of the code page: the folder must be one too.
+    std::string encoded(folder->size() * 2 + 1, '\0');
+    if (ansi_code_page != 0 && code_page_encode(ansi_code_page, folder->data(), folder->size(),
+                                                encoded.data(), encoded.size()) < 0) {
+      print_error(
+          "%s: the folder's name cannot be written in code page %u, the code page of "
+          "the archive's names (--codepage)",
+          shown(*folder).c_str(), ansi_code_page);
+    } else {
+      print_error("%s: the folder's name is too long for the installer's paths",
+                  shown(*folder).c_str());
+    }
     return false;
   }
   return true;
@@ -106,6 +117,7 @@ uint32_t run_driver(const EntryChoice* choice, const BatchSettings& settings) {
 
 int zpx_extract(const CommandDef& cmd, const CommandLine& line) {
   if (line.operands.empty()) return usage_error(cmd, "a file (FILE) is needed");
+  if (const int status = code_page_option(cmd, line, &ansi_code_page); status >= 0) return status;
   const std::vector<std::string> names(line.operands.begin() + 1, line.operands.end());
   if (!set_install_folder(line)) return kExitFailed;
   Source source;

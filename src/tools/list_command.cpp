@@ -8,8 +8,10 @@
 
 #include "codec/format.h"
 #include "platform/fs.h"
+#include "platform/posix/code_page.h"
 #include "tools/archive_source.h"
 #include "tools/commands.h"
+#include "tools/stub_info.h"
 #include "ui/batch/output.h"
 
 namespace {
@@ -52,8 +54,8 @@ std::string iso_time(uint16_t date, uint16_t time) {
   return dos_time_text(date, time, 'T', "\"", "null");
 }
 
-// A JSON string. Names are bytes of the ANSI code page: valid UTF-8 passes, any other byte
-// is taken as Latin-1.
+// A JSON string. Names come decoded from their code page; where they are no text of it,
+// valid UTF-8 passes and any other byte is taken as Latin-1.
 std::string json_string(const std::string& text) {
   std::string out = "\"";
   for (size_t i = 0; i < text.size(); ++i) {
@@ -95,11 +97,41 @@ std::string json_attributes(uint16_t attributes) {
   return out + "]";
 }
 
+// The stub's bytes, the first stub_length of the file.
+StubInfo read_stub_info(const Source& source) {
+  std::vector<uint8_t> stub(source.stub_length);
+  FILE* f = std::fopen(source.path.c_str(), "rb");
+  size_t n = 0;
+  if (f != nullptr) {
+    n = std::fread(stub.data(), 1, stub.size(), f);
+    std::fclose(f);
+  }
+  return describe_stub(stub.data(), n);
+}
+
+// "version 1.2.0.0; CompanyName Kolvane, ProductName Zarpex", or nothing.
+std::string version_line(const StubInfo& info) {
+  if (info.file_version.empty() && info.strings.empty()) return std::string();
+  std::string text = "version " + (info.file_version.empty() ? "-" : info.file_version);
+  if (!info.product_version.empty() && info.product_version != info.file_version)
+    text += " (product " + info.product_version + ")";
+  std::string strings;
+  for (const auto& [key, value] : info.strings) {
+    if (key == "FileVersion" || key == "ProductVersion") continue;
+    strings += (strings.empty() ? "" : ", ") + key + " \"" + value + "\"";
+  }
+  return strings.empty() ? text : text + "; " + strings;
+}
+
 void describe(const Source& source) {
   const std::string name = shown(source.path);
   if (source.installer) {
-    print_result("%s: installer, stub of %u bytes, archive at offset %u, %u entries", name.c_str(),
-                 source.stub_length, source.stub_length, archive_header.entry_count);
+    const StubInfo stub = read_stub_info(source);
+    print_result("%s: installer, %s stub of %u bytes, archive at offset %u, %s", name.c_str(),
+                 stub.kind.c_str(), source.stub_length, source.stub_length,
+                 counted(archive_header.entry_count, "entry", "entries").c_str());
+    const std::string version = version_line(stub);
+    if (!version.empty()) print_result("stub %s", shown(version).c_str());
     if (!source.signature_problem.empty()) {
       print_result("not signed: %s", source.signature_problem.c_str());
     } else if (source.signature.offset != 0 || source.signature.size != 0) {
@@ -109,7 +141,8 @@ void describe(const Source& source) {
       print_result("not signed");
     }
   } else {
-    print_result("%s: archive, %u entries", name.c_str(), archive_header.entry_count);
+    print_result("%s: archive, %s", name.c_str(),
+                 counted(archive_header.entry_count, "entry", "entries").c_str());
   }
 }
 
@@ -133,9 +166,30 @@ std::vector<size_t> first_of_member(const std::vector<ListedEntry>& entries) {
   return out;
 }
 
-void print_json(const std::vector<ListedEntry>& entries) {
+// The stub as a JSON object, or null for a bare archive.
+std::string json_stub(const Source& source) {
+  if (!source.installer) return "null";
+  const StubInfo stub = read_stub_info(source);
+  std::string out = "{\"kind\": " + json_string(stub.kind) +
+                    ", \"bytes\": " + std::to_string(source.stub_length) +
+                    ", \"intact\": " + (source.stub_intact ? "true" : "false") + ", \"version\": ";
+  if (stub.file_version.empty() && stub.strings.empty()) return out + "null}";
+  out += "{\"file_version\": " +
+         (stub.file_version.empty() ? std::string("null") : json_string(stub.file_version)) +
+         ", \"product_version\": " +
+         (stub.product_version.empty() ? std::string("null") : json_string(stub.product_version)) +
+         ", \"strings\": {";
+  for (size_t i = 0; i < stub.strings.size(); ++i) {
+    out += (i == 0 ? "" : ", ") + json_string(stub.strings[i].first) + ": " +
+           json_string(stub.strings[i].second);
+  }
+  return out + "}}}";
+}
+
+void print_json(const Source& source, const std::vector<ListedEntry>& entries) {
   const std::vector<size_t> first = first_of_member(entries);
-  std::printf("[");
+  std::printf("{\"file\": %s, \"stub\": %s, \"entries\": [", json_string(source.path).c_str(),
+              json_stub(source).c_str());
   for (size_t i = 0; i < entries.size(); ++i) {
     const EntryRecord& r = entries[i].record;
     const bool folder = (r.flags & format::kFlagFolder) != 0;
@@ -143,13 +197,14 @@ void print_json(const std::vector<ListedEntry>& entries) {
         "%s\n  {\"name\": %s, \"kind\": \"%s\", \"size\": %u, \"modified\": %s, "
         "\"created\": %s, \"attributes\": %s, \"crc32\": %s, \"stream_offset\": %u, "
         "\"stream_position\": %u, \"same_member_as\": %s}",
-        i == 0 ? "" : ",", json_string(entries[i].name).c_str(), flags_text(r.flags),
+        i == 0 ? "" : ",", json_string(entries[i].utf8_name).c_str(), flags_text(r.flags),
         folder ? 0 : r.size, iso_time(r.write_date, r.write_time).c_str(),
         iso_time(r.creation_date, r.creation_time).c_str(), json_attributes(r.attributes).c_str(),
         folder ? "null" : ("\"" + crc_text(r.crc) + "\"").c_str(), r.stream_offset,
-        r.stream_position, first[i] == i ? "null" : json_string(entries[first[i]].name).c_str());
+        r.stream_position,
+        first[i] == i ? "null" : json_string(entries[first[i]].utf8_name).c_str());
   }
-  std::printf("%s]\n", entries.empty() ? "" : "\n");
+  std::printf("%s]}\n", entries.empty() ? "" : "\n");
 }
 
 void print_table(const Source& source, const std::vector<ListedEntry>& entries) {
@@ -169,7 +224,7 @@ void print_table(const Source& source, const std::vector<ListedEntry>& entries) 
       ++folders;
       std::printf("%-4s  %-6s  %10s  %-19s  %-19s  %-8s  %s\n",
                   attribute_text(r.attributes).c_str(), flags_text(r.flags), "", "", "", "",
-                  shown(e.name).c_str());
+                  shown(e.utf8_name).c_str());
     } else {
       ++files;
       bytes += r.size;
@@ -177,13 +232,13 @@ void print_table(const Source& source, const std::vector<ListedEntry>& entries) 
       std::string same;
       if (first[i] != i) {
         ++shared;
-        if (verbosity == Verbosity::kVerbose) same = "  = " + shown(entries[first[i]].name);
+        if (verbosity == Verbosity::kVerbose) same = "  = " + shown(entries[first[i]].utf8_name);
       }
       std::printf("%-4s  %-6s  %10u  %-19s  %-19s  %08x  %s%s\n",
                   attribute_text(r.attributes).c_str(), flags_text(r.flags), r.size,
                   dos_time_text(r.write_date, r.write_time).c_str(),
                   dos_time_text(r.creation_date, r.creation_time).c_str(), r.crc,
-                  shown(e.name).c_str(), same.c_str());
+                  shown(e.utf8_name).c_str(), same.c_str());
     }
   }
   std::printf(
@@ -198,19 +253,21 @@ int zpx_list(const CommandDef& cmd, const CommandLine& line) {
   if (line.operands.size() != 1) {
     return usage_error(cmd, line.operands.empty() ? "a file (FILE) is needed" : "one file only");
   }
+  if (const int status = code_page_option(cmd, line, &ansi_code_page); status >= 0) return status;
   Source source;
   if (!open_source(line.operands[0], &source)) return kExitFailed;
   std::vector<ListedEntry> entries;
   const ResultCode result = read_directory(&entries);
   if (line.has("--json")) {
-    print_json(entries);
+    print_json(source, entries);
   } else {
     print_table(source, entries);
   }
   std::fflush(stdout);
   if (result < 0) {
-    print_error("%s: %s: %zu of %u entries could be read", shown(source.path).c_str(),
-                directory_damage(source).c_str(), entries.size(), archive_header.entry_count);
+    print_error("%s: %s: %zu of %s could be read", shown(source.path).c_str(),
+                directory_damage(source).c_str(), entries.size(),
+                counted(archive_header.entry_count, "entry", "entries").c_str());
     return kExitFailed;
   }
   return kExitOk;

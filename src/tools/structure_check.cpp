@@ -48,28 +48,28 @@ StructureCheck::StructureCheck(const Source& source) : source_(source) {
 }
 
 void StructureCheck::entry(const EntryRecord& entry, const std::string& name) {
-  if (!names_.insert(name).second) problem("two entries are named " + shown(name));
+  if (!names_.insert(name).second) problem("two entries are named " + shown(utf8_name(name)));
   // The installer refuses such a name as damage and writes nothing for it.
   if (!name_is_safe(reinterpret_cast<const uint8_t*>(name.data()),
                     static_cast<uint32_t>(name.size()))) {
-    problem("the name " + shown(name) + " is one the installer refuses");
+    problem("the name " + shown(utf8_name(name)) + " is one the installer refuses");
   } else if (name.find('/') != std::string::npos) {
     // The installer takes it for a separator; the packer writes backslashes only.
-    problem("the name " + shown(name) + " holds a slash, which the packer never writes");
+    problem("the name " + shown(utf8_name(name)) + " holds a slash, which the packer never writes");
   }
   for (const auto& [what, date, time] :
        {std::tuple{"last-write", entry.write_date, entry.write_time},
         std::tuple{"creation", entry.creation_date, entry.creation_time}}) {
     const std::string impossible = impossible_date(date, time);
     if (!impossible.empty()) {
-      problem("the " + std::string(what) + " time of " + shown(name) + " is impossible (" +
-              impossible + ")");
+      problem("the " + std::string(what) + " time of " + shown(utf8_name(name)) +
+              " is impossible (" + impossible + ")");
     }
   }
   if (!(entry.flags & format::kFlagFolder) &&
       (entry.stream_offset < format::kHeaderSize ||
        entry.stream_offset >= archive_header.directory_offset)) {
-    problem("the stream of " + shown(name) + " lies outside the data area");
+    problem("the stream of " + shown(utf8_name(name)) + " lies outside the data area");
   }
 }
 
@@ -77,7 +77,7 @@ void StructureCheck::directory_end() {
   const ArchiveReader& r = archive_reader;
   if (r.entry_read_pointer != r.entry_end_pointer) {
     problem("the directory does not end after the header's " +
-            std::to_string(archive_header.entry_count) + " entries");
+            counted(archive_header.entry_count, "entry", "entries"));
   } else if (r.directory_position != archive_data_end(source_)) {
     problem("the directory ends at offset " + std::to_string(r.directory_position) +
             " of the file, the archive's data at " + std::to_string(archive_data_end(source_)));

@@ -10,6 +10,7 @@
 #include "codec/format.h"
 #include "installer/messages.h"
 #include "platform/fs.h"
+#include "platform/posix/code_page.h"
 #include "state/install_state.h"
 #include "tools/archive_source.h"
 #include "tools/commands.h"
@@ -50,19 +51,19 @@ TestCounts test_files(const std::vector<ListedEntry>& entries) {
     const EntryRecord& entry = e.record;
     if (entry.flags & format::kFlagFolder) continue;
     ++counts.tested;
-    progress_update(bytes_done, e.name);
+    progress_update(bytes_done, e.utf8_name);
     bytes_done += entry.size;
     batch_entry(entry.size, entry.stream_offset, false);
     ResultCode outcome = extract_stream(kNoFile, entry.stream_offset, entry.stream_position,
                                         entry.size, entry.flags);
     if (outcome == kResultOk && archive_reader.running_crc != entry.crc) outcome = kResultDamaged;
     if (outcome == kResultOk) {
-      print_detail("OK      %s", shown(e.name).c_str());
+      print_detail("OK      %s", shown(e.utf8_name).c_str());
       continue;
     }
     if (outcome == kResultCancelled) break;
     ++counts.failures;
-    print_detail("FAILED  %s", shown(e.name).c_str());
+    print_detail("FAILED  %s", shown(e.utf8_name).c_str());
     // As in the installer: damaged contents let the run go on, anything else stops it.
     text_copy(install_state.install_folder, kPathBufferSize, e.name.c_str());
     const int stop =
@@ -87,7 +88,7 @@ int summarise(const Source& source, ResultCode directory, size_t entries_read, u
   }
   if (directory < 0) {
     summary += directory_damage(source) + ": " + std::to_string(entries_read) + " of " +
-               std::to_string(archive_header.entry_count) + " entries could be read";
+               counted(archive_header.entry_count, "entry", "entries") + " could be read";
     if (counts.failures != 0) {
       summary += ", " + std::to_string(counts.failures) + " of their files failed";
     }
@@ -114,6 +115,7 @@ int zpx_test(const CommandDef& cmd, const CommandLine& line) {
   if (line.operands.size() != 1) {
     return usage_error(cmd, line.operands.empty() ? "a file (FILE) is needed" : "one file only");
   }
+  if (const int status = code_page_option(cmd, line, &ansi_code_page); status >= 0) return status;
   Source source;
   if (!open_source(line.operands[0], &source)) return kExitFailed;
   if (!source.stub_intact) print_error("%s", kModifiedInstallerText);

@@ -5,16 +5,18 @@
 
 #include "tools/cli.h"
 #include "tools/commands.h"
+#include "tools/man_page.h"
 #include "tools/output_file.h"
 #include "ui/batch/output.h"
 
 namespace {
 
-constexpr char kVersion[] = "1.0.0";
+constexpr char kVersion[] = ZPX_VERSION;
 
 const std::vector<CommandDef> kCommands = {
     {"build",
-     "build [-f] [--stub STUB] [--exclude PATTERN]... [-0 .. -9] [-T N] [--no-dedupe] -o OUT DIR",
+     "build [-f] [--stub STUB] [--codepage CP] [--exclude PATTERN]... [-0 .. -9] [-T N] "
+     "[--no-dedupe] -o OUT DIR",
      "Packs the tree under DIR into an archive, or with --stub into an installer.",
      "Symbolic links to files and folders are followed; a link to a folder already\n"
      "packed (a loop among them) is skipped with a warning, as are FIFOs, sockets,\n"
@@ -25,12 +27,26 @@ const std::vector<CommandDef> kCommands = {
      "--exclude takes a shell pattern: without a '/' it is matched against the name of\n"
      "every file and folder at any depth (*.tmp, .git), with one against the path\n"
      "below DIR (docs/*.html). An excluded folder is left out with all it holds.\n"
+     "STUB is a path, or one of the stubs installed with zpx: windows (the 32-bit\n"
+     "Windows installer), windows-x64 or posix (for this system). A Windows installer's\n"
+     "OUT should end in .exe, a POSIX one's not: zpx warns otherwise.\n"
+     "Names are stored in the Windows code page CP, the one the target Windows uses for\n"
+     "programs without Unicode (1252, Western, by default). A name that code page cannot\n"
+     "write stops the build, as do names Windows cannot create: the characters\n"
+     "< > : \" | ? * \\ and control characters, a trailing dot or space, the device names\n"
+     "CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9 (with any extension), and two names\n"
+     "in one folder that differ only in case.\n"
+     "With SOURCE_DATE_EPOCH set in the environment (seconds since 1970), no stored time\n"
+     "is later than it and times are stored as UTC whatever TZ says, so the same content\n"
+     "gives the same bytes; otherwise times are stored as this machine's local time.\n"
      "Files of identical contents are stored once (found by size, hash and a byte\n"
      "comparison); every entry keeps its own name, times and attributes.",
      {
          {"-o", "--output", "OUT", "the archive or installer to write (- for standard output)"},
          {"-f", "--force", nullptr, "replace an existing OUT"},
-         {nullptr, "--stub", "STUB", "put the archive behind this installer stub"},
+         {nullptr, "--stub", "STUB",
+          "put the archive behind this installer stub (a path, windows, windows-x64, posix)"},
+         {nullptr, "--codepage", "CP", "Windows code page of the stored names, default 1252"},
          {nullptr, "--exclude", "PATTERN", "leave out what matches (repeatable)"},
          {"-T", "--threads", "N",
           "compression threads, 1 to 64 (default one per core; the output is the same)"},
@@ -51,37 +67,46 @@ const std::vector<CommandDef> kCommands = {
      },
      zpx_wrap},
     {"list",
-     "list [--json] FILE",
+     "list [--json] [--codepage CP] FILE",
      "Lists the entries of an installer or a bare archive.",
-     "One line per entry: attributes (Read-only, Hidden, System, Archive), kind (folder,\n"
-     "file, or call16/call32 for files stored with the call-address transform), size,\n"
-     "last-write and creation time, CRC-32, name as stored. --json prints one object per\n"
-     "entry for scripts: name, kind, size, modified and created (ISO 8601, local time as\n"
-     "stored), attributes, crc32, stream_offset and stream_position.",
+     "For an installer first the stub: Windows PE32 i686, PE32+ x86_64 or POSIX ELF, and\n"
+     "its version resource where it has one. Then one line per entry: attributes\n"
+     "(Read-only, Hidden, System, Archive), kind (folder, file, or call16/call32 for files\n"
+     "stored with the call-address transform), size, last-write and creation time, CRC-32,\n"
+     "name. Names are read in the Windows code page CP (1252 by default, as build writes\n"
+     "them) and shown in UTF-8. --json prints one object for scripts: file, stub (null for\n"
+     "a bare archive; kind, bytes, intact, version) and entries, one object per entry:\n"
+     "name, kind, size, modified and created (ISO 8601, local time as stored), attributes,\n"
+     "crc32, stream_offset and stream_position.",
      {
-         {nullptr, "--json", nullptr, "print a JSON array, one object per entry"},
+         {nullptr, "--json", nullptr, "print one JSON object: the file, its stub, its entries"},
+         {nullptr, "--codepage", "CP", "Windows code page the names are read in, default 1252"},
      },
      zpx_list},
     {"test",
-     "test FILE",
+     "test [--codepage CP] FILE",
      "Decodes every file of an installer or archive and checks its CRC-32; nothing is written.",
      "For an installer the stub's self-check runs too. A damaged stream is reported once,\n"
      "with the files it takes down; -v shows OK or FAILED for every file. The header, the\n"
      "directory and the entry count are held against the file as the packer writes them.",
-     {},
+     {
+         {nullptr, "--codepage", "CP", "Windows code page the names are read in, default 1252"},
+     },
      zpx_test},
     {"extract",
-     "extract [-d DIR] [--overwrite] [--ignore-stub] FILE [NAME|PATTERN]...",
+     "extract [-d DIR] [--overwrite] [--ignore-stub] [--codepage CP] FILE [NAME|PATTERN]...",
      "Extracts an installer or archive into DIR (default: the current folder) without asking.",
      "With names or shell patterns, only the entries they match are extracted, and for a\n"
      "folder everything in it (names as list shows them; '/' may stand for '\\').\n"
      "Existing files are kept unless --overwrite is given, which replaces read-only files\n"
-     "too. The installer's own messages are passed on word for word, once per cause.",
+     "too. The installer's own messages are passed on word for word, once per cause.\n"
+     "Names are read in the Windows code page CP (1252 by default) and written in UTF-8.",
      {
          {"-d", "--directory", "DIR", "extract into DIR"},
          {nullptr, "--overwrite", nullptr, "replace existing files, read-only ones too"},
          {nullptr, "--ignore-stub", nullptr,
           "extract even when the stub fails its self-check (the installer would refuse)"},
+         {nullptr, "--codepage", "CP", "Windows code page the names are read in, default 1252"},
      },
      zpx_extract},
 };
@@ -126,6 +151,11 @@ int main(int argc, char** argv) {
   }
   if (std::strcmp(first, "--version") == 0 || std::strcmp(first, "-V") == 0) {
     std::printf("zpx %s\n", kVersion);
+    return kExitOk;
+  }
+  // For the build: the manual page from these help texts.
+  if (std::strcmp(first, "--man-page") == 0) {
+    print_man_page(kVersion);
     return kExitOk;
   }
   if (std::strcmp(first, "help") == 0) {

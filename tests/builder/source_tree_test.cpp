@@ -2,6 +2,7 @@
 // errors a user must see with the file's name and the reason.
 #include "builder/source_tree.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -9,7 +10,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "builder/archive_writer.h"
 
@@ -179,6 +183,143 @@ TEST_F(SourceTreeTest, AFolderReachedByManyLinksIsPackedOnce) {
   // The strict scan refuses what the other one passes over.
   EXPECT_FALSE(builder::scan_tree(root_, &entries, &error));
   EXPECT_NE(error.find("a link to the same folder as "), std::string::npos) << error;
+}
+
+// What Windows cannot create, or would read as something else, stops the scan naming the
+// file; names that only look like those pass.
+TEST_F(SourceTreeTest, NamesWindowsCannotCreateAreRefused) {
+  struct Case {
+    std::vector<std::string> files;  // the last one is refused
+    const char* reason;
+  };
+  const Case cases[] = {
+      {{"what?.txt"}, "'?'"},
+      {{"star*.txt"}, "'*'"},
+      {{"pipe|x.txt"}, "'|'"},
+      {{"a<b"}, "'<'"},
+      {{"a>b"}, "'>'"},
+      {{"say\"hi\""}, "'\"'"},
+      {{"trailing."}, "ends in a dot"},
+      {{"trailing "}, "ends in a space"},
+      {{"sub/trailing."}, "ends in a dot"},
+      {{"aux.txt"}, "device"},
+      {{"CON"}, "device"},
+      {{"nul.tar.gz"}, "device"},
+      {{"Com1"}, "device"},
+      {{"lpt9.log"}, "device"},
+      {{"con .txt"}, "device"},
+      {{"com\u00b9.txt"}, "device"},
+      {{"sub/prn"}, "device"},
+      {{"Aux notes.txt"}, "device"},  // Windows would take it; the installer does not
+      {{"README.txt", "Readme.txt"}, "differs from \"README.txt\" in the same folder only in case"},
+      {{"sub/A", "sub/a"}, "only in case"},
+      {{"\u00dcberblick.txt", "\u00fcberblick.txt"}, "only in case"},
+      {{"\u8aac\u660e.txt"}, "cannot be written in code page 1252"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.files.back());
+    TearDown();
+    SetUp();
+    for (const std::string& f : c.files) {
+      if (f.find('/') != std::string::npos) mkdir((root_ + "/sub").c_str(), 0755);
+      write(f, "x");
+    }
+    std::vector<builder::SourceEntry> entries;
+    std::string error;
+    EXPECT_FALSE(builder::scan_tree(root_, &entries, &error));
+    EXPECT_EQ(error.find(root_ + "/" + c.files.back() + ": "), 0u) << error;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+  }
+  TearDown();
+  SetUp();
+  for (const char* f : {"com0.txt", "COM10", "console.txt", "auxiliary", "x.aux", "nul_", "lpt.txt",
+                        "c on", ".hidden", "a.b.c", "Readme.txt.bak"}) {
+    write(f, "x");
+  }
+  write("readme.txt", "x");
+  std::vector<builder::SourceEntry> entries;
+  std::string error;
+  EXPECT_TRUE(builder::scan_tree(root_, &entries, &error)) << error;
+}
+
+// Names are stored in the chosen Windows code page; messages keep this system's name.
+TEST_F(SourceTreeTest, NamesAreStoredInTheCodePage) {
+  folder("docs");
+  write("docs/\u00dcberblick \u2013 Caf\u00e9.txt", "x");
+  builder::ScanOptions options;
+  builder::ScanReport report;
+  std::vector<builder::SourceEntry> entries;
+  std::string error;
+  ASSERT_TRUE(builder::scan_tree(root_, options, &entries, &report, &error)) << error;
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[1].name,
+            "docs\\\xdc"
+            "berblick \x96 Caf\xe9.txt");
+  EXPECT_EQ(entries[1].shown_name, "docs/\u00dcberblick \u2013 Caf\u00e9.txt");
+
+  write("\u8aac\u660e.txt", "x");
+  entries.clear();
+  EXPECT_FALSE(builder::scan_tree(root_, options, &entries, &report, &error));
+  options.code_page = 932;
+  entries.clear();
+  EXPECT_FALSE(builder::scan_tree(root_, options, &entries, &report, &error));  // the Ü, the dash
+  unlink((root_ + "/docs/\u00dcberblick \u2013 Caf\u00e9.txt").c_str());
+  entries.clear();
+  ASSERT_TRUE(builder::scan_tree(root_, options, &entries, &report, &error)) << error;
+  EXPECT_EQ(entries.back().name, "\x90\xe0\x96\xbe.txt");
+  // The second byte of this character is 0x5C, which the installer takes for a separator.
+  write("\u8868.txt", "x");
+  entries.clear();
+  EXPECT_FALSE(builder::scan_tree(root_, options, &entries, &report, &error));
+  EXPECT_NE(error.find("\u8868.txt: in code page 932 the name holds the byte of a backslash"),
+            std::string::npos)
+      << error;
+}
+
+// SOURCE_DATE_EPOCH: no time later than the epoch, and DOS times as UTC whatever TZ says.
+TEST_F(SourceTreeTest, ReproducibleTimesAreClampedAndUtc) {
+  write("old.txt", "old");
+  write("new.txt", "new");
+  const bool have_xattr = setxattr((root_ + "/old.txt").c_str(), "user.zarpex.creation",
+                                   "946684800", 9, 0) == 0;               // 2000-01-01 00:00:00 UTC
+  const struct timespec old_times[2] = {{978307200, 0}, {978307200, 0}};  // 2001-01-01 UTC
+  ASSERT_EQ(utimensat(AT_FDCWD, (root_ + "/old.txt").c_str(), old_times, 0), 0);
+  builder::ScanOptions options;
+  options.reproducible = true;
+  options.latest_time = 1262304000;  // 2010-01-01 00:00:00 UTC, before new.txt's time
+  const char* saved = std::getenv("TZ");
+  const std::string saved_tz = saved != nullptr ? saved : "";
+  std::vector<std::vector<builder::SourceEntry>> runs;
+  // POSIX zone rules: no zone files needed.
+  for (const char* tz : {"UTC0", "EST5EDT,M3.2.0,M11.1.0", "JST-9"}) {
+    setenv("TZ", tz, 1);
+    tzset();
+    builder::ScanReport report;
+    std::vector<builder::SourceEntry> entries;
+    std::string error;
+    ASSERT_TRUE(builder::scan_tree(root_, options, &entries, &report, &error)) << error;
+    runs.push_back(entries);
+  }
+  if (saved != nullptr) {
+    setenv("TZ", saved_tz.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+  const uint16_t date_2010 = (30 << 9) | (1 << 5) | 1, date_2001 = (21 << 9) | (1 << 5) | 1;
+  for (const auto& entries : runs) {
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].name, "new.txt");
+    EXPECT_EQ(entries[0].write_date, date_2010);
+    EXPECT_EQ(entries[0].write_time, 0);
+    EXPECT_EQ(entries[0].creation_date, date_2010);
+    EXPECT_EQ(entries[1].write_date, date_2001);
+    EXPECT_EQ(entries[1].write_time, 0);
+    if (have_xattr) {
+      EXPECT_EQ(entries[1].creation_date, (20 << 9) | (1 << 5) | 1);
+      EXPECT_EQ(entries[1].creation_time, 0);
+    }
+  }
 }
 
 }  // namespace

@@ -284,6 +284,51 @@ TEST_F(Extract, NamesLeadingOutOfTheFolderAreRefused) {
   EXPECT_EQ(extraction_interrupted, 1);
 }
 
+// On Windows these open a device, not a file: refused like "..", nothing written for them.
+TEST_F(Extract, DeviceNamesAreRefusedAndLookAlikesExtracted) {
+  const char* devices[] = {"aux.txt",     "CON",      "nul",          "Com1.log", "lpt9",
+                           "prn.tar.gz",  "con .txt", "AUX.",         "sub\\aux", "sub\\nul\\x",
+                           "COM5\\a.txt", "Lpt1 ",    "Aux notes.txt"};
+  for (const char* name : devices) {
+    SCOPED_TRACE(name);
+    std::filesystem::remove_all(root.posix("C:\\Inst"));
+    std::filesystem::create_directories(root.posix("C:\\Inst\\deep\\sub"));
+    fake_ui.reset();
+    folder("C:\\Inst\\deep");
+    open({{.name = name, .contents = "device"}, {.name = "ok.txt", .contents = "fine"}});
+    EXPECT_EQ(extract_all(nullptr), 0);
+    ASSERT_EQ(fake_ui.boxes.size(), 1u);
+    EXPECT_EQ(fake_ui.boxes[0].text, kDamaged);
+    EXPECT_EQ(file("C:\\Inst\\deep\\ok.txt"), "fine");
+    // Only ok.txt and the folder made before: nothing of the device's name.
+    size_t count = 0;
+    for (const auto& e :
+         std::filesystem::recursive_directory_iterator(root.posix("C:\\Inst\\deep"))) {
+      (void)e;
+      ++count;
+    }
+    EXPECT_EQ(count, 2u);
+    fs_close(archive_reader.archive_file);
+    archive_reader.archive_file = kNoFile;
+  }
+  const char* look_alikes[] = {"com0.txt", "COM10", "console.txt", "auxiliary", "lpt.txt",
+                               "x.con",    "nul_",  "com1x",       "a.aux\\b",  "c on"};
+  for (const char* name : look_alikes) {
+    SCOPED_TRACE(name);
+    std::filesystem::remove_all(root.posix("C:\\Inst"));
+    fake_ui.reset();
+    folder("C:\\Inst\\deep");
+    if (std::string(name).find('\\') != std::string::npos)
+      std::filesystem::create_directories(root.posix("C:\\Inst\\deep\\a.aux"));
+    open({{.name = name, .contents = "file"}});
+    EXPECT_EQ(extract_all(nullptr), 0);
+    EXPECT_TRUE(fake_ui.boxes.empty());
+    EXPECT_EQ(file(std::string("C:\\Inst\\deep\\") + name), "file");
+    fs_close(archive_reader.archive_file);
+    archive_reader.archive_file = kNoFile;
+  }
+}
+
 TEST_F(Extract, NamesWithANulOrControlByteAreRefused) {
   // The path ends at the first NUL: a folder entry "..", NUL, "x" would set its
   // attributes on the install folder's parent, and "evil.txt", NUL, "x" write evil.txt.

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e/e2e_support.h"
@@ -200,6 +202,152 @@ TEST_F(ZpxBuildTest, FailuresNameTheFileAndLeaveNoOutput) {
     EXPECT_NE(r.err.find(c.in_message), std::string::npos) << r.err;
     EXPECT_EQ(names_in(out_dir), std::vector<std::string>{"taken"}) << r.err;
   }
+}
+
+RunResult run_zpx_with(const std::vector<std::string>& args,
+                       const std::vector<std::pair<std::string, std::string>>& env) {
+  RunOptions options;
+  options.args = {zpx_bin()};
+  options.args.insert(options.args.end(), args.begin(), args.end());
+  options.env = env;
+  return run_program(options);
+}
+
+// With SOURCE_DATE_EPOCH, two fresh copies of one tree with other times (all later than
+// the epoch), built under other time zones and thread counts, give the same bytes.
+TEST_F(ZpxBuildTest, SourceDateEpochMakesBuildsOfTheSameContentIdentical) {
+  const std::string epoch = "1700000000";  // 2023-11-14 22:13:20 UTC
+  struct Build {
+    const char* tz;
+    const char* threads;
+    int64_t mtime;  // given to every file and folder of the copy
+  } builds[] = {{"UTC0", "1", 1750000000}, {"JST-9", "3", 1760000000}, {"EST5EDT", "2", 0}};
+  std::vector<std::string> outputs;
+  for (const Build& b : builds) {
+    const std::string copy = scratch_.path() + "/copy-" + std::to_string(outputs.size());
+    ASSERT_EQ(std::system(("cp -r '" + tree_ + "' '" + copy + "'").c_str()), 0);
+    if (b.mtime != 0) {
+      const std::string touch =
+          "find '" + copy + "' -exec touch -d @" + std::to_string(b.mtime) + " {} +";
+      ASSERT_EQ(std::system(touch.c_str()), 0);
+    }
+    const std::string out = copy + ".exe";
+    const RunResult r =
+        run_zpx_with({"build", "-1", "-T", b.threads, "--stub", setup_bin(), "-o", out, copy},
+                     {{"SOURCE_DATE_EPOCH", epoch}, {"TZ", b.tz}});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    outputs.push_back(read_file(out));
+  }
+  EXPECT_TRUE(outputs[0] == outputs[1]);
+  EXPECT_TRUE(outputs[0] == outputs[2]);
+  // Every time shown is the epoch as UTC (none of the files is older).
+  const RunResult listed = run_zpx({"list", "--json", scratch_.path() + "/copy-0.exe"});
+  EXPECT_NE(listed.out.find("\"modified\": \"2023-11-14T22:13:20\""), std::string::npos)
+      << listed.out;
+  // Without it the time zone shows in the bytes.
+  const std::string copy = scratch_.path() + "/copy-0";
+  const RunResult utc =
+      run_zpx_with({"build", "-f", "-1", "-o", copy + ".a", copy}, {{"TZ", "UTC0"}});
+  const RunResult tokyo =
+      run_zpx_with({"build", "-f", "-1", "-o", copy + ".b", copy}, {{"TZ", "JST-9"}});
+  ASSERT_EQ(utc.exit_code + tokyo.exit_code, 0);
+  EXPECT_FALSE(read_file(copy + ".a") == read_file(copy + ".b"));
+  const RunResult bad =
+      run_zpx_with({"build", "-o", copy + ".c", copy}, {{"SOURCE_DATE_EPOCH", "yesterday"}});
+  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_NE(bad.err.find("SOURCE_DATE_EPOCH is \"yesterday\""), std::string::npos) << bad.err;
+  EXPECT_FALSE(exists(copy + ".c"));
+}
+
+// --stub posix finds the stub beside zpx; an installer's name that does not fit its stub
+// gives one warning.
+TEST_F(ZpxBuildTest, NamedStubsAndWarningsForTheOutputsEnding) {
+  const std::string out = scratch_.path() + "/setup";
+  const RunResult named = run_zpx({"build", "-1", "--stub", "posix", "-o", out, tree_});
+  ASSERT_EQ(named.exit_code, 0) << named.err;
+  EXPECT_EQ(named.err, "");
+  const RunResult by_path = run_zpx({"build", "-1", "--stub", setup_bin(), "-o", out + "2", tree_});
+  ASSERT_EQ(by_path.exit_code, 0);
+  EXPECT_TRUE(read_file(out) == read_file(out + "2"));
+
+  const RunResult exe = run_zpx({"build", "-1", "--stub", "posix", "-o", out + ".exe", tree_});
+  EXPECT_EQ(exe.exit_code, 0);
+  EXPECT_EQ(exe.err, "zpx: warning: " + out +
+                         ".exe: the stub is a POSIX (ELF) program, not a Windows one, but the "
+                         "name ends in .exe\n");
+  const RunResult wrapped =
+      run_zpx({"wrap", "--stub", setup_bin(), "-o", out + "3.EXE", scratch_.path() + "/setup"});
+  EXPECT_NE(wrapped.err.find("not a Windows one"), std::string::npos) << wrapped.err;
+
+  // A stub file called "posix" in the current folder is reached as ./posix.
+  const RunResult missing = run_zpx({"build", "--stub", "./posix", "-o", out + "4", tree_});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_NE(missing.err.find("./posix: cannot open"), std::string::npos) << missing.err;
+}
+
+TEST_F(ZpxBuildTest, ATinyPayloadIsStoredLargerThanItsInput) {
+  const std::string tiny = scratch_.path() + "/tiny";
+  write_file(tiny + "/a.txt", "a");
+  const RunResult r = run_zpx({"build", "-o", scratch_.path() + "/tiny.zpx", tiny});
+  ASSERT_EQ(r.exit_code, 0);
+  EXPECT_NE(r.out.find("1 file, 0 folders, 1 byte in"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("stored larger than its input"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("ratio"), std::string::npos) << r.out;
+  const RunResult big = run_zpx({"build", "-o", scratch_.path() + "/big.zpx", tree_});
+  EXPECT_NE(big.out.find("ratio "), std::string::npos) << big.out;
+}
+
+// Names leave the build machine's UTF-8 for the Windows code page and come back: list
+// shows them, extract and the POSIX installer write them, and JSON carries them in UTF-8.
+TEST_F(ZpxBuildTest, NonAsciiNamesRoundTripThroughTheCodePage) {
+  const std::string tree = scratch_.path() + "/names";
+  const std::string name = "docs/\u00dcberblick \u2013 Caf\u00e9.txt";
+  write_file(tree + "/" + name, "caf\u00e9");
+  const std::string setup = scratch_.path() + "/setup";
+  const RunResult built = run_zpx({"build", "-1", "--stub", setup_bin(), "-o", setup, tree});
+  ASSERT_EQ(built.exit_code, 0) << built.err;
+  EXPECT_NE(find_in_file(setup,
+                         "\xdc"
+                         "berblick \x96 Caf\xe9.txt"),
+            std::string::npos);
+
+  const RunResult listed = run_zpx({"list", setup});
+  EXPECT_NE(listed.out.find("docs\\\u00dcberblick \u2013 Caf\u00e9.txt\n"), std::string::npos)
+      << listed.out;
+  EXPECT_NE(listed.out.find("installer, POSIX ELF x86_64 stub of"), std::string::npos)
+      << listed.out;
+  const RunResult json = run_zpx({"list", "--json", setup});
+  EXPECT_NE(json.out.find("\"name\": \"docs\\\\\u00dcberblick \u2013 Caf\u00e9.txt\""),
+            std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("\"stub\": {\"kind\": \"POSIX ELF x86_64\", \"bytes\": "),
+            std::string::npos)
+      << json.out;
+  EXPECT_EQ(run_zpx({"test", setup}).exit_code, 0);
+
+  const std::string out = scratch_.path() + "/out";
+  const RunResult extracted = run_zpx({"extract", "-d", out, setup, name});
+  ASSERT_EQ(extracted.exit_code, 0) << extracted.err;
+  EXPECT_EQ(list_tree(out), (std::vector<std::string>{"docs", name}));
+  // Read in another code page the same bytes are other letters (Cyrillic soft sign for 0xDC,
+  // short i for 0xE9).
+  const RunResult cyrillic = run_zpx({"list", "--codepage", "1251", setup});
+  EXPECT_NE(cyrillic.out.find("docs\\\u042cberblick \u2013 Caf\u0439.txt\n"), std::string::npos)
+      << cyrillic.out;
+
+  const RunResult run = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\n");
+  EXPECT_EQ(read_file(scratch_.drive_c("Apps/Demo/" + name)), "caf\u00e9");
+
+  // A name the code page cannot write stops the build, naming the file and the code page.
+  write_file(tree + "/lang/\u8aac\u660e.txt", "x");
+  const RunResult refused = run_zpx({"build", "-1", "-o", scratch_.path() + "/x.zpx", tree});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_NE(refused.err.find("lang/\u8aac\u660e.txt: the name cannot be written in code page 1252"),
+            std::string::npos)
+      << refused.err;
+  const RunResult japanese =
+      run_zpx({"build", "-1", "--codepage", "932", "-o", scratch_.path() + "/x.zpx", tree});
+  EXPECT_NE(japanese.err.find("code page 932"), std::string::npos) << japanese.err;  // the Ü
 }
 
 }  // namespace

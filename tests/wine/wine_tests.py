@@ -1011,6 +1011,41 @@ def test_empty_archive(ctx):
     nothing_recorded(ctx)
 
 
+NAMES_FOLDER = "C:\\Apps\\Names"
+NON_ASCII_NAME = "docs/\u00dcberblick \u2013 Caf\u00e9.txt"
+
+
+def test_non_ascii_names(ctx):
+    """Names in the Western code page (zpx build's default) install under their own letters."""
+    folder = os.path.join(ctx.workdir, "names-" + ctx.arch)
+    files = {"Zarpex32.exe": open(ctx.helper("Zarpex32.exe"), "rb").read(),
+             NON_ASCII_NAME: "Caf\u00e9 \u2013 \u00dcberblick\r\n".encode("utf-8")}
+    for name, data in files.items():
+        path = os.path.join(folder, *name.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as out:
+            out.write(data)
+    installer = ctx.build_installer(folder, "names.exe")
+    ctx.wine.forget_installation()
+    # A Western system: ANSI code page 1252, file names on this side in UTF-8.
+    run_ = ctx.wine.start(installer, ctx.trace_file("names"), env={"LANG": "C.UTF-8", "LC_ALL": ""})
+    try:
+        dialog = run_.new_window()
+        run_.type(dialog, NAMES_FOLDER)
+        run_.keys(dialog, "Return")
+        code, boxes, _ = run_.finish()
+    finally:
+        run_.abandon()
+    expect(code == 0, "exit code %d" % code)
+    expect(boxes == [], "message boxes shown: %r" % boxes)
+    docs = ctx.wine.host_path(NAMES_FOLDER + "\\docs")
+    expect(os.listdir(docs) == ["\u00dcberblick \u2013 Caf\u00e9.txt"],
+           "installed as %r" % os.listdir(docs))
+    with open(os.path.join(docs, "\u00dcberblick \u2013 Caf\u00e9.txt"), "rb") as installed:
+        expect(installed.read() == files[NON_ASCII_NAME], "contents differ")
+    expect(wait_marker(ctx, NAMES_FOLDER) is not None, "the installed program was not started")
+
+
 def browse_test(ctx, name, typed, expected_folder, open_chooser):
     """Types a folder, browses from it, accepts the chooser and installs where it led."""
     p = payload(ctx)
@@ -1313,6 +1348,7 @@ INSTALLER_TESTS = [
     test_cancel_while_extracting,
     test_empty_archive,
     test_identical_files_install,
+    test_non_ascii_names,
     test_browse_with_shell_browser,
     test_browse_with_file_dialog,
     test_silent_install,

@@ -3,9 +3,12 @@
 // --silent and --dir DIR; the exit code is the install sequence's.
 #include <sys/stat.h>
 
+#include <cstdlib>
+
 #include "installer/arguments.h"
 #include "installer/install_sequence.h"
 #include "installer/system.h"
+#include "platform/posix/code_page.h"
 #include "platform/posix/path_map.h"
 #include "state/install_state.h"
 #include "ui/posix/terminal.h"
@@ -26,6 +29,17 @@ void ensure_system_drive() {
   mkdir(folder, 0777);
 }
 
+// The archive's names are texts of a Windows ANSI code page, written here as UTF-8: 1252
+// unless ZARPEX_CODE_PAGE names another (0: the names' bytes unchanged).
+void choose_code_page() {
+  ansi_code_page = kDefaultCodePage;
+  const char* given = std::getenv("ZARPEX_CODE_PAGE");
+  if (given == nullptr || given[0] == '\0') return;
+  const unsigned long code_page = std::strtoul(given, nullptr, 10);
+  if (code_page == 0 || code_page_known(static_cast<uint32_t>(code_page)))
+    ansi_code_page = static_cast<uint32_t>(code_page);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -34,6 +48,7 @@ int main(int argc, char** argv) {
   // the process at once, as it does for any program without a handler.
   read_arguments(sys_command_line());
   if (!install_state.silent) terminal_begin();
+  choose_code_page();
   ensure_system_drive();
   return install_sequence(nullptr);
 }

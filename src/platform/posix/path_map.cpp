@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/code_page.h"
+
 namespace {
 
 bool is_drive_prefix(const char* p) {
@@ -20,6 +22,20 @@ bool append(char* out, size_t out_size, size_t* used, const char* text, size_t n
   *used += n;
   out[*used] = '\0';
   return true;
+}
+
+// The names part of a path in the other side's encoding: decoded from ansi_code_page on
+// the way to POSIX, encoded into it on the way back. Null when it has no form there;
+// the text itself when no code page is set or it is plain ASCII.
+const char* converted(const char* text, bool to_posix, char* buffer, size_t size) {
+  bool ascii = true;
+  for (const char* p = text; *p != '\0'; ++p)
+    ascii = ascii && static_cast<unsigned char>(*p) < 0x80;
+  if (ansi_code_page == 0 || ascii) return text;
+  const size_t n = std::strlen(text);
+  const long written = to_posix ? code_page_decode(ansi_code_page, text, n, buffer, size)
+                                : code_page_encode(ansi_code_page, text, n, buffer, size);
+  return written < 0 ? nullptr : buffer;
 }
 
 }  // namespace
@@ -59,6 +75,9 @@ bool map_to_posix(const char* windows_path, char* out, size_t out_size) {
     // "C:" and "C:name" are taken relative to the drive's root.
     if (rest[0] != '\\' && rest[0] != '/' && !append(out, out_size, &used, "/", 1)) return false;
   }
+  char decoded[4096];
+  rest = converted(rest, true, decoded, sizeof decoded);
+  if (rest == nullptr) return false;
   for (const char* p = rest; *p != '\0'; ++p) {
     const char c = (*p == '\\') ? '/' : *p;
     if (!append(out, out_size, &used, &c, 1)) return false;
@@ -79,7 +98,9 @@ bool map_to_windows(const char* posix_path, char* out, size_t out_size) {
         (posix_path[n + 8] == '/' || posix_path[n + 8] == '\0')) {
       char drive[2] = {static_cast<char>(posix_path[n + 7] - 'a' + 'A'), ':'};
       if (!append(out, out_size, &used, drive, 2)) return false;
-      const char* rest = posix_path + n + 8;
+      char encoded[4096];
+      const char* rest = converted(posix_path + n + 8, false, encoded, sizeof encoded);
+      if (rest == nullptr) return false;
       if (*rest == '\0' && !append(out, out_size, &used, "\\", 1)) return false;
       for (const char* p = rest; *p != '\0'; ++p) {
         const char c = (*p == '/') ? '\\' : *p;
@@ -89,7 +110,10 @@ bool map_to_windows(const char* posix_path, char* out, size_t out_size) {
     }
   }
   if (posix_path[0] == '/' && !append(out, out_size, &used, "Z:", 2)) return false;
-  for (const char* p = posix_path; *p != '\0'; ++p) {
+  char encoded[4096];
+  const char* rest = converted(posix_path, false, encoded, sizeof encoded);
+  if (rest == nullptr) return false;
+  for (const char* p = rest; *p != '\0'; ++p) {
     const char c = (*p == '/') ? '\\' : *p;
     if (!append(out, out_size, &used, &c, 1)) return false;
   }

@@ -4,7 +4,9 @@
 // drive letter X: is the folder "$ZARPEX_ROOT/drive_x" (ZARPEX_ROOT defaults to
 // "$HOME/.zarpex"). A path rooted without a drive ("\dir") lies on Z:. A relative path
 // stays relative to the current folder. Backslashes become slashes; letters keep their
-// case (POSIX file names are case-sensitive).
+// case (POSIX file names are case-sensitive). When ansi_code_page (code_page.h) is set,
+// the names' bytes are read in it and written as UTF-8, and the other way back; a name
+// with no form on the other side does not map.
 #pragma once
 
 #include <cstddef>
