@@ -26,8 +26,8 @@
 #include "builder/source_tree.h"
 #include "codec/archive_reader.h"
 #include "codec/block_stream.h"
-#include "codec/crc32.h"
 #include "codec/format.h"
+#include "common/crc32.h"
 
 namespace {
 

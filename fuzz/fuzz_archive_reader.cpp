@@ -15,8 +15,8 @@
 #include "archive/directory.h"
 #include "codec/archive_reader.h"
 #include "codec/block_stream.h"
-#include "codec/crc32.h"
 #include "codec/format.h"
+#include "common/crc32.h"
 #include "platform/fs.h"
 #include "state/install_state.h"
 

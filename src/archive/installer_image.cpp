@@ -1,7 +1,7 @@
 #include "archive/installer_image.h"
 
 #include "codec/archive_reader.h"
-#include "codec/crc32.h"
+#include "common/crc32.h"
 #include "platform/fs.h"
 
 // In initialised data, behind its tag, so that the packer finds and stamps it in the

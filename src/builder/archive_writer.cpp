@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <thread>
 
 #include "builder/archive_layout.h"
@@ -16,6 +15,7 @@
 #include "builder/checksum.h"
 #include "builder/stream_encoder.h"
 #include "codec/format.h"
+#include "common/pe_header.h"
 
 namespace builder {
 namespace {
@@ -93,13 +93,13 @@ class ContentsReader {
 // Whether the file is an x86 PE image, reading only its headers.
 bool contents_are_x86_executable(ContentsReader& reader, uint32_t size, bool* executable) {
   *executable = false;
-  if (size < kDosHeaderSize) return true;
-  uint8_t dos_header[kDosHeaderSize];
+  if (size < pe::kDosHeaderSize) return true;
+  uint8_t dos_header[pe::kDosHeaderSize];
   if (!reader.read_at(0, dos_header, sizeof dos_header)) return false;
-  const uint32_t pe = pe_header_offset(dos_header, size);
-  if (pe == 0) return true;
-  uint8_t signature[kPeSignatureSize];
-  if (!reader.read_at(pe, signature, sizeof signature)) return false;
+  const uint32_t headers = pe_header_offset(dos_header, size, pe::kSignatureAndMachine);
+  if (headers == 0) return true;
+  uint8_t signature[pe::kSignatureAndMachine];
+  if (!reader.read_at(headers, signature, sizeof signature)) return false;
   *executable = is_x86_pe_signature(signature);
   return true;
 }
@@ -167,7 +167,7 @@ bool write_member(const SourceEntry& e, uint32_t position, const std::vector<uin
   if (!encoder.append(member, sizeof member) ||
       !encoder.append(reinterpret_cast<const uint8_t*>(e.name.data()), name_length))
     return false;
-  uint32_t crc = 0xFFFFFFFFu;
+  uint32_t crc = format::kCrcStart;
   auto next_start = std::upper_bound(starts.begin(), starts.end(), contents_start);
   for (uint32_t done = 0; done < length;) {
     uint32_t end = length;
@@ -177,7 +177,7 @@ bool write_member(const SourceEntry& e, uint32_t position, const std::vector<uin
     }
     run.resize(end - done);
     if (!reader.read_at(done, run.data(), run.size())) return false;
-    crc = crc32_update(crc, run.data(), run.size());
+    crc = crc_update(run.data(), static_cast<uint32_t>(run.size()), crc);
     if (executable) forward_call_transform_run(run.data(), end - done, done, length);
     if (!encoder.append(run.data(), run.size())) return false;
     done = end;
@@ -303,22 +303,10 @@ bool finish_header(uint32_t entry_count, uint32_t directory_offset, uint32_t arc
 
 }  // namespace
 
-void dos_date_time(int64_t seconds, uint16_t* date, uint16_t* time, bool utc) {
-  const time_t t = static_cast<time_t>(seconds);
-  struct tm local;
-  if (!(utc ? gmtime_r(&t, &local) : localtime_r(&t, &local)) || local.tm_year < 80) {
-    *date = 0;
-    *time = 0;
-    return;
-  }
-  const int year = std::min(local.tm_year - 80, 127);
-  *date = static_cast<uint16_t>((year << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
-  *time = static_cast<uint16_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
-}
-
 bool write_archive(std::vector<SourceEntry>& entries, const PackOptions& options,
                    const ArchiveSink& sink, PackStats* stats, std::string* error) {
   *stats = {};
+  crc_ready();
   // Which member holds each file, and where the members and blocks of each stream lie.
   ArchiveLayout layout;
   LayoutOptions layout_options;

@@ -71,7 +71,4 @@ bool write_archive(std::vector<SourceEntry>& entries, const PackOptions& options
 bool build_archive(std::vector<SourceEntry>& entries, const PackOptions& options,
                    std::vector<uint8_t>* archive, PackStats* stats, std::string* error);
 
-// DOS date and time of a POSIX time, in local time or UTC; date 0 when before 1980.
-void dos_date_time(int64_t seconds, uint16_t* date, uint16_t* time, bool utc = false);
-
 }  // namespace builder

@@ -12,13 +12,8 @@ namespace builder {
 // Whether the contents are a PE image for x86 (32- or 64-bit), by its headers.
 bool is_x86_executable(const uint8_t* data, uint32_t size);
 
-// The same test in two steps, for contents read piece by piece: the offset of the PE
-// header that the first 64 bytes name (0 when the file cannot be a PE image), then
-// whether the 6 bytes found there name an x86 machine.
-inline constexpr uint32_t kDosHeaderSize = 0x40;
-inline constexpr uint32_t kPeSignatureSize = 6;
-uint32_t pe_header_offset(const uint8_t* dos_header, uint32_t size);
-bool is_x86_pe_signature(const uint8_t* signature);
+// Contents read piece by piece take the same test in two steps (common/pe_header.h):
+// pe_header_offset of the first 64 bytes, then is_x86_pe_signature of the 6 bytes there.
 
 // Transforms one run of a file's contents in place: `run_offset` is the run's position in
 // the file, `file_size` the file's length. forward_call_transform is this over every run.

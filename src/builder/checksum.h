@@ -1,16 +1,14 @@
-// The standard reflected CRC-32, for the packer's own use (member CRCs, stamping).
+// The packer checksums with the common CRC-32 (common/crc32.h), whose tables are built
+// once per process whatever thread asks first.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
+
+#include "common/crc32.h"
 
 namespace builder {
 
-// Runs the register over the bytes, without inversion.
-uint32_t crc32_update(uint32_t crc, const uint8_t* data, size_t length);
-// The standard CRC-32 of the bytes.
-inline uint32_t crc32(const uint8_t* data, size_t length) {
-  return ~crc32_update(0xFFFFFFFFu, data, length);
-}
+// Builds the CRC tables unless built; call before the first crc_update.
+void crc_ready();
 
 }  // namespace builder

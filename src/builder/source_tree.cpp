@@ -13,14 +13,13 @@
 #include <map>
 
 #include "builder/windows_names.h"
+#include "common/dos_time.h"
+#include "common/xattr_names.h"
 #include "platform/fs.h"
 #include "platform/posix/code_page.h"
 
 namespace builder {
 namespace {
-
-constexpr char kAttributeXattr[] = "user.zarpex.attributes";
-constexpr char kCreationXattr[] = "user.zarpex.creation";
 
 bool read_xattr(const std::string& path, const char* name, std::string* value) {
   char text[64];

@@ -9,17 +9,16 @@
 namespace builder {
 
 bool stamp_stub(std::vector<uint8_t>& stub, std::string* error) {
-  const uint8_t* tag = reinterpret_cast<const uint8_t*>(kIntegrityTag);
-  auto first = std::search(stub.begin(), stub.end(), tag, tag + kIntegrityTagSize);
-  if (first == stub.end()) {
+  const size_t first = find_integrity_tag(stub.data(), stub.size(), 0);
+  if (first == stub.size()) {
     *error = "no integrity record in the stub (tag \"ZPX-INTEGRITY-v1\" not found)";
     return false;
   }
-  if (std::search(first + 1, stub.end(), tag, tag + kIntegrityTagSize) != stub.end()) {
+  if (find_integrity_tag(stub.data(), stub.size(), first + 1) != stub.size()) {
     *error = "the stub holds the integrity tag more than once";
     return false;
   }
-  const size_t record = static_cast<size_t>(first - stub.begin()) + kIntegrityTagSize;
+  const size_t record = first + kIntegrityTagSize;
   if (record + format::kIntegrityRecordSize > stub.size()) {
     *error = "the stub ends inside its integrity record";
     return false;
@@ -43,7 +42,8 @@ bool stamp_stub(std::vector<uint8_t>& stub, std::string* error) {
   std::vector<uint8_t> checked = stub;
   clear_unchecked_fields(checked.data(), length, stamped.crc_field_offset,
                          find_signature_fields(checked.data(), length));
-  stamped.expected_crc = crc32_update(format::kCrcStart, checked.data(), checked.size());
+  crc_ready();
+  stamped.expected_crc = crc_update(checked.data(), length, format::kCrcStart);
   format::write_integrity_record(stub.data() + record, stamped);
   return true;
 }

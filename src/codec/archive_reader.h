@@ -27,16 +27,17 @@ struct ArchiveReader {
   uint8_t* history;
   uint32_t history_capacity;
   uint32_t block_offset;
+  uint32_t window_start;  // 64-bit hosts: where the window in front of block_offset begins
   uint32_t block_start;
   uint32_t block_size;
   uint8_t last_block;
   uint8_t block_pending;
   uint8_t stream_started;
+  uint8_t block_end;  // why the last compressed block's decoding stopped (BlockEnd)
 
   // Output.
   uint32_t running_crc;
   uint32_t filter_width;
-  uint32_t crc_table[256];
 
   // Directory.
   uint32_t directory_position;

@@ -4,7 +4,7 @@
 #include "codec/chunk_input.h"
 #include "codec/code_tables.h"
 #include "codec/format.h"
-#include "codec/machine_word.h"
+#include "common/machine_word.h"
 #include "platform/fs.h"
 #include "state/install_state.h"
 
@@ -85,6 +85,8 @@ static_assert(length_entries_match_the_table());
 // these (entry = the symbol's entry + code length * kEntryPerCodeBit); the stub keeps
 // the smaller (symbol, length) entries and forms the whole entry at each lookup.
 constexpr bool kEntriesInTables = sizeof(MachineWord) == 8;
+constexpr bool kFastDecode = ZARPEX_FAST_DECODE;
+static_assert(!kFastDecode || kEntriesInTables);
 struct SymbolEntries {
   int32_t literal_length[kEntriesInTables ? format::kLiteralLengthSymbols : 1];
   int32_t distance[kEntriesInTables ? format::kMaxDistanceSymbols : 1];
@@ -110,17 +112,28 @@ struct DecodeWork {
 };
 
 void build_set_tables(DecodeWork* work, const uint8_t* set, uint32_t tables) {
-  canonical_codes(work->codes, set, format::kLiteralLengthSymbols);
-  build_decode_table(work->literal_primary, work->tree, work->codes, set, kLiteralLengthBits,
-                     format::kLiteralLengthSymbols,
-                     kEntriesInTables ? work->entries.literal_length : nullptr);
-  for (uint32_t t = 0; t < tables; ++t) {
-    const uint32_t offset = format::kDistanceOffset[t];
-    canonical_codes(work->codes, set + offset, format::kDistanceSymbols[t]);
-    // A table that runs out of tree nodes leaves the rest of its codes as empty slots.
-    build_decode_table(work->distance_primary[t], work->tree + 2 * offset, work->codes,
-                       set + offset, kDistanceBits, format::kDistanceSymbols[t],
-                       kEntriesInTables ? work->entries.distance : nullptr);
+  // A table that runs out of tree nodes leaves the rest of its codes as empty slots.
+  if constexpr (kFastDecode) {
+    build_entry_table(work->literal_primary, work->tree, work->codes, set, kLiteralLengthBits,
+                      format::kLiteralLengthSymbols, work->entries.literal_length);
+    for (uint32_t t = 0; t < tables; ++t) {
+      const uint32_t offset = format::kDistanceOffset[t];
+      build_entry_table(work->distance_primary[t], work->tree + 2 * offset, work->codes,
+                        set + offset, kDistanceBits, format::kDistanceSymbols[t],
+                        work->entries.distance);
+    }
+  } else {
+    canonical_codes(work->codes, set, format::kLiteralLengthSymbols);
+    build_decode_table(work->literal_primary, work->tree, work->codes, set, kLiteralLengthBits,
+                       format::kLiteralLengthSymbols,
+                       kEntriesInTables ? work->entries.literal_length : nullptr);
+    for (uint32_t t = 0; t < tables; ++t) {
+      const uint32_t offset = format::kDistanceOffset[t];
+      canonical_codes(work->codes, set + offset, format::kDistanceSymbols[t]);
+      build_decode_table(work->distance_primary[t], work->tree + 2 * offset, work->codes,
+                         set + offset, kDistanceBits, format::kDistanceSymbols[t],
+                         kEntriesInTables ? work->entries.distance : nullptr);
+    }
   }
 }
 
@@ -236,8 +249,17 @@ inline uint8_t* copy_match(uint8_t* out, uint32_t distance, uint32_t length, uin
       from += 16;
     }
     while (out < end) {
-      __builtin_memcpy(&v, from, 8);
-      __builtin_memcpy(out, &v, 8);
+      // The stub's eight bytes as two words: smaller there than a 64-bit copy.
+      if (kWide) {
+        __builtin_memcpy(&v, from, 8);
+        __builtin_memcpy(out, &v, 8);
+      } else {
+        uint32_t lo, hi;
+        __builtin_memcpy(&lo, from, 4);
+        __builtin_memcpy(&hi, from + 4, 4);
+        __builtin_memcpy(out, &lo, 4);
+        __builtin_memcpy(out + 4, &hi, 4);
+      }
       out += 8;
       from += 8;
     }
@@ -253,6 +275,143 @@ inline uint8_t* copy_match(uint8_t* out, uint32_t distance, uint32_t length, uin
   return end;
 }
 
+// The fast loop of 64-bit hosts (not the stubs): it runs while the input holds more than a whole
+// iteration's bits before in_end and the output has room for a match of up to
+// kFastMatch bytes with the overrun of its first 32 bytes and 16-byte steps, so it checks neither
+// bound inside; the loop of decode_block finishes the block. It decodes exactly what that loop
+// would, and hands back every literal/length symbol it does not take (links into the
+// tree, 256, 287, empty slots) before consuming it. Returns 0 when it hands back, or why
+// the block ended.
+constexpr ptrdiff_t kFastInputRoom = 32;  // an iteration consumes at most 65 bits
+constexpr uint32_t kFastMatch = 258;      // longer matches (symbol 286) take copy_match
+constexpr ptrdiff_t kFastOutputRoom = kFastMatch + 32;
+static_assert(kFastOutputRoom > 64, "a run of literals from one refill fits too");
+
+struct DecodeState {
+  BitReader bits;
+  uint8_t* out;
+  uint32_t last_distance;
+  uint32_t previous_distance;
+  uint8_t dropped;
+};
+
+[[gnu::always_inline]] inline uint8_t decode_fast(DecodeState& s, const DecodeWork* work,
+                                                  const uint8_t* start, uint8_t* limit,
+                                                  const uint8_t* in_end) {
+  BitReader& bits = s.bits;
+  uint8_t* out = s.out;
+  uint8_t* const out_stop = limit - kFastOutputRoom;
+  const uint8_t* const in_stop = in_end - kFastInputRoom;
+  const int32_t* const literal_table = work->literal_primary;
+  uint8_t end = 0;
+  bits.refill();
+  int32_t entry = literal_table[bits.peek(kLiteralLengthBits)];
+  while (out < out_stop && bits.in < in_stop) {
+    if (entry < 0) break;  // the loop of decode_block takes it
+    if (entry & kLiteralFlag) {
+      // Literals back to back while the table's width of bits is loaded.
+      do {
+        bits.consume(entry & 63);  // a literal has no extra bits
+        *out++ = static_cast<uint8_t>(entry >> kValueShift);
+        if (bits.count < kLiteralLengthBits) break;
+        entry = literal_table[bits.peek(kLiteralLengthBits)];
+      } while (entry >= 0 && (entry & kLiteralFlag));
+      bits.refill();
+      entry = literal_table[bits.peek(kLiteralLengthBits)];
+      continue;
+    }
+    // A length symbol and its extra bits (at most 31) from the refill's 56 bits; the rest
+    // holds the distance code, a tree walk's 16 bits included.
+    const uint32_t total = entry & 63;
+    const uint32_t length = (uint32_t(entry) >> kValueShift) +
+                            static_cast<uint32_t>((bits.bits & ((MachineWord(1) << total) - 1)) >>
+                                                  code_length_of(entry));
+    bits.consume(total);
+    const uint32_t t = (entry >> kDistanceTableShift) & 3;
+    entry = work->distance_primary[t][bits.peek(kDistanceBits)];
+    if (is_link(entry)) {
+      entry = walk_tree(static_cast<uint32_t>(bits.bits) >> kDistanceBits, entry,
+                        work->tree + 2 * format::kDistanceOffset[t], kDistanceBits);
+      if (entry == kEmptySlot) {
+        end = kBlockInvalidCode;
+        break;
+      }
+      entry = distance_entry(entry_symbol(entry), entry_length(entry));
+    }
+    uint32_t distance;
+    if (entry >= 0) {
+      distance = (uint32_t(entry) >> kDistanceBaseShift) + bits.take_entry(entry);
+      s.previous_distance = s.last_distance;
+      s.last_distance = distance;
+    } else {
+      bits.consume(entry & 63);  // distance symbols 0 to 5 have no extra bits
+      const uint32_t symbol = special_symbol(entry);
+      if (symbol == format::kDistanceRepeatLast) {
+        distance = s.last_distance;
+      } else if (symbol == format::kDistanceRepeatPrevious) {
+        distance = s.previous_distance;
+        s.previous_distance = s.last_distance;
+        s.last_distance = distance;
+      } else {
+        distance = format::short_distance(symbol);
+      }
+      if (distance == 0) {
+        end = kBlockDistanceNeverSent;
+        break;
+      }
+    }
+    // The next symbol's entry is looked up while the match is copied.
+    bits.refill();
+    entry = literal_table[bits.peek(kLiteralLengthBits)];
+    if (distance > static_cast<uint32_t>(out - start)) {
+      s.dropped = kBlockDroppedMatch;
+      continue;
+    }
+    if (length > kFastMatch) {
+      out = copy_match(out, distance, length, limit);
+      continue;
+    }
+    const uint8_t* from = out - distance;
+    uint8_t* const match_end = out + length;
+    if (distance >= 16) {
+      // Most matches are done by the first two steps, without a loop test.
+      uint8_t v[16];
+      __builtin_memcpy(v, from, 16);
+      __builtin_memcpy(out, v, 16);
+      __builtin_memcpy(v, from + 16, 16);
+      __builtin_memcpy(out + 16, v, 16);
+      out += 32;
+      from += 32;
+      while (out < match_end) {
+        __builtin_memcpy(v, from, 16);
+        __builtin_memcpy(out, v, 16);
+        out += 16;
+        from += 16;
+      }
+    } else if (distance >= 8) {
+      do {
+        uint64_t v;
+        __builtin_memcpy(&v, from, 8);
+        __builtin_memcpy(out, &v, 8);
+        out += 8;
+        from += 8;
+      } while (out < match_end);
+    } else if (distance == 1) {
+      const uint64_t v = *from * 0x0101010101010101ull;
+      do {
+        __builtin_memcpy(out, &v, 8);
+        out += 8;
+      } while (out < match_end);
+    } else {
+      do *out++ = *from++;
+      while (out < match_end);
+    }
+    out = match_end;
+  }
+  s.out = out;
+  return end;
+}
+
 }  // namespace
 
 ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) {
@@ -264,9 +423,9 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
   }
   const format::PayloadHeader header =
       format::read_payload_header(load_le32(r.cursor) >> r.bit_offset);
-  r.bit_offset += format::kPayloadHeaderBits;
-  r.cursor += r.bit_offset >> 3;
-  r.bit_offset &= 7;
+  // Its 8 bits move the cursor one byte on and leave the bit offset as it was.
+  static_assert(format::kPayloadHeaderBits == 8);
+  ++r.cursor;
   const uint32_t tables = header.distance_tables;
   const uint32_t set_count = header.set_count;
   // No distance tables, or a third one that the fixed set does not define.
@@ -288,6 +447,7 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
   TableSets sets = {work, storage, set_length, tables, set_count == 0 ? 1 : set_count};
   uint32_t last_distance = 0;
   uint32_t previous_distance = 0;
+  uint8_t dropped = 0;
 
   uint8_t* const start = buffer;
   uint8_t* out = buffer + output_offset;
@@ -296,8 +456,24 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
   BitReader bits;
   bits.load(r);
 
+  uint8_t end = kBlockComplete;
   rc = sets.next();
   while (rc == kResultOk) {
+    if constexpr (kFastDecode) {
+      if (limit - out > kFastOutputRoom && in_end - bits.in > kFastInputRoom) {
+        DecodeState state = {bits, out, last_distance, previous_distance, dropped};
+        const uint8_t fast_end = decode_fast(state, work, start, limit, in_end);
+        bits = state.bits;
+        out = state.out;
+        last_distance = state.last_distance;
+        previous_distance = state.previous_distance;
+        dropped = state.dropped;
+        if (fast_end != 0) {
+          end = fast_end;
+          break;
+        }
+      }
+    }
     if (out >= limit) break;
     // A whole literal or match may begin before in_end: the input buffer holds the
     // look-ahead bytes behind it. `in` runs ahead of the consumed position by at most a
@@ -306,6 +482,7 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
       bits.store(r);
       rc = refill_input(false);
       if (rc == kResultNoMoreInput) {
+        end = kBlockInputEnded;
         rc = kResultOk;
         break;
       }
@@ -321,13 +498,16 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
       if (is_link(entry)) {
         entry = walk_tree(static_cast<uint32_t>(bits.bits) >> kLiteralLengthBits, entry, work->tree,
                           kLiteralLengthBits);
-        if (entry == kEmptySlot) break;
+        if (entry == kEmptySlot) goto invalid_code;
       }
       entry = literal_length_entry(entry_symbol(entry), entry_length(entry), tables);
     }
     if (entry < 0) {
       bits.consume(code_length_of(entry));
-      if (special_symbol(entry) != format::kSymbolSwitchSet) break;  // 287 has no meaning
+      if (special_symbol(entry) != format::kSymbolSwitchSet) {
+        end = kBlockMeaninglessSymbol;
+        break;
+      }
       rc = sets.next();
       continue;
     }
@@ -344,44 +524,56 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
       } while (entry >= 0 && (entry & kLiteralFlag));
       continue;
     }
-    const uint32_t length = (uint32_t(entry) >> kValueShift) + bits.take_entry(entry);
+    {
+      const uint32_t length = (uint32_t(entry) >> kValueShift) + bits.take_entry(entry);
 
-    // The distance code and its extra bits. On 64-bit hosts the bits left after any length
-    // symbol hold a distance code (a tree walk's 16 bits included); take_entry refills
-    // when its extra bits are not all loaded.
-    if (!BitReader::kWide) bits.refill();
-    const uint32_t t = (entry >> kDistanceTableShift) & 3;
-    entry = work->distance_primary[t][bits.peek(kDistanceBits)];
-    if (!kEntriesInTables || is_link(entry)) {
-      if (is_link(entry)) {
-        entry = walk_tree(static_cast<uint32_t>(bits.bits) >> kDistanceBits, entry,
-                          work->tree + 2 * format::kDistanceOffset[t], kDistanceBits);
-        if (entry == kEmptySlot) break;
+      // The distance code and its extra bits. On 64-bit hosts the bits left after any
+      // length symbol hold a distance code (a tree walk's 16 bits included); take_entry
+      // refills when its extra bits are not all loaded.
+      if (!BitReader::kWide) bits.refill();
+      const uint32_t t = (entry >> kDistanceTableShift) & 3;
+      entry = work->distance_primary[t][bits.peek(kDistanceBits)];
+      if (!kEntriesInTables || is_link(entry)) {
+        if (is_link(entry)) {
+          entry = walk_tree(static_cast<uint32_t>(bits.bits) >> kDistanceBits, entry,
+                            work->tree + 2 * format::kDistanceOffset[t], kDistanceBits);
+          if (entry == kEmptySlot) goto invalid_code;
+        }
+        entry = distance_entry(entry_symbol(entry), entry_length(entry));
       }
-      entry = distance_entry(entry_symbol(entry), entry_length(entry));
-    }
-    uint32_t distance;
-    if (entry >= 0) {
-      distance = (uint32_t(entry) >> kDistanceBaseShift) + bits.take_entry(entry);
-      previous_distance = last_distance;
-      last_distance = distance;
-    } else {
-      bits.consume(code_length_of(entry));
-      const uint32_t symbol = special_symbol(entry);
-      if (symbol == format::kDistanceRepeatLast) {
-        distance = last_distance;
-      } else if (symbol == format::kDistanceRepeatPrevious) {
-        distance = previous_distance;
+      uint32_t distance;
+      if (entry >= 0) {
+        distance = (uint32_t(entry) >> kDistanceBaseShift) + bits.take_entry(entry);
         previous_distance = last_distance;
         last_distance = distance;
       } else {
-        distance = format::short_distance(symbol);
+        bits.consume(code_length_of(entry));
+        const uint32_t symbol = special_symbol(entry);
+        if (symbol == format::kDistanceRepeatLast) {
+          distance = last_distance;
+        } else if (symbol == format::kDistanceRepeatPrevious) {
+          distance = previous_distance;
+          previous_distance = last_distance;
+          last_distance = distance;
+        } else {
+          distance = format::short_distance(symbol);
+        }
+        // A remembered distance that was never sent would copy stale buffer bytes.
+        if (distance == 0) {
+          end = kBlockDistanceNeverSent;
+          break;
+        }
       }
-      // A remembered distance that was never sent would copy stale buffer bytes.
-      if (distance == 0) break;
+      if (distance > static_cast<uint32_t>(out - start)) {
+        dropped = kBlockDroppedMatch;  // reaches before the buffer
+        continue;
+      }
+      out = copy_match(out, distance, length, limit);
+      continue;
     }
-    if (distance > static_cast<uint32_t>(out - start)) continue;  // reaches before the buffer
-    out = copy_match(out, distance, length, limit);
+  invalid_code:
+    end = kBlockInvalidCode;
+    break;
   }
 
   mem_free(work);
@@ -389,6 +581,7 @@ ResultCode decode_block(uint8_t* buffer, uint32_t output_offset, uint32_t size) 
     bits.store(r);
     return rc;
   }
+  r.block_end = static_cast<uint8_t>((rc > 0 ? uint8_t(kBlockNoSetLeft) : end) | dropped);
   // On to the next byte boundary.
   r.cursor = bits.in - (bits.count >> 3);
   r.bit_offset = 0;

@@ -2,7 +2,7 @@
 
 #include "codec/archive_reader.h"
 #include "codec/format.h"
-#include "codec/machine_word.h"
+#include "common/machine_word.h"
 #include "platform/fs.h"
 #include "state/install_state.h"
 

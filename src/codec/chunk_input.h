@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "codec/byte_order.h"
 #include "codec/result.h"
+#include "common/byte_order.h"
 
 // next_chunk false: loads more bytes of the current chunk (the bit readers call it once
 // the cursor has reached input_end); -50 when the chunk has none left. next_chunk true:

@@ -3,7 +3,7 @@
 #include "codec/archive_reader.h"
 #include "codec/chunk_input.h"
 #include "codec/format.h"
-#include "codec/machine_word.h"
+#include "common/machine_word.h"
 
 namespace {
 
@@ -88,17 +88,99 @@ void canonical_codes(uint32_t* codes, const uint8_t* lengths, uint32_t count) {
 #endif
 }
 
+namespace {
+
+#if ZARPEX_FAST_DECODE
+// 64-bit hosts fill the primary table of a code that over-subscribes no length by
+// doubling: the table of the first L bits holds every code of at most L bits, so the
+// table of L + 1 bits is two copies of it with the codes of L + 1 bits added, one entry
+// each. The canonical codes are counted out on the way, in the symbols' order by length.
+// Where a code is longer than the width, only a complete code is taken (its tree then
+// never runs out of nodes); an incomplete one may, and is left to the entry-by-entry
+// fill, which stops where it runs out. Returns false when the code is not taken, else
+// fills the table and the codes and sets *long_codes.
+bool fill_by_doubling(int32_t* primary, uint32_t* codes, const uint8_t* lengths, uint32_t width,
+                      uint32_t count, const int32_t* entries, bool* long_codes) {
+  uint32_t per_length[format::kMaxCodeLength + 1] = {};
+  for (uint32_t s = 0; s < count; ++s) {
+    if (lengths[s] <= format::kMaxCodeLength) ++per_length[lengths[s]];
+  }
+  uint32_t space = 0;  // in units of codes of kMaxCodeLength bits
+  uint32_t longer = 0;
+  for (uint32_t b = 1; b <= format::kMaxCodeLength; ++b) {
+    space += per_length[b] << (format::kMaxCodeLength - b);
+    if (b > width) longer += per_length[b];
+  }
+  constexpr uint32_t kFull = 1u << format::kMaxCodeLength;
+  if (space > kFull || (longer != 0 && space != kFull)) return false;
+
+  // The symbols ordered by code length, then by symbol; each length's first code,
+  // bit-reversed.
+  uint16_t first[format::kMaxCodeLength + 2];
+  uint32_t next_code[format::kMaxCodeLength + 1];
+  first[1] = 0;
+  uint32_t code = 0;
+  per_length[0] = 0;
+  for (uint32_t b = 1; b <= format::kMaxCodeLength; ++b) {
+    first[b + 1] = uint16_t(first[b] + per_length[b]);
+    code = (code + per_length[b - 1]) << 1;
+    if (per_length[b] == 0) continue;
+    // The code's 16 bits reversed by swapping halves, bytes, nibbles, pairs and bits.
+    uint32_t r = code;
+    r = ((r >> 8) & 0x00FF) | ((r & 0x00FF) << 8);
+    r = ((r >> 4) & 0x0F0F) | ((r & 0x0F0F) << 4);
+    r = ((r >> 2) & 0x3333) | ((r & 0x3333) << 2);
+    r = ((r >> 1) & 0x5555) | ((r & 0x5555) << 1);
+    next_code[b] = r >> (format::kMaxCodeLength - b);
+  }
+  uint16_t order[format::kLiteralLengthSymbols];
+  for (uint32_t s = 0; s < count; ++s) {
+    const uint32_t len = lengths[s];
+    if (len == 0 || len > format::kMaxCodeLength) continue;
+    order[first[len]++] = uint16_t(s);
+    // The next code of this length, counted up in reversed form: the carry runs from
+    // the top bit down.
+    uint32_t reversed = next_code[len];
+    codes[s] = reversed;
+    uint32_t bit = 1u << (len - 1);
+    while (reversed & bit) {
+      reversed ^= bit;
+      bit >>= 1;
+    }
+    next_code[len] = reversed | bit;
+  }
+  primary[0] = kEmptySlot;
+  uint32_t filled = 1;
+  uint32_t next = 0;
+  for (uint32_t len = 1; len <= width; ++len) {
+    __builtin_memcpy(primary + filled, primary, filled * sizeof *primary);
+    filled *= 2;
+    // first[len] now marks the end of the symbols of this length.
+    for (; next < first[len]; ++next) {
+      const uint32_t s = order[next];
+      primary[codes[s]] = entries[s] + int32_t(len * kEntryPerCodeBit);
+    }
+  }
+  *long_codes = longer != 0;
+  return true;
+}
+#endif
+
+}  // namespace
+
 ResultCode build_decode_table(int32_t* primary, int32_t* tree, const uint32_t* codes,
                               const uint8_t* lengths, uint32_t width, uint32_t count,
-                              const int32_t* entries) {
+                              const int32_t* entries, bool doubled) {
   const uint32_t slots = 1u << width;
+  if (!doubled) {
 #if ZARPEX_HOST_FAST
-  // Two entries per store: a table has at least two.
-  const uint64_t empty_pair = uint64_t(uint32_t(kEmptySlot)) * 0x100000001ull;
-  for (uint32_t i = 0; i < slots; i += 2) __builtin_memcpy(primary + i, &empty_pair, 8);
+    // Two entries per store: a table has at least two.
+    const uint64_t empty_pair = uint64_t(uint32_t(kEmptySlot)) * 0x100000001ull;
+    for (uint32_t i = 0; i < slots; i += 2) __builtin_memcpy(primary + i, &empty_pair, 8);
 #else
-  for (uint32_t i = 0; i < slots; ++i) primary[i] = kEmptySlot;
+    for (uint32_t i = 0; i < slots; ++i) primary[i] = kEmptySlot;
 #endif
+  }
   if (tree != nullptr) {
     for (uint32_t i = 0; i < 2 * count; ++i) tree[i] = kEmptySlot;
   }
@@ -111,6 +193,7 @@ ResultCode build_decode_table(int32_t* primary, int32_t* tree, const uint32_t* c
     const uint32_t c = codes[p];
     const int32_t leaf = static_cast<int32_t>((p << kEntryLengthBits) | len);
     if (len <= width) {
+      if (doubled) continue;
       const int32_t value =
           entries != nullptr ? entries[p] + int32_t(len * kEntryPerCodeBit) : leaf;
       for (uint32_t i = c & ((1u << len) - 1); i < slots; i += 1u << len) primary[i] = value;
@@ -143,6 +226,20 @@ ResultCode build_decode_table(int32_t* primary, int32_t* tree, const uint32_t* c
     if (!collides && *slot == kEmptySlot) *slot = -leaf;
   }
   return kResultOk;
+}
+
+ResultCode build_entry_table(int32_t* primary, int32_t* tree, uint32_t* codes,
+                             const uint8_t* lengths, uint32_t width, uint32_t count,
+                             const int32_t* entries) {
+#if ZARPEX_FAST_DECODE
+  bool long_codes = false;
+  if (fill_by_doubling(primary, codes, lengths, width, count, entries, &long_codes)) {
+    if (!long_codes) return kResultOk;  // no entry leads into the tree
+    return build_decode_table(primary, tree, codes, lengths, width, count, entries, true);
+  }
+#endif
+  canonical_codes(codes, lengths, count);
+  return build_decode_table(primary, tree, codes, lengths, width, count, entries);
 }
 
 int32_t walk_tree(uint32_t bits, int32_t link, const int32_t* tree, uint32_t width) {

@@ -52,9 +52,18 @@ void canonical_codes(uint32_t* codes, const uint8_t* lengths, uint32_t count);
 inline constexpr uint32_t kCodeLengthShift = 6;
 inline constexpr uint32_t kEntryPerCodeBit = 1 + (1u << kCodeLengthShift);
 
+// With doubled, the primary entries of the codes up to the width are already in place
+// (build_entry_table) and only the tree is built.
 ResultCode build_decode_table(int32_t* primary, int32_t* tree, const uint32_t* codes,
                               const uint8_t* lengths, uint32_t width, uint32_t count,
-                              const int32_t* entries = nullptr);
+                              const int32_t* entries = nullptr, bool doubled = false);
+
+// canonical_codes and build_decode_table with entries in one; with ZARPEX_FAST_DECODE
+// the primary table is filled by doubling copies where the code allows it, with the same
+// result.
+ResultCode build_entry_table(int32_t* primary, int32_t* tree, uint32_t* codes,
+                             const uint8_t* lengths, uint32_t width, uint32_t count,
+                             const int32_t* entries);
 
 // The rest of a lookup whose primary entry is below zero (a link into the tree or an
 // empty slot): bits are those behind the primary width. Returns the entry where the

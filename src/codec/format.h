@@ -7,7 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codec/byte_order.h"
+#include "common/byte_order.h"
+#include "common/integrity_record.h"
 
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
 #error "the packed records below are read as they lie in memory: little-endian only"
@@ -56,45 +57,8 @@ inline constexpr uint32_t bytes_through(BitField f) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Installer file: the stub, then the archive. The stub carries an IntegrityRecord in its
-// initialised data, behind kIntegrityTag, so that the packer finds and stamps it.
-
-}  // namespace format
-
-struct IntegrityRecord {
-  uint32_t stub_length;       // also the file offset of the archive
-  uint32_t crc_field_offset;  // file offset of expected_crc itself
-  uint32_t expected_crc;      // CRC register after the stub, field taken as zero, not inverted
-};
-
-inline constexpr char kIntegrityTag[16] = {'Z', 'P', 'X', '-', 'I', 'N', 'T', 'E',
-                                           'G', 'R', 'I', 'T', 'Y', '-', 'v', '1'};
-inline constexpr uint32_t kIntegrityTagSize = 16;
-
-namespace format {
-
-inline constexpr uint32_t kIntegrityStubLength = 0;
-inline constexpr uint32_t kIntegrityCrcFieldOffset = 4;
-inline constexpr uint32_t kIntegrityExpectedCrc = 8;
-inline constexpr uint32_t kIntegrityRecordSize = 12;
-static_assert(offsetof(IntegrityRecord, stub_length) == kIntegrityStubLength);
-static_assert(offsetof(IntegrityRecord, crc_field_offset) == kIntegrityCrcFieldOffset);
-static_assert(offsetof(IntegrityRecord, expected_crc) == kIntegrityExpectedCrc);
-static_assert(sizeof(IntegrityRecord) == kIntegrityRecordSize);
-static_assert(sizeof kIntegrityTag == kIntegrityTagSize);
-
-// The CRC register runs over the stub from this value, without the final inversion.
-inline constexpr uint32_t kCrcStart = 0xFFFFFFFFu;
-
-inline IntegrityRecord read_integrity_record(const uint8_t* p) {
-  return {load_le32(p + kIntegrityStubLength), load_le32(p + kIntegrityCrcFieldOffset),
-          load_le32(p + kIntegrityExpectedCrc)};
-}
-inline void write_integrity_record(uint8_t* p, const IntegrityRecord& record) {
-  store_le32(p + kIntegrityStubLength, record.stub_length);
-  store_le32(p + kIntegrityCrcFieldOffset, record.crc_field_offset);
-  store_le32(p + kIntegrityExpectedCrc, record.expected_crc);
-}
+// Installer file: the stub, then the archive; the stub's integrity record is in
+// common/integrity_record.h.
 
 }  // namespace format
 

@@ -1,28 +1,15 @@
 #include "codec/output_filter.h"
 
 #include "codec/archive_reader.h"
-#include "codec/crc32.h"
 #include "codec/format.h"
-#include "codec/machine_word.h"
+#include "common/call_operand.h"
+#include "common/crc32.h"
+#include "common/machine_word.h"
 #include "state/install_state.h"
 
 #if ZARPEX_HOST_FAST
 #include <cstring>
 #endif
-
-namespace {
-
-uint32_t restore_operand(uint32_t stored, uint32_t width, uint32_t offset, uint32_t file_size) {
-  if (width == 2) return (stored - offset) & 0xFFFF;
-  const int32_t v = static_cast<int32_t>(stored);
-  if (stored < file_size) return stored - offset;
-  if (v < 0 && static_cast<int64_t>(v) >= -static_cast<int64_t>(offset)) {
-    return file_size - offset - 1 - stored;
-  }
-  return stored;
-}
-
-}  // namespace
 
 ResultCode filter_output_run(FileHandle handle, const uint8_t* data, uint32_t length,
                              uint32_t run_offset, uint32_t file_size) {
@@ -57,7 +44,7 @@ ResultCode filter_output_run(FileHandle handle, const uint8_t* data, uint32_t le
 #endif
       uint32_t stored = 0;
       for (uint32_t i = 0; i < width; ++i) stored |= uint32_t(data[p + i]) << (8 * i);
-      const uint32_t restored = restore_operand(stored, width, run_offset + p, file_size);
+      const uint32_t restored = restored_call_operand(stored, width, run_offset + p, file_size);
       for (uint32_t i = 0; i < width; ++i) staging[n++] = static_cast<uint8_t>(restored >> (8 * i));
       p += width;
     }

@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-#include "codec/byte_order.h"
+#include "common/byte_order.h"
+#include "common/pe_header.h"
 
 // What a code signature writes into a PE image besides the certificate table it appends
 // to the file: the optional header's CheckSum and the certificate-table entry of the data
@@ -24,12 +25,10 @@ struct CertificateTable {
 
 namespace pe {
 
-// PE headers: the DOS header's pointer to the PE signature, then the 20-byte file header,
-// then the optional header, whose layout differs between PE32 and PE32+.
-inline constexpr uint32_t kPeOffsetField = 0x3C;
-inline constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
-inline constexpr uint32_t kOptionalHeader = 24;       // from the PE signature
-inline constexpr uint32_t kChecksumField = 64;        // from the optional header, in both forms
+// After the PE signature (common/pe_header.h) the 20-byte file header, then the optional
+// header, whose layout differs between PE32 and PE32+.
+inline constexpr uint32_t kOptionalHeader = 24;  // from the PE signature
+inline constexpr uint32_t kChecksumField = 64;   // from the optional header, in both forms
 inline constexpr uint32_t kPe32Magic = 0x10B;
 inline constexpr uint32_t kPe32PlusMagic = 0x20B;
 inline constexpr uint32_t kPe32Directories = 96;  // from the optional header
@@ -57,11 +56,8 @@ inline constexpr SignatureFields signature_fields_at(uint32_t headers, bool pe32
 // them. For the packer and zpx, which read stubs of both forms.
 inline SignatureFields find_signature_fields(const uint8_t* image, uint32_t length) {
   using namespace pe;
-  if (length < kHeadersNeeded || image[0] != 'M' || image[1] != 'Z') return {0, 0};
-  const uint32_t headers = load_le32(image + kPeOffsetField);
-  if (headers > length - kHeadersNeeded || load_le32(image + headers) != kPeSignature) {
-    return {0, 0};
-  }
+  const uint32_t headers = pe_header_offset(image, length, kHeadersNeeded);
+  if (headers == 0 || load_le32(image + headers) != kPeSignature) return {0, 0};
   const uint32_t magic = load_le16(image + headers + kOptionalHeader);
   if (magic != kPe32Magic && magic != kPe32PlusMagic) return {0, 0};
   return signature_fields_at(headers, magic == kPe32PlusMagic);

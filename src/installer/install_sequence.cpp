@@ -3,12 +3,12 @@
 #include "archive/installer_image.h"
 #include "archive/paths.h"
 #include "codec/archive_reader.h"
-#include "codec/crc32.h"
+#include "common/crc32.h"
 #include "installer/arguments.h"
-#include "installer/messages.h"
 #include "installer/system.h"
 #include "platform/fs.h"
 #include "state/install_state.h"
+#include "texts/messages.h"
 #include "ui/ui.h"
 
 void report_start_up_failure(ResultCode failure) {

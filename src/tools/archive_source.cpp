@@ -12,7 +12,7 @@
 #include "archive/directory.h"
 #include "archive/installer_image.h"
 #include "archive/paths.h"
-#include "codec/crc32.h"
+#include "common/crc32.h"
 #include "platform/fs.h"
 #include "platform/posix/code_page.h"
 #include "state/install_state.h"
@@ -33,8 +33,7 @@ bool read_at(int fd, uint64_t offset, void* buffer, size_t count) {
   return true;
 }
 
-// Finds the stub's IntegrityRecord by its tag. A record counts only where it describes
-// itself: its CRC field lies right where the record puts it, inside the stub it measures.
+// Finds the stub's IntegrityRecord by its tag: the first that describes itself.
 bool find_integrity_record(int fd, uint64_t size, IntegrityRecord* record) {
   constexpr size_t kPiece = 1 << 20;
   constexpr size_t kRecordEnd = kIntegrityTagSize + format::kIntegrityRecordSize;
@@ -43,15 +42,13 @@ bool find_integrity_record(int fd, uint64_t size, IntegrityRecord* record) {
     const size_t want = static_cast<size_t>(
         size - start < kPiece + kRecordEnd ? size - start : kPiece + kRecordEnd);
     if (!read_at(fd, start, piece.data(), want)) return false;
-    for (size_t i = 0; i + kRecordEnd <= want && i < kPiece; ++i) {
-      if (piece[i] != static_cast<uint8_t>(kIntegrityTag[0]) ||
-          std::memcmp(&piece[i], kIntegrityTag, kIntegrityTagSize) != 0) {
-        continue;
-      }
-      const uint64_t at = start + i;
+    if (want < kRecordEnd) continue;
+    // Tags starting in this piece with their whole record read.
+    const size_t tags_end = std::min(want - kRecordEnd, kPiece - 1) + kIntegrityTagSize;
+    for (size_t i = find_integrity_tag(piece.data(), tags_end, 0); i < tags_end;
+         i = find_integrity_tag(piece.data(), tags_end, i + 1)) {
       const IntegrityRecord found = format::read_integrity_record(&piece[i + kIntegrityTagSize]);
-      if (found.crc_field_offset == at + kIntegrityTagSize + format::kIntegrityExpectedCrc &&
-          found.stub_length >= at + kRecordEnd && found.stub_length <= size) {
+      if (integrity_record_in_place(found, start + i, size)) {
         *record = found;
         return true;
       }
@@ -193,6 +190,18 @@ bool open_source(const std::string& path_text, Source* source) {
   source->data_end = signed_archive_end(fd, *source);
   if (source->installer) source->signature_problem = certificate_problem(fd, *source);
   return true;
+}
+
+bool read_archive(uint64_t offset, void* buffer, size_t count) {
+  return read_at(archive_reader.archive_file, archive_reader.archive_base + offset, buffer, count);
+}
+
+int open_file_operand(const CommandDef& cmd, const CommandLine& line, Source* source) {
+  if (line.operands.size() != 1) {
+    return usage_error(cmd, line.operands.empty() ? "a file (FILE) is needed" : "one file only");
+  }
+  if (const int status = code_page_option(cmd, line, &ansi_code_page); status >= 0) return status;
+  return open_source(line.operands[0], source) ? -1 : kExitFailed;
 }
 
 uint64_t archive_data_end(const Source& source) {

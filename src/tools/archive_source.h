@@ -11,6 +11,7 @@
 #include "codec/format.h"
 #include "codec/result.h"
 #include "codec/signature.h"
+#include "tools/cli.h"
 
 struct Source {
   std::string path;
@@ -29,6 +30,14 @@ struct Source {
 // Opens the file, finds the archive in it and reads the archive header into the reader's
 // records. Reports what goes wrong on standard error; false then.
 bool open_source(const std::string& path_text, Source* source);
+
+// The one FILE of a command that reads a file (list, test), in the code page its
+// --codepage names, opened: -1 to go on, or the exit status.
+int open_file_operand(const CommandDef& cmd, const CommandLine& line, Source* source);
+
+// Reads `count` bytes at `offset` of the archive (its header at 0) as they lie in the file;
+// false when the file ends first or cannot be read.
+bool read_archive(uint64_t offset, void* buffer, size_t count);
 
 // Where the archive's data end in the file: the file's end, or the start of a signed
 // installer's certificate table. This is the one place that says so.

@@ -64,12 +64,7 @@ void print_usage_lines(FILE* to, const CommandDef& cmd) {
 }
 
 void print_option(const OptionDef& o) {
-  std::string names;
-  if (o.short_name != nullptr) {
-    names = std::strcmp(o.short_name, "-#") == 0 ? "-0 .. -9" : o.short_name;
-    names += ", ";
-  }
-  names += o.long_name;
+  std::string names = option_names(o);
   if (o.value_name != nullptr) names += std::string(" ") + o.value_name;
   std::printf("  %-26s %s\n", names.c_str(), o.help);
 }
@@ -222,4 +217,13 @@ int parse_command_line(const CommandDef& cmd, int argc, char** argv, CommandLine
     if (name == "--verbose") verbosity = Verbosity::kVerbose;
   }
   return -1;
+}
+
+std::string option_names(const OptionDef& option) {
+  std::string names;
+  if (option.short_name != nullptr) {
+    names = std::strcmp(option.short_name, "-#") == 0 ? "-0 .. -9" : option.short_name;
+    names += ", ";
+  }
+  return names + option.long_name;
 }

@@ -61,6 +61,8 @@ inline constexpr char kCodePageList[] =
 // The code page of --codepage (1252 when not given): returns -1 to go on, or the exit
 // status after a usage error.
 int code_page_option(const CommandDef& cmd, const CommandLine& line, uint32_t* code_page);
+// "-o, --output", "-1 .. -9, --level": how the help and the manual page name an option.
+std::string option_names(const OptionDef& option);
 
 // Reports a usage error ("zpx: CMD: text" and the usage line) and returns kExitUsage.
 int usage_error(const CommandDef& cmd, const std::string& text);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "codec/format.h"
+#include "common/dos_time.h"
 #include "platform/fs.h"
 #include "platform/posix/code_page.h"
 #include "tools/archive_source.h"
@@ -21,10 +22,10 @@ namespace {
 std::string dos_time_text(uint16_t date, uint16_t time, char separator, const char* quote,
                           const char* none) {
   if (date == 0) return none;
+  const DosTime t = split_dos_time(date, time);
   char text[32];
-  std::snprintf(text, sizeof text, "%s%04u-%02u-%02u%c%02u:%02u:%02u%s", quote, (date >> 9) + 1980u,
-                (date >> 5) & 0x0Fu, date & 0x1Fu, separator, (time >> 11) & 0x1Fu,
-                (time >> 5) & 0x3Fu, (time & 0x1Fu) * 2, quote);
+  std::snprintf(text, sizeof text, "%s%04u-%02u-%02u%c%02u:%02u:%02u%s", quote, t.year, t.month,
+                t.day, separator, t.hour, t.minute, t.second, quote);
   return text;
 }
 
@@ -250,12 +251,8 @@ void print_table(const Source& source, const std::vector<ListedEntry>& entries) 
 }  // namespace
 
 int zpx_list(const CommandDef& cmd, const CommandLine& line) {
-  if (line.operands.size() != 1) {
-    return usage_error(cmd, line.operands.empty() ? "a file (FILE) is needed" : "one file only");
-  }
-  if (const int status = code_page_option(cmd, line, &ansi_code_page); status >= 0) return status;
   Source source;
-  if (!open_source(line.operands[0], &source)) return kExitFailed;
+  if (const int status = open_file_operand(cmd, line, &source); status >= 0) return status;
   std::vector<ListedEntry> entries;
   const ResultCode result = read_directory(&entries);
   if (line.has("--json")) {

@@ -28,12 +28,7 @@ std::string roff(const std::string& text) {
 }
 
 void print_option(const OptionDef& o) {
-  std::string names;
-  if (o.short_name != nullptr) {
-    names = std::strcmp(o.short_name, "-#") == 0 ? "-1 .. -9" : o.short_name;
-    names += ", ";
-  }
-  names += o.long_name;
+  const std::string names = option_names(o);
   std::printf(".TP\n.B %s", roff(names).c_str());
   if (o.value_name != nullptr) std::printf(" \" \\fI%s\\fR\"", roff(o.value_name).c_str());
   std::printf("\n%s\n", roff(o.help).c_str());

@@ -6,14 +6,16 @@
 
 #include "archive/paths.h"
 #include "codec/archive_reader.h"
+#include "codec/block_decoder.h"
 #include "codec/block_stream.h"
 #include "codec/format.h"
-#include "installer/messages.h"
 #include "platform/fs.h"
 #include "platform/posix/code_page.h"
 #include "state/install_state.h"
+#include "texts/messages.h"
 #include "tools/archive_source.h"
 #include "tools/commands.h"
+#include "tools/stream_check.h"
 #include "tools/structure_check.h"
 #include "ui/batch/batch.h"
 #include "ui/batch/output.h"
@@ -37,8 +39,37 @@ BatchSettings count_files(const std::vector<ListedEntry>& entries) {
   return settings;
 }
 
+// Why the stream's decoding ended short or went astray, as the block decoder recorded it
+// for the block where it stopped: empty when every block of it came out whole.
+std::string block_end_text(uint8_t block_end) {
+  std::string text;
+  switch (block_end & ~kBlockDroppedMatch) {
+    case kBlockInputEnded:
+      text = "block ended short: its chunk's data ran out";
+      break;
+    case kBlockInvalidCode:
+      text = "block ended short: bits that begin no code";
+      break;
+    case kBlockMeaninglessSymbol:
+      text = "block ended short: symbol 287, which has no meaning";
+      break;
+    case kBlockNoSetLeft:
+      text = "block ended short: a set switch with no table set left";
+      break;
+    case kBlockDistanceNeverSent:
+      text = "block ended short: a remembered distance that was never sent";
+      break;
+    default:  // whole, or nothing decoded yet
+      break;
+  }
+  if (block_end & kBlockDroppedMatch) {
+    text += std::string(text.empty() ? "" : "; ") + "a match reached before the window";
+  }
+  return text;
+}
+
 // Decodes every file of `entries` and checks its CRC-32, reporting each failure as the
-// installer does.
+// installer does; -v names why a failed file's block ended.
 TestCounts test_files(const std::vector<ListedEntry>& entries) {
   TestCounts counts;
   DirectoryWalk walk;  // sets the reader up for decoding
@@ -54,16 +85,34 @@ TestCounts test_files(const std::vector<ListedEntry>& entries) {
     progress_update(bytes_done, e.utf8_name);
     bytes_done += entry.size;
     batch_entry(entry.size, entry.stream_offset, false);
+    // The block stream begins the stream afresh here (its own rule): no block of it has
+    // ended yet.
+    const uint32_t key =
+        archive_reader.archive_base + entry.stream_offset + format::kStreamLeadSize;
+    if (static_cast<int32_t>(key) != archive_reader.stream_start ||
+        entry.stream_position < archive_reader.block_start) {
+      archive_reader.block_end = 0;
+    }
     ResultCode outcome = extract_stream(kNoFile, entry.stream_offset, entry.stream_position,
                                         entry.size, entry.flags);
-    if (outcome == kResultOk && archive_reader.running_crc != entry.crc) outcome = kResultDamaged;
+    const bool crc_differs = outcome == kResultOk && archive_reader.running_crc != entry.crc;
+    if (crc_differs) outcome = kResultDamaged;
     if (outcome == kResultOk) {
       print_detail("OK      %s", shown(e.utf8_name).c_str());
       continue;
     }
     if (outcome == kResultCancelled) break;
     ++counts.failures;
-    print_detail("FAILED  %s", shown(e.utf8_name).c_str());
+    std::string why = block_end_text(archive_reader.block_end);
+    if (crc_differs) why = "CRC-32 differs" + std::string(why.empty() ? "" : "; ") + why;
+    if (why.empty() && archive_reader.block_pending) {
+      why = "a block could not be loaded: its chunk header or code lengths are damaged";
+    }
+    if (why.empty()) {
+      print_detail("FAILED  %s", shown(e.utf8_name).c_str());
+    } else {
+      print_detail("FAILED  %s (%s)", shown(e.utf8_name).c_str(), why.c_str());
+    }
     // As in the installer: damaged contents let the run go on, anything else stops it.
     text_copy(install_state.install_folder, kPathBufferSize, e.name.c_str());
     const int stop =
@@ -112,12 +161,8 @@ int summarise(const Source& source, ResultCode directory, size_t entries_read, u
 }  // namespace
 
 int zpx_test(const CommandDef& cmd, const CommandLine& line) {
-  if (line.operands.size() != 1) {
-    return usage_error(cmd, line.operands.empty() ? "a file (FILE) is needed" : "one file only");
-  }
-  if (const int status = code_page_option(cmd, line, &ansi_code_page); status >= 0) return status;
   Source source;
-  if (!open_source(line.operands[0], &source)) return kExitFailed;
+  if (const int status = open_file_operand(cmd, line, &source); status >= 0) return status;
   if (!source.stub_intact) print_error("%s", kModifiedInstallerText);
   if (archive_header.entry_count == 0) {
     print_note("%s", kNoFilesText);
@@ -132,10 +177,15 @@ int zpx_test(const CommandDef& cmd, const CommandLine& line) {
   TestCounts counts = test_files(entries);
   batch_end();
   if (batch_interrupted()) return kExitFailed;
+  // The streams against the directory once every file is sound: a damaged stream fails
+  // its files already, and its members would only repeat that.
+  StreamCheck streams;
+  if (directory == kResultOk && counts.failures == 0) streams.check(entries);
   size_t structure_problems = 0;
-  if (directory == kResultOk && !structure.report()) {
+  // Both print what they found.
+  if (directory == kResultOk && !(structure.report() & streams.report())) {
     // What the packer writes disagrees with the file: the directory may have been changed.
-    structure_problems = structure.problems();
+    structure_problems = structure.problems() + streams.problems();
     install_state.install_folder[0] = '\0';
     report_error(nullptr, kResultDamaged, nullptr, 0);
   }

@@ -87,8 +87,10 @@ const std::vector<CommandDef> kCommands = {
      "test [--codepage CP] FILE",
      "Decodes every file of an installer or archive and checks its CRC-32; nothing is written.",
      "For an installer the stub's self-check runs too. A damaged stream is reported once,\n"
-     "with the files it takes down; -v shows OK or FAILED for every file. The header, the\n"
-     "directory and the entry count are held against the file as the packer writes them.",
+     "with the files it takes down; -v shows OK or FAILED for every file, and why a file\n"
+     "failed: its CRC-32 differs, a block ended short (and on what), a match reached before\n"
+     "the window, or a block could not be loaded. The header, the directory and the entry\n"
+     "count are held against the file as the packer writes them.",
      {
          {nullptr, "--codepage", "CP", "Windows code page the names are read in, default 1252"},
      },

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "builder/call_transform.h"
-#include "builder/checksum.h"
 #include "codec/format.h"
+#include "support/test_archive.h"
 
 namespace model {
 namespace {
@@ -208,6 +207,27 @@ void decode_payload(Bits& bits, std::vector<uint8_t>& out, uint32_t size, uint32
   bits.align();
 }
 
+// One run restored as the installer restores it: after every call opcode whose four
+// operand bytes lie inside the run, the stored operand becomes the displacement again.
+// The operand's file offset `at` maps [0, size) back by `at`, and the mirrored range
+// [-at, -1] back to [size - at, size).
+void restore_call_run(uint8_t* run, uint32_t length, uint32_t run_offset, uint32_t size) {
+  for (uint32_t p = 0; p + 4 < length; ++p) {
+    if (run[p] != format::kCallOpcode) continue;
+    const uint32_t at = run_offset + p + 1;
+    const uint32_t stored = get32(run + p + 1);
+    const int64_t signed_stored = static_cast<int32_t>(stored);
+    uint32_t operand = stored;
+    if (stored < size) {
+      operand = stored - at;
+    } else if (signed_stored < 0 && signed_stored >= -static_cast<int64_t>(at)) {
+      operand = static_cast<uint32_t>(static_cast<int64_t>(size) - at - 1 - signed_stored);
+    }
+    for (int i = 0; i < 4; ++i) run[p + 1 + i] = static_cast<uint8_t>(operand >> (8 * i));
+    p += 4;
+  }
+}
+
 // Runs of a file's contents: cut where the contents begin and at every block start.
 void restore_calls(Entry& e, uint32_t contents_at, const std::vector<uint32_t>& starts) {
   uint32_t begin = 0;
@@ -218,7 +238,7 @@ void restore_calls(Entry& e, uint32_t contents_at, const std::vector<uint32_t>& 
         end = s - contents_at;
         break;
       }
-    builder::inverse_call_transform_run(e.contents.data() + begin, end - begin, begin, e.size);
+    restore_call_run(e.contents.data() + begin, end - begin, begin, e.size);
     begin = end;
   }
 }
@@ -341,7 +361,8 @@ void read(const std::vector<uint8_t>& bytes, Archive* a) {
               "member outside the stream");
       e.contents.assign(&stream[contents_at], &stream[contents_at] + e.size);
       if (e.flags & format::kFlagCall32) restore_calls(e, contents_at, starts);
-      require(builder::crc32(e.contents.data(), e.contents.size()) == e.crc, "CRC of " + e.name);
+      require(test_crc32(std::string(e.contents.begin(), e.contents.end())) == e.crc,
+              "CRC of " + e.name);
       require(get32(&stream[contents_at + e.size]) == e.crc, "member CRC of " + e.name);
     }
   }

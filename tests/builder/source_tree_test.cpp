@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "builder/archive_writer.h"
+#include "common/dos_time.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ TEST_F(SourceTreeTest, FoldersComeBeforeTheirContentsWithBackslashNamesTimesAndA
   if (have_xattr) {
     EXPECT_EQ(entries[0].attributes & 0x06, 0x06);
     uint16_t date, time;
-    builder::dos_date_time(946684800, &date, &time);  // 2000-01-01, local time
+    dos_date_time(946684800, &date, &time);  // 2000-01-01, local time
     EXPECT_EQ(entries[0].creation_date, date);
     EXPECT_EQ(entries[0].creation_time, time);
   } else {

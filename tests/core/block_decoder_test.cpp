@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <random>
 
 #include "support/reader_fixture.h"
 
@@ -11,6 +12,104 @@ namespace {
 
 using Encode = std::function<void(BlockEncoder&)>;
 using Sets = std::vector<std::vector<uint8_t>>;
+
+// A complete code whose lengths lean toward the targets (1 to 16 bits): every symbol
+// starts at 16 bits and is shortened, those with the shortest targets first, as far as
+// the code's space allows; the last of the space goes to the longest ones.
+std::vector<uint8_t> complete_code(const std::vector<uint8_t>& targets) {
+  const size_t n = targets.size();
+  std::vector<uint8_t> lengths(n, 16);
+  std::vector<size_t> order(n);
+  for (size_t i = 0; i < n; ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return targets[a] < targets[b]; });
+  uint32_t space = uint32_t(n);  // in codes of 16 bits
+  auto shorten = [&](size_t i, uint8_t to) {
+    while (lengths[i] > to && space + (1u << (16 - lengths[i])) <= 65536) {
+      space += 1u << (16 - lengths[i]);
+      --lengths[i];
+    }
+  };
+  for (size_t i : order) shorten(i, targets[i]);
+  for (size_t i : order) shorten(i, 1);
+  EXPECT_EQ(space, 65536u);
+  return lengths;
+}
+
+// A table set whose alphabets all have codes longer than the lookup widths (11 bits for
+// literals and lengths, 9 for distances) as well as short ones.
+std::vector<uint8_t> long_code_set(unsigned tables, uint32_t seed) {
+  std::mt19937 rng(seed);
+  auto targets = [&](size_t n, unsigned short_bits, unsigned spread) {
+    std::vector<uint8_t> t(n);
+    for (auto& v : t) v = uint8_t(rng() % 4 == 0 ? 12 + rng() % 5 : short_bits + rng() % spread);
+    return t;
+  };
+  std::vector<uint8_t> set = complete_code(targets(288, 7, 3));
+  for (unsigned t = 0; t < 3; ++t) {
+    if (t == 2 && tables != 3) break;
+    const size_t n = t == 0 ? 42 : t == 1 ? 14 : 28;
+    const auto d = complete_code(targets(n, 3, 3));
+    set.insert(set.end(), d.begin(), d.end());
+  }
+  return set;
+}
+
+// The tokens of a block and the output they stand for, with the decoder's rules for the
+// remembered distances.
+struct Model {
+  std::mt19937 rng{7};
+  std::string out;
+  uint32_t last = 0, previous = 0;
+
+  void literal(BlockEncoder& e) {
+    const uint8_t b = uint8_t(rng() % 4 ? 'a' + rng() % 26 : rng() % 255);  // never 255
+    e.literal(b);
+    out += char(b);
+  }
+  void match(BlockEncoder& e) {
+    static const uint32_t lengths[] = {2, 3, 4, 5, 9, 10, 11, 17, 40, 130, 258, 259, 700};
+    const uint32_t length = rng() % 3 ? 2 + rng() % 30 : lengths[rng() % 13];
+    const uint32_t pick = rng() % 8;
+    uint32_t distance;
+    if (pick == 0 && last != 0) {
+      e.match_symbol(length, 0);
+      distance = last;
+    } else if (pick == 1 && previous != 0) {
+      e.match_symbol(length, 1);
+      distance = previous;
+      previous = last;
+      last = distance;
+    } else {
+      // Distances 1 to 4 (symbols 2 to 5) leave the remembered ones alone.
+      const uint32_t reach = uint32_t(out.size());
+      const uint32_t limits[] = {4, 16, 64, 300, 5000, 70000};
+      distance = 1 + rng() % std::min(reach, limits[rng() % 6]);
+      if (length == 2) distance = std::min(distance, 64u);  // the reach of tables 1 and 2
+      if (length == 3) distance = std::min(distance, 8192u);
+      e.match(length, distance);
+      if (distance > 4) {
+        previous = last;
+        last = distance;
+      }
+    }
+    for (uint32_t i = 0; i < length; ++i) out += out[out.size() - distance];
+  }
+  // About `tokens` literals and matches, with a set switch every `switch_every`.
+  void tokens(BlockEncoder& e, uint32_t count, uint32_t switch_every, uint32_t switches) {
+    for (uint32_t k = 0; k < count; ++k) {
+      if (out.empty() || rng() % 2) {
+        literal(e);
+      } else {
+        match(e);
+      }
+      if (switch_every != 0 && k % switch_every == switch_every - 1 && switches != 0) {
+        e.switch_set();
+        --switches;
+      }
+    }
+  }
+};
 
 class BlockDecoderTest : public ReaderTest {
  protected:
@@ -98,6 +197,9 @@ TEST_F(BlockDecoderTest, LiteralsMatchesAndRememberedDistances) {
   for (const auto& c : cases) {
     ASSERT_GE(run(2, {standard_set(2)}, c.encode, uint32_t(c.expected.size())), 0) << c.what;
     EXPECT_EQ(output_text(), c.expected) << c.what;
+    const bool dropped = std::strstr(c.what, "dropped") != nullptr;
+    EXPECT_EQ(archive_reader.block_end, kBlockComplete | (dropped ? kBlockDroppedMatch : 0))
+        << c.what;
   }
 }
 
@@ -180,6 +282,7 @@ TEST_F(BlockDecoderTest, TableSetSwitching) {
                 20),
             6);
   EXPECT_EQ(output_text(), "onetwo");
+  EXPECT_EQ(archive_reader.block_end, kBlockNoSetLeft);
 
   // 32 sets: 31 switches go on, the 32nd symbol 256 ends the block.
   Sets many;
@@ -196,6 +299,7 @@ TEST_F(BlockDecoderTest, TableSetSwitching) {
                 100),
             32);
   EXPECT_EQ(output_[31], uint8_t('A' + 31));
+  EXPECT_EQ(archive_reader.block_end, kBlockNoSetLeft);
 }
 
 TEST_F(BlockDecoderTest, EndsOfBlock) {
@@ -210,11 +314,13 @@ TEST_F(BlockDecoderTest, EndsOfBlock) {
                 5),
             5);
   EXPECT_EQ(output_text(), "abbbb");
+  EXPECT_EQ(archive_reader.block_end, kBlockComplete);
   // The chunk's data end first: the block comes out short (8-bit codes of the fixed set
   // keep the data byte-aligned, so no padding bits remain to be read).
   ASSERT_EQ(run(
                 2, {}, [](BlockEncoder& e) { e.literals("abc"); }, 50),
             3);
+  EXPECT_EQ(archive_reader.block_end, kBlockInputEnded);
   // Symbol 287 ends the block.
   ASSERT_EQ(run(
                 2, {standard_set(2)},
@@ -225,6 +331,7 @@ TEST_F(BlockDecoderTest, EndsOfBlock) {
                 },
                 10),
             2);
+  EXPECT_EQ(archive_reader.block_end, kBlockMeaninglessSymbol);
   // A remembered distance never sent in this block ends it: the bytes of the buffer
   // that would have been copied never become output.
   const Bytes stale = text_bytes("STALE");
@@ -238,6 +345,7 @@ TEST_F(BlockDecoderTest, EndsOfBlock) {
                 10, stale),
             1);
   EXPECT_EQ(output_text(), "a");
+  EXPECT_EQ(archive_reader.block_end, kBlockDistanceNeverSent);
 }
 
 TEST_F(BlockDecoderTest, BitsThatBeginNoCodeEndTheBlock) {
@@ -264,6 +372,7 @@ TEST_F(BlockDecoderTest, BitsThatBeginNoCodeEndTheBlock) {
     Bytes out(64, 0xAB);
     EXPECT_EQ(decode_block(out.data(), 0, 32), 4) << c.what;
     EXPECT_EQ(std::string(out.begin(), out.begin() + 4), "aaaa") << c.what;
+    EXPECT_EQ(archive_reader.block_end, kBlockInvalidCode) << c.what;
   }
 }
 
@@ -310,6 +419,81 @@ TEST_F(BlockDecoderTest, CancelAtTheFirstSetSwitch) {
   EXPECT_EQ(run(
                 2, {}, [](BlockEncoder& e) { e.literals("abc"); }, 3),
             kResultCancelled);
+}
+
+TEST_F(BlockDecoderTest, LargeBlocksAndTheirEnds) {
+  // Blocks long enough for the fast loop of 64-bit hosts: literals, matches of every
+  // length class (symbol 286 too) and distance class the output reaches, remembered
+  // distances and set switches, under codes that need the overflow tree. The decoder's
+  // output must equal the model's, and each end is named.
+  const Sets sets = {long_code_set(3, 1), long_code_set(3, 2), long_code_set(3, 3)};
+  // One literal and one distance symbol out of a complete code: bits that begin with its
+  // code (all ones: canonical codes leave the hole at the end) begin no code.
+  Sets holed = sets;
+  for (auto& set : holed) set[255] = set[288 + 41] = 0;
+
+  struct Case {
+    const char* what;
+    const Sets& sets;
+    std::function<void(BlockEncoder&, BitWriter&, Model&)> tail;
+    uint8_t end;
+  } cases[] = {
+      {"complete", sets, [](BlockEncoder&, BitWriter&, Model&) {}, kBlockComplete},
+      {"symbol 287", sets, [](BlockEncoder& e, BitWriter&, Model&) { e.symbol(287); },
+       kBlockMeaninglessSymbol},
+      {"no set left", sets,
+       [](BlockEncoder& e, BitWriter&, Model&) {
+         e.switch_set();
+         e.switch_set();
+         e.switch_set();
+       },
+       kBlockNoSetLeft},
+      {"literal/length code with no symbol", holed,
+       [](BlockEncoder&, BitWriter& w, Model&) { w.put(0xFFFF, 16); }, kBlockInvalidCode},
+      {"distance code with no symbol", holed,
+       [](BlockEncoder& e, BitWriter& w, Model&) {
+         e.symbol(262);  // length 7: distance table 0
+         w.put(0xFFFF, 16);
+       },
+       kBlockInvalidCode},
+  };
+  for (const auto& c : cases) {
+    Model model;
+    BitWriter w;
+    BlockEncoder e(w, 3, c.sets);
+    model.tokens(e, 3000, 1000, 1);
+    c.tail(e, w, model);
+    const std::string expected = model.out;
+    // Tokens behind the end, never decoded; bits enough to keep the fast loop going.
+    model.tokens(e, 3000, 0, 0);
+    e.finish();
+    load_input(w.bytes());
+    const uint32_t size =
+        c.end == kBlockComplete ? uint32_t(expected.size()) : uint32_t(model.out.size());
+    Bytes out(size + 64, 0xAB);
+    const ResultCode rc = decode_block(out.data(), 0, size);
+    ASSERT_EQ(rc, ResultCode(expected.size())) << c.what;
+    EXPECT_EQ(std::memcmp(expected.data(), out.data(), expected.size()), 0) << c.what;
+    EXPECT_EQ(archive_reader.block_end, c.end) << c.what;
+  }
+
+  // The ends that come from the remembered distances, early in a long block: a match
+  // that reaches before the buffer is dropped (its distance is remembered all the same),
+  // then the distance before it, never sent, ends the block.
+  Model model;
+  BitWriter w;
+  BlockEncoder e(w, 3, sets);
+  e.literals("xyz");
+  e.match(4, 9);
+  e.literals("abc");
+  e.match_symbol(5, 1);
+  model.tokens(e, 3000, 0, 0);  // never decoded
+  e.finish();
+  load_input(w.bytes());
+  Bytes out(model.out.size() + 64, 0xAB);
+  ASSERT_EQ(decode_block(out.data(), 0, uint32_t(model.out.size())), 6);
+  EXPECT_EQ(std::string(out.begin(), out.begin() + 6), "xyzabc");
+  EXPECT_EQ(archive_reader.block_end, kBlockDistanceNeverSent | kBlockDroppedMatch);
 }
 
 }  // namespace

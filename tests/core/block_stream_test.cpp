@@ -39,6 +39,28 @@ TEST_F(BlockStreamTest, MembersOfOneStreamAcrossBlockBoundaries) {
   }
 }
 
+TEST_F(BlockStreamTest, ReadStreamGivesTheBytesAsTheyLieToTheStreamsEnd) {
+  std::vector<Member> members = {{"one", text_bytes("alpha")}, {"sub\\two", pattern(90, 3)}};
+  const Bytes stream = layout(members);
+  for (size_t step : {size_t(5), size_t(64), stream.size()}) {
+    open_stream(literal_chunks(stream, step));
+    archive_reader.stream_start = -1;
+    // Headers and names too, across block boundaries, from any position on.
+    for (uint32_t at : {0u, uint32_t(members[1].position), uint32_t(stream.size() - 3)}) {
+      Bytes got(stream.size() - at);
+      ASSERT_EQ(read_stream(0, at, got.data(), uint32_t(got.size())), ResultCode(got.size()))
+          << at << " step " << step;
+      EXPECT_EQ(got, Bytes(stream.begin() + at, stream.end())) << at << " step " << step;
+    }
+    // Past the end: what there is, then nothing; an extraction still works afterwards.
+    Bytes tail(10);
+    EXPECT_EQ(read_stream(0, uint32_t(stream.size() - 4), tail.data(), 10), 4);
+    EXPECT_EQ(read_stream(0, uint32_t(stream.size()), tail.data(), 10), 0);
+    ASSERT_EQ(extract(members[0]), kResultOk);
+    EXPECT_EQ(out_, members[0].contents);
+  }
+}
+
 TEST_F(BlockStreamTest, EntriesInStreamOrderDecodeEachBlockOnce) {
   std::vector<Member> members = {
       {"a", pattern(100, 14)}, {"b", pattern(100, 15)}, {"c", pattern(100, 16)}};

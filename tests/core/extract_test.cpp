@@ -14,7 +14,7 @@
 
 #include "archive/installer_image.h"
 #include "codec/archive_reader.h"
-#include "codec/crc32.h"
+#include "common/crc32.h"
 #include "platform/fs.h"
 #include "state/install_state.h"
 #include "support/extract_fixture.h"

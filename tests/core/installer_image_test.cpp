@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "codec/crc32.h"
+#include "common/crc32.h"
 #include "installer/install_sequence.h"
 #include "support/fake_ui.h"
 #include "support/pe_image.h"

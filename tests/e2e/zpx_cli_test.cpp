@@ -442,6 +442,33 @@ TEST_F(ZpxCliTest, OverwriteReplacesReadOnlyFilesAndKeptFilesAreOneLine) {
       << replaced.out;
 }
 
+TEST_F(ZpxCliTest, TestNamesWhyADamagedBlockEnded) {
+  const std::string tree = scratch_.path() + "/cut";
+  for (int i = 0; i < 4; ++i) {
+    std::string text;
+    for (int k = i; k < 20000; ++k) text += std::to_string(k * 7919 % 100003) + "\n";
+    write_file(tree + "/f" + std::to_string(i) + ".txt", text);
+  }
+  const std::string file = scratch_.path() + "/cut.zpx";
+  ASSERT_EQ(build_archive(tree, file).exit_code, 0);
+  // The stream's first chunk claims half its length: its block's data run out.
+  std::string bytes = read_file(file);
+  const size_t chunk = bytes.find(std::string("ZPXLH\0", 6));
+  ASSERT_NE(chunk, std::string::npos);
+  uint32_t word = 0;
+  std::memcpy(&word, bytes.data() + chunk + 6 + 3, 4);  // chunk length: bits 25 to 44
+  const uint32_t length = (word >> 1) & 0xFFFFF;
+  word = (word & ~(0xFFFFFu << 1)) | ((length / 2) << 1);
+  std::memcpy(bytes.data() + chunk + 6 + 3, &word, 4);
+  write_file(file, bytes);
+
+  const RunResult tested = run_zpx({"test", "-v", file});
+  EXPECT_EQ(tested.exit_code, 1);
+  EXPECT_NE(tested.out.find(" (block ended short: its chunk's data ran out)"), std::string::npos)
+      << tested.out;
+  EXPECT_EQ(count_of(tested.out, "OK      "), 0u) << tested.out;
+}
+
 TEST_F(ZpxCliTest, ADamagedStreamIsReportedOnceWithTheFilesItTakesDown) {
   const std::string tree = scratch_.path() + "/many";
   for (int i = 0; i < 30; ++i) {

@@ -115,7 +115,8 @@ TEST_F(ZpxReadTest, DamagedContentsFailTestAndExtractButSpareTheOtherFiles) {
     SCOPED_TRACE(file);
     const RunResult tested = run_zpx({"test", "-v", file});
     EXPECT_EQ(tested.exit_code, 1);
-    EXPECT_NE(tested.out.find("FAILED  sub\\n2.bin"), std::string::npos) << tested.out;
+    EXPECT_NE(tested.out.find("FAILED  sub\\n2.bin (CRC-32 differs)"), std::string::npos)
+        << tested.out;
     EXPECT_NE(tested.out.find("OK      sub\\n.bin"), std::string::npos) << tested.out;
     EXPECT_NE(tested.out.find("OK      z.txt"), std::string::npos) << tested.out;
     EXPECT_NE(tested.err.find(kDamagedText), std::string::npos) << tested.err;
@@ -435,6 +436,56 @@ TEST_F(ZpxReadTest, TestReportsStructureThatDisagreesWithTheFileAsDamage) {
     ASSERT_EQ(a.substr(record + 38, 9), "sub\\a.txt");
     a.replace(record + 4, 4, le32(directory));
     cases.push_back({"stream offset in the directory", a, "lies outside the data area"});
+  }
+  // The streams held against the directory. Records in the stored directory block:
+  // "sub" at 0, "sub\\a.txt" at 41, "b.txt" at 88.
+  const size_t records = directory + 6 + 7;
+  auto with_record = [&](std::string a, size_t record, size_t field, const std::string& value) {
+    a.replace(records + record + field, value.size(), value);
+    return a;
+  };
+  const std::string folder_bit(1, char(format::kFlagFolder));
+  ASSERT_EQ(good.substr(records + 41 + 38, 9), "sub\\a.txt");
+  ASSERT_EQ(good.substr(records + 88 + 38, 5), "b.txt");
+  cases.push_back({"a file turned into a folder",
+                   with_record(good, 88, format::kEntryFlags, folder_bit),
+                   "stream member b.txt is claimed by no entry"});
+  cases.push_back({"both files turned into folders",
+                   with_record(with_record(good, 41, format::kEntryFlags, folder_bit), 88,
+                               format::kEntryFlags, folder_bit),
+                   "stream member sub\\a.txt is claimed by no entry"});
+  // An entry whose file still passes its test, but which disagrees with its member.
+  cases.push_back({"an entry renamed", with_record(good, 88, 38, "c"),
+                   "stream member b.txt is claimed by entries of other names: c.txt"});
+  {
+    std::vector<TestEntry> short_entry = entries;
+    short_entry[2].size = 3;  // "bet", with its CRC
+    short_entry[2].crc_xor = test_crc32("beta") ^ test_crc32("bet");
+    cases.push_back({"an entry's size", build_test_archive(short_entry),
+                     "the entry b.txt is 3 bytes, its stream member b.txt 4"});
+  }
+  {
+    // Identical files stored once: several entries claim one member, under its name or
+    // another; each keeps its own name in the directory.
+    std::vector<TestEntry> shared = entries;
+    shared.push_back({.name = "copy of a.txt", .contents = "alpha", .shares = 1});
+    shared.push_back({.name = "sub\\again.txt", .contents = "alpha", .shares = 1});
+    cases.push_back({"entries sharing a member", build_test_archive(shared), nullptr});
+    shared.back().contents = "alph";
+    cases.push_back({"an entry sharing a member of another size", build_test_archive(shared),
+                     "the entry sub\\again.txt is 4 bytes, its stream member sub\\a.txt 5"});
+    // b.txt at the member of a.txt, with its size and CRC: its own member is left over.
+    std::vector<TestEntry> moved = entries;
+    moved[2].shares = 1;
+    moved[2].contents = "alpha";
+    const std::string moved_archive = build_test_archive(moved);
+    uint32_t moved_directory = 0;
+    std::memcpy(&moved_directory, moved_archive.data() + 4, 4);
+    // The data area as written, the directory with the moved entry (of the same length).
+    const std::string a = good.substr(0, directory) + moved_archive.substr(moved_directory);
+    ASSERT_EQ(a.size(), good.size());
+    cases.push_back(
+        {"an entry at another file's member", a, "stream member b.txt is claimed by no entry"});
   }
   // Names the installer refuses as damage, and dates no clock shows: one flipped bit of
   // the directory makes them, and the file's contents stay sound.

@@ -4,7 +4,7 @@
 
 #include "archive/extract.h"
 #include "codec/archive_reader.h"
-#include "codec/crc32.h"
+#include "common/crc32.h"
 #include "platform/fs.h"
 #include "state/install_state.h"
 #include "support/fake_ui.h"

@@ -9,8 +9,8 @@
 #include <iterator>
 
 #include "codec/archive_reader.h"
-#include "codec/crc32.h"
 #include "codec/format.h"
+#include "common/crc32.h"
 #include "platform/fs.h"
 #include "state/install_state.h"
 #include "support/fake_ui.h"

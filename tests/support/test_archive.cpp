@@ -51,6 +51,10 @@ std::string build_test_archive(const std::vector<TestEntry>& entries,
   for (size_t i = 0; i < entries.size(); ++i) {
     const TestEntry& e = entries[i];
     if (e.folder) continue;
+    if (e.shares >= 0) {
+      positions[i] = positions[static_cast<size_t>(e.shares)];
+      continue;
+    }
     std::string& stream = streams[e.stream];
     positions[i] = static_cast<uint32_t>(stream.size());
     put32(&stream, static_cast<uint32_t>(e.contents.size()));
@@ -87,7 +91,8 @@ std::string build_test_archive(const std::vector<TestEntry>& entries,
     const TestEntry& e = entries[i];
     std::string record;
     put32(&record, format::kEntryReservedValue);
-    put32(&record, e.folder ? 0 : stream_offsets[e.stream]);
+    const int stream = e.shares >= 0 ? entries[static_cast<size_t>(e.shares)].stream : e.stream;
+    put32(&record, e.folder ? 0 : stream_offsets[stream]);
     put16(&record, e.attributes);
     record.push_back(0);  // short_extra_length
     record.push_back(static_cast<char>(e.flags | (e.folder ? format::kFlagFolder : 0)));

@@ -21,6 +21,7 @@ struct TestEntry {
   std::string skipped;         // bytes behind the name that the reader passes over
   uint32_t name_length = ~0u;  // when set, recorded instead of name.size()
   uint32_t size = ~0u;         // when set, the directory's size instead of contents.size()
+  int shares = -1;             // when set, the index of an earlier file whose member this one uses
 };
 
 struct TestArchiveOptions {

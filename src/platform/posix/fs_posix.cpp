@@ -15,14 +15,14 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/dos_time.h"
+#include "common/xattr_names.h"
 #include "platform/fs.h"
 #include "platform/posix/os_error.h"
 #include "platform/posix/path_map.h"
 
 namespace {
 
-constexpr char kAttributeXattr[] = "user.zarpex.attributes";
-constexpr char kCreationXattr[] = "user.zarpex.creation";
 constexpr uint32_t kErrorNegativeSeek = 131;  // ERROR_NEGATIVE_SEEK
 
 // Maps a path, or records 161 (bad path name) when it cannot be mapped.
@@ -65,19 +65,6 @@ bool hidden_or_system(const char* posix) {
   char text[16] = {};
   const ssize_t n = lgetxattr(posix, kAttributeXattr, text, sizeof text - 1);
   return n > 0 && (std::strtoul(text, nullptr, 16) & (kAttributeHidden | kAttributeSystem)) != 0;
-}
-
-// Seconds since the epoch of a DOS local date and time.
-time_t dos_to_time(uint16_t date, uint16_t time) {
-  struct tm tm {};
-  tm.tm_year = ((date >> 9) & 0x7F) + 80;
-  tm.tm_mon = ((date >> 5) & 0x0F) - 1;
-  tm.tm_mday = date & 0x1F;
-  tm.tm_hour = (time >> 11) & 0x1F;
-  tm.tm_min = (time >> 5) & 0x3F;
-  tm.tm_sec = (time & 0x1F) * 2;
-  tm.tm_isdst = -1;
-  return mktime(&tm);
 }
 
 // An existing name is replaced, never written through: a new file is made beside it and
@@ -238,14 +225,16 @@ int fs_set_times(FileHandle file, uint16_t creation_date, uint16_t creation_time
   if (creation_date != 0) {
     // POSIX cannot set a birth time; keep it where fs_get_times readers find it.
     char text[32];
-    const int n = std::snprintf(text, sizeof text, "%lld",
-                                static_cast<long long>(dos_to_time(creation_date, creation_time)));
+    const int n =
+        std::snprintf(text, sizeof text, "%lld",
+                      static_cast<long long>(dos_time_seconds(creation_date, creation_time)));
     fsetxattr(fd, kCreationXattr, text, static_cast<size_t>(n), 0);
   }
   struct timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;  // last access is never set
-  times[1].tv_sec = write_date != 0 ? dos_to_time(write_date, write_time) : 0;
+  times[1].tv_sec =
+      write_date != 0 ? static_cast<time_t>(dos_time_seconds(write_date, write_time)) : 0;
   times[1].tv_nsec = write_date != 0 ? 0 : UTIME_OMIT;
   if (futimens(fd, times) != 0) {
     record_errno(nullptr);

@@ -10,6 +10,7 @@
 #include "archive/paths.h"
 #include "platform/posix/path_map.h"
 #include "state/install_state.h"
+#include "texts/messages.h"
 #include "ui/main_dialog.h"
 #include "ui/posix/terminal.h"
 #include "ui/ui.h"
@@ -18,7 +19,6 @@ namespace {
 
 using terminal::LineResult;
 
-constexpr char kOverwriteQuestion[] = "File %s already exists. Overwrite?";
 constexpr char kChooserTitle[] = "Select a folder for installation of Zarpex.";
 constexpr char kCheckBoxText[] = "Overwrite Existing Files Without Prompting";
 constexpr char kCommandHelp[] =

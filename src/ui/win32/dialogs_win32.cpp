@@ -6,6 +6,7 @@
 #include "archive/paths.h"
 #include "dialog_ids.h"
 #include "state/install_state.h"
+#include "texts/messages.h"
 #include "ui/main_dialog.h"
 #include "ui/ui.h"
 
@@ -86,7 +87,7 @@ INT_PTR CALLBACK main_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPAR
 INT_PTR CALLBACK overwrite_prompt_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
   if (message == WM_INITDIALOG) {
     SetWindowTextA(dialog, kCaption);
-    format_text(message_text, sizeof message_text, "File %s already exists. Overwrite?",
+    format_text(message_text, sizeof message_text, kOverwriteQuestion,
                 install_state.install_folder);
     SetDlgItemTextA(dialog, IDC_PROMPT_QUESTION, message_text);
     return TRUE;  // the dialog manager focuses the first tab stop, Yes

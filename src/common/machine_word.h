@@ -20,3 +20,12 @@ using MachineWord = uintptr_t;
 #else
 #define ZARPEX_HOST_FAST 0
 #endif
+
+// ZARPEX_FAST_DECODE is 1 on 64-bit builds outside the Win32 stubs: the decoder's fast
+// loop, primary tables filled by doubling and the window moved only when a block does not
+// fit behind it, which the stubs leave out for their size.
+#if !defined(_WIN32) && !defined(ZARPEX_NARROW_WORD) && UINTPTR_MAX > 0xFFFFFFFFu
+#define ZARPEX_FAST_DECODE 1
+#else
+#define ZARPEX_FAST_DECODE 0
+#endif

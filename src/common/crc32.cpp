@@ -1,8 +1,7 @@
-#include "codec/crc32.h"
+#include "common/crc32.h"
 
-#include "codec/archive_reader.h"
-#include "codec/chunk_input.h"
-#include "codec/machine_word.h"
+#include "common/byte_order.h"
+#include "common/machine_word.h"
 
 #if ZARPEX_HOST_FAST
 #include <immintrin.h>
@@ -61,7 +60,7 @@ __attribute__((target("pclmul,sse2"))) uint32_t crc_fold(const uint8_t*& p, uint
   }
   alignas(16) uint8_t rest[16];
   _mm_store_si128(reinterpret_cast<__m128i*>(rest), a);
-  const uint32_t* const table = archive_reader.crc_table;
+  const uint32_t* const table = crc_table;
   crc = 0;
   for (uint8_t byte : rest) crc = (crc >> 8) ^ table[(crc ^ byte) & 0xFF];
   return crc;
@@ -72,8 +71,10 @@ const bool kHasCarrylessMultiply = __builtin_cpu_supports("pclmul");
 
 }  // namespace
 
+uint32_t crc_table[256];
+
 void crc_build_table() {
-  uint32_t* const table = archive_reader.crc_table;
+  uint32_t* const table = crc_table;
   for (uint32_t n = 0; n < 256; ++n) {
     uint32_t c = n;
     for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ kPolynomial : c >> 1;
@@ -89,7 +90,7 @@ void crc_build_table() {
 }
 
 uint32_t crc_update(const void* data, uint32_t length, uint32_t crc) {
-  const uint32_t* const table = archive_reader.crc_table;
+  const uint32_t* const table = crc_table;
   const uint8_t* p = static_cast<const uint8_t*>(data);
 #if ZARPEX_HOST_FAST
   if (length >= kFoldMinimum && kHasCarrylessMultiply) crc = crc_fold(p, length, crc);

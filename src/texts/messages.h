@@ -1,5 +1,6 @@
-// The installer's own start-up messages (the error reporter holds the others); zpx shows
-// the same texts.
+// The installer's own texts that more than one part shows: the start-up messages (the
+// error reporter holds the others), which zpx passes on word for word, and the overwrite
+// question of every front end.
 #pragma once
 
 inline constexpr char kModifiedInstallerText[] =
@@ -8,3 +9,6 @@ inline constexpr char kModifiedInstallerText[] =
     "your computer for viruses. You will need to download this installer again.";
 
 inline constexpr char kNoFilesText[] = "Archive contains no files";
+
+// Asked for install_state.install_folder when a file to extract exists already.
+inline constexpr char kOverwriteQuestion[] = "File %s already exists. Overwrite?";
