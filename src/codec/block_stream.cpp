@@ -5,7 +5,7 @@
 #include "codec/block_stream_internal.h"
 #include "codec/chunk_input.h"
 #include "codec/format.h"
-#include "codec/machine_word.h"
+#include "common/machine_word.h"
 #include "codec/output_filter.h"
 #include "common/crc32.h"
 #include "state/install_state.h"
