@@ -30,8 +30,8 @@
 #include "codec/archive_reader.h"
 #include "codec/block_decoder.h"
 #include "codec/block_stream.h"
-#include "common/crc32.h"
 #include "codec/format.h"
+#include "common/crc32.h"
 #include "platform/fs.h"
 #include "state/install_state.h"
 

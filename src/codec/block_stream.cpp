@@ -5,9 +5,9 @@
 #include "codec/block_stream_internal.h"
 #include "codec/chunk_input.h"
 #include "codec/format.h"
-#include "common/machine_word.h"
 #include "codec/output_filter.h"
 #include "common/crc32.h"
+#include "common/machine_word.h"
 #include "state/install_state.h"
 
 namespace {
