@@ -30,8 +30,12 @@
 #include "codec/archive_reader.h"
 #include "codec/block_decoder.h"
 #include "codec/block_stream.h"
-#include "codec/format.h"
+#if __has_include("common/crc32.h")  // the CRC-32 moved below the codec
 #include "common/crc32.h"
+#else
+#include "codec/crc32.h"
+#endif
+#include "codec/format.h"
 #include "platform/fs.h"
 #include "state/install_state.h"
 
