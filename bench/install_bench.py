@@ -4,15 +4,16 @@
 The payload is the large one of the tests under Wine (the MinGW-w64 i686 runtime DLLs in
 five copies and 3,000 small files, more than 30 MB) without the test program. Ours is
 timed from the press of Install to the end of the process, at the packer's default level
-and at -9; NSIS (makensis, SetCompressor /SOLID lzma) is run with /S and timed from its
-start to its end. Each figure is the best of three runs into an empty folder.
+and at -9, each with every copy stored (--no-dedupe) and with identical files stored
+once; NSIS (makensis, SetCompressor /SOLID lzma) is run with /S and timed from its start to
+its end. Each figure is the best of three runs into an empty folder.
 
 Wine adds a fixed cost to every run: on Xvfb without a window manager it waits about 2 s
 for a closed dialog to be withdrawn, and starting a process costs a second. Each installer
 is therefore also timed with a payload of one small file, and the table gives the time
 net of that fixed cost: the extraction itself.
 
-usage: install_bench.py [--runs N] [--keep]   (run from the source tree's root, after the
+usage: install_bench.py [--runs N] [--keep] [--arch i686|x86_64] [--rows TEXT...]   (run from the source tree's root, after the
 mingw presets and build/host/zpx are built; scripts/bench-install.sh does that)
 """
 import argparse
@@ -41,10 +42,17 @@ SectionEnd
 """
 
 
+def installer_path(ctx, name):
+    """Where an installer goes inside the prefix (the folder made on first use)."""
+    folder = os.path.join(ctx.wine.drive_c, "installers")
+    os.makedirs(folder, exist_ok=True)
+    return os.path.join(folder, name + ".exe")
+
+
 def make_nsis(ctx, payload, name):
     """An NSIS installer of the payload folder; its Windows path."""
     target = "x86-unicode" if ctx.arch == "i686" else "amd64-unicode"
-    out = os.path.join(ctx.wine.drive_c, "installers", name + ".exe")
+    out = installer_path(ctx, name)
     script = os.path.join(ctx.workdir, name + ".nsi")
     with open(script, "w") as f:
         f.write(NSIS_SCRIPT.format(target=target, out=out, payload=payload))
@@ -53,12 +61,11 @@ def make_nsis(ctx, payload, name):
     return "C:\\installers\\" + name + ".exe"
 
 
-def make_ours(ctx, payload, name, level=None):
+def make_ours(ctx, payload, name, options=()):
     archive = os.path.join(ctx.workdir, name + ".zpx")
-    result = wt.run([ctx.zpx, "build", "-o", archive] + ([level] if level else []) + [payload],
-                    limit=1800)
+    result = wt.run([ctx.zpx, "build", "-o", archive] + list(options) + [payload], limit=1800)
     wt.expect(result.returncode == 0, "zpx build failed: " + result.stderr[-600:])
-    out = os.path.join(ctx.wine.drive_c, "installers", name + ".exe")
+    out = installer_path(ctx, name)
     result = wt.run([ctx.zpx, "wrap", "--stub", ctx.stub, "-o", out, archive], limit=120)
     wt.expect(result.returncode == 0, "zpx wrap failed: " + result.stderr[-600:])
     return "C:\\installers\\" + name + ".exe"
@@ -116,11 +123,18 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--keep", action="store_true")
+    parser.add_argument("--rows", nargs="+", metavar="TEXT",
+                        help="only the rows whose label contains one of these")
+    parser.add_argument("--arch", choices=["i686", "x86_64"],
+                        help="the stub to time (default: i686 where this machine runs it)")
     args = parser.parse_args()
 
-    arch, note = "i686", None
-    missing = wt.i686_unavailable()
+    arch, note = args.arch or "i686", None
+    missing = wt.i686_unavailable() if arch == "i686" else None
     if missing is not None:
+        if args.arch:
+            print("the i686 stub cannot run here: " + missing[1], file=sys.stderr)
+            return 1
         arch, note = "x86_64", missing[1]
     workdir = tempfile.mkdtemp(prefix="zarpex-bench-")
     display = wt.Display()
@@ -136,17 +150,28 @@ def main():
 
         print("building the installers (%s, %d bytes in %d entries)..." %
               (arch, large.size, len(large.order)), flush=True)
-        # (label, installer, its one-file twin or None to reuse the previous, timer)
-        rows = [("ours, default level", make_ours(ctx, large.folder, "ours7"),
-                 make_ours(ctx, one, "ours-one"), time_ours),
-                ("ours, -9", make_ours(ctx, large.folder, "ours9", "-9"), None, time_ours),
-                ("NSIS, SetCompressor /SOLID lzma, /S", make_nsis(ctx, large.folder, "nsis"),
-                 make_nsis(ctx, one, "nsis-one"), time_nsis)]
+        # (label, how to make the installer, timer); installers are made only for the
+        # rows chosen, each timer's one-file installer once.
+        rows = [("ours, default level, every copy stored",
+                 lambda: make_ours(ctx, large.folder, "ours7", ["--no-dedupe"]), time_ours),
+                ("ours, -9, every copy stored",
+                 lambda: make_ours(ctx, large.folder, "ours9", ["-9", "--no-dedupe"]), time_ours),
+                ("ours, default level, identical files stored once",
+                 lambda: make_ours(ctx, large.folder, "ours7-once"), time_ours),
+                ("ours, -9, identical files stored once",
+                 lambda: make_ours(ctx, large.folder, "ours9-once", ["-9"]), time_ours),
+                ("NSIS, SetCompressor /SOLID lzma, /S",
+                 lambda: make_nsis(ctx, large.folder, "nsis"), time_nsis)]
+        rows = [r for r in rows if args.rows is None or any(k in r[0] for k in args.rows)]
+        one_file = {time_ours: lambda: make_ours(ctx, one, "ours-one"),
+                    time_nsis: lambda: make_nsis(ctx, one, "nsis-one")}
+        rows = [(label, make(), timer) for label, make, timer in rows]
         fixed = {}
         results = []
-        for label, installer, one_installer, timer in rows:
-            if one_installer is not None:
-                fixed[timer] = best(ctx, timer, one_installer, "C:\\Bench\\One", 8, args.runs)
+        for label, installer, timer in rows:
+            if timer not in fixed:
+                fixed[timer] = best(ctx, timer, one_file[timer](), "C:\\Bench\\One", 8,
+                                    args.runs)
             total = best(ctx, timer, installer, "C:\\Bench\\Zarpex", large.size, args.runs)
             size = os.path.getsize(ctx.wine.host_path(installer))
             results.append((label, size, total, fixed[timer]))

@@ -35,9 +35,10 @@ endif()
 
 # The packer: sees the format header of the codec, never the decoder.
 add_library(zarpex_builder STATIC
-  src/builder/archive_writer.cpp src/builder/block_encoder.cpp src/builder/call_transform.cpp
-  src/builder/checksum.cpp src/builder/code_length_writer.cpp src/builder/match_finder.cpp
-  src/builder/huffman.cpp src/builder/levels.cpp src/builder/parse_lazy.cpp
+  src/builder/archive_layout.cpp src/builder/archive_writer.cpp src/builder/block_encoder.cpp
+  src/builder/call_transform.cpp src/builder/checksum.cpp src/builder/code_length_writer.cpp
+  src/builder/duplicates.cpp src/builder/huffman.cpp src/builder/incompressible.cpp
+  src/builder/levels.cpp src/builder/match_finder.cpp src/builder/parse_lazy.cpp
   src/builder/parse_optimal.cpp src/builder/source_tree.cpp src/builder/stamp.cpp
   src/builder/stream_encoder.cpp src/builder/windows_names.cpp)
 target_include_directories(zarpex_builder PUBLIC ${ZARPEX_LAYER_ROOTS}/builder

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Install time under Wine of the large payload: our installer at the default level and at
-# -9 against an NSIS installer (SetCompressor /SOLID lzma, run with /S), best of three,
-# net of Wine's fixed cost (bench/install_bench.py says how). Builds what it needs first.
+# -9 (every copy stored, and identical files stored once) against an NSIS installer
+# (SetCompressor /SOLID lzma, run with /S), best of three, net of Wine's fixed cost
+# (bench/install_bench.py says how). Builds what it needs first; --arch i686|x86_64.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 for tool in wine Xvfb xdotool makensis python3; do

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <thread>
 
+#include "builder/archive_layout.h"
 #include "builder/call_transform.h"
 #include "builder/checksum.h"
 #include "builder/stream_encoder.h"
@@ -103,10 +104,10 @@ bool contents_are_x86_executable(ContentsReader& reader, uint32_t size, bool* ex
   return true;
 }
 
+// What became of a member once written.
 struct Placement {
-  uint32_t position;  // member start in the stream
-  uint32_t crc;
-  uint8_t flags;
+  uint32_t crc = 0;
+  uint8_t flags = 0;
 };
 
 // The archive as it leaves: everything goes to the sink through it, counted; the first
@@ -133,49 +134,28 @@ class ArchiveOutput {
   bool failed_ = false;
 };
 
-// Checks every entry and lays the files' members out in the one solid stream, in the
-// entries' order; counts what goes in. Returns the stream's size, or false (with `error`).
-bool plan_members(std::vector<SourceEntry>& entries, std::vector<Placement>* placement,
-                  uint32_t* stream_size, PackStats* stats, std::string* error) {
-  placement->assign(entries.size(), Placement{});
-  uint64_t size = 0;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    SourceEntry& e = entries[i];
-    if (e.name.empty() || e.name.size() > kMaxNameLength) {
-      *error = (e.path.empty() ? e.name : e.path) + ": the name is longer than " +
-               std::to_string(kMaxNameLength) + " bytes, which the installer cannot use";
-      return false;
-    }
+// Counts what goes in (after plan_archive has sized the entries packed from memory).
+void count_entries(const std::vector<SourceEntry>& entries, const ArchiveLayout& layout,
+                   PackStats* stats) {
+  for (const SourceEntry& e : entries) {
     if (e.folder) {
       ++stats->folders;
-      continue;
-    }
-    if (e.path.empty()) e.size = e.contents.size();
-    if (e.size >= 0xFFFFFFFFull) {
-      *error = (e.path.empty() ? e.name : e.path) + ": the file is 4 GiB or larger";
-      return false;
-    }
-    (*placement)[i].position = static_cast<uint32_t>(size);
-    size += format::kMemberHeaderSize + e.name.size() + e.size + format::kMemberCrcSize;
-    ++stats->files;
-    stats->bytes_in += e.size;
-    if (size > 0xFFFFFFFFull - (1u << 20)) {
-      *error = "the files add up to 4 GiB or more, more than one archive can hold";
-      return false;
+    } else {
+      ++stats->files;
+      stats->bytes_in += e.size;
     }
   }
-  *stream_size = static_cast<uint32_t>(size);
-  return true;
+  stats->shared = layout.shared_entries;
 }
 
 // One file's member: header, name, contents (read a run at a time, a run ending where a
 // block ends, as the call transform is cut), CRC. Fills in the member's flags and CRC.
-bool write_member(const SourceEntry& e, const std::vector<uint32_t>& starts, bool call_transform,
-                  StreamEncoder& encoder, std::vector<uint8_t>& run, Placement* placed,
-                  std::string* error) {
+bool write_member(const SourceEntry& e, uint32_t position, const std::vector<uint32_t>& starts,
+                  bool call_transform, StreamEncoder& encoder, std::vector<uint8_t>& run,
+                  Placement* placed, std::string* error) {
   const uint32_t name_length = static_cast<uint32_t>(e.name.size());
   const uint32_t length = static_cast<uint32_t>(e.size);
-  const uint32_t contents_start = placed->position + format::kMemberHeaderSize + name_length;
+  const uint32_t contents_start = position + format::kMemberHeaderSize + name_length;
   ContentsReader reader(e, error);
   if (!reader.open()) return false;
   bool executable = false;
@@ -209,44 +189,57 @@ bool write_member(const SourceEntry& e, const std::vector<uint32_t>& starts, boo
   return encoder.append(trailer, sizeof trailer);
 }
 
-// The stream lead and every file's member, compressed into the output.
-bool write_members(const std::vector<SourceEntry>& entries, uint32_t size,
+// Every stream in turn, its lead and its members compressed into the output; notes where
+// each stream begins.
+bool write_streams(const std::vector<SourceEntry>& entries, const ArchiveLayout& layout,
                    const PackOptions& options, ArchiveOutput& out,
-                   std::vector<Placement>* placement, std::string* error) {
-  if (size &&
-      !out.put(reinterpret_cast<const uint8_t*>(format::kStreamLead), format::kStreamLeadSize))
-    return false;
-  const std::vector<uint32_t> starts =
-      block_starts(size, options.block_size ? options.block_size : kMaxStreamBlock);
+                   std::vector<Placement>* placement, std::vector<uint32_t>* stream_offsets,
+                   std::string* error) {
   StreamOptions stream_options;
   stream_options.level = options.level;
   stream_options.threads =
       options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
   if (options.block_size) stream_options.block_size = options.block_size;
-  ProgressFn progress;
-  if (options.progress) progress = [&](uint64_t done) { options.progress(done, size); };
-  StreamEncoder encoder(
-      size, starts, stream_options,
-      [&out](const uint8_t* data, size_t n) { return out.put(data, n); }, progress);
+  uint64_t total = 0;
+  for (const StreamPlan& stream : layout.streams) total += stream.size;
 
+  placement->assign(layout.members.size(), Placement{});
+  stream_offsets->assign(layout.streams.size(), 0);
+  uint64_t streams_done = 0;
   std::vector<uint8_t> run;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (entries[i].folder) continue;
-    if (!write_member(entries[i], starts, options.call_transform, encoder, run, &(*placement)[i],
-                      error))
+  for (size_t s = 0; s < layout.streams.size(); ++s) {
+    const StreamPlan& stream = layout.streams[s];
+    (*stream_offsets)[s] = static_cast<uint32_t>(out.written());
+    if (stream.size == 0) continue;
+    if (!out.put(reinterpret_cast<const uint8_t*>(format::kStreamLead), format::kStreamLeadSize))
       return false;
+    ProgressFn progress;
+    if (options.progress)
+      progress = [&](uint64_t done) { options.progress(streams_done + done, total); };
+    StreamEncoder encoder(
+        stream.size, stream.starts, stream_options,
+        [&out](const uint8_t* data, size_t n) { return out.put(data, n); }, progress);
+    for (uint32_t m : stream.members) {
+      const MemberPlan& member = layout.members[m];
+      if (!write_member(entries[member.entry], member.position, stream.starts,
+                        options.call_transform, encoder, run, &(*placement)[m], error))
+        return false;
+    }
+    if (!encoder.finish()) return false;
+    streams_done += stream.size;
   }
-  return encoder.finish();
+  return true;
 }
 
 // The directory record of one entry.
-EntryRecord directory_record(const SourceEntry& e, const Placement& placed) {
+EntryRecord directory_record(const SourceEntry& e, uint32_t stream_offset, uint32_t position,
+                             const Placement& placed) {
   EntryRecord entry{};
   entry.reserved = format::kEntryReservedValue;
-  entry.stream_offset = e.folder ? 0 : format::kHeaderSize;  // the one stream follows the header
+  entry.stream_offset = e.folder ? 0 : stream_offset;
   entry.attributes = e.attributes;
   entry.flags = e.folder ? format::kFlagFolder : placed.flags;
-  entry.stream_position = e.folder ? 0 : placed.position;
+  entry.stream_position = e.folder ? 0 : position;
   entry.size = e.folder ? 0 : static_cast<uint32_t>(e.size);
   entry.crc = e.folder ? 0 : placed.crc;
   entry.name_length = static_cast<uint16_t>(e.name.size());
@@ -258,9 +251,10 @@ EntryRecord directory_record(const SourceEntry& e, const Placement& placed) {
   return entry;
 }
 
-// The directory: records and names, in blocks of whole entries.
-bool write_directory(const std::vector<SourceEntry>& entries,
-                     const std::vector<Placement>& placement, ArchiveOutput& out) {
+// The directory, in the layout's order: records and names, in blocks of whole entries.
+bool write_directory(const std::vector<SourceEntry>& entries, const ArchiveLayout& layout,
+                     const std::vector<Placement>& placement,
+                     const std::vector<uint32_t>& stream_offsets, ArchiveOutput& out) {
   std::vector<uint8_t> block;
   auto flush = [&]() {
     if (block.empty()) return true;
@@ -271,10 +265,15 @@ bool write_directory(const std::vector<SourceEntry>& entries,
                    format::kDirectorySignatureSize) &&
            out.put(chunk.data(), chunk.size());
   };
-  for (size_t i = 0; i < entries.size(); ++i) {
+  const Placement none;
+  for (size_t i : layout.order) {
     const SourceEntry& e = entries[i];
+    const uint32_t m = layout.member_of[i];
+    const MemberPlan* member = m == kNoMember ? nullptr : &layout.members[m];
     uint8_t record[format::kEntrySize];
-    format::write_entry_record(record, directory_record(e, placement[i]));
+    format::write_entry_record(
+        record, directory_record(e, member ? stream_offsets[member->stream] : 0,
+                                 member ? member->position : 0, member ? placement[m] : none));
     if (block.size() + format::kEntrySize + e.name.size() > kMaxDirectoryBlock && !flush())
       return false;
     block.insert(block.end(), record, record + format::kEntrySize);
@@ -308,20 +307,27 @@ bool write_archive(std::vector<SourceEntry>& entries, const PackOptions& options
                    const ArchiveSink& sink, PackStats* stats, std::string* error) {
   *stats = {};
   crc_ready();
-  std::vector<Placement> placement;
-  uint32_t size = 0;
-  if (!plan_members(entries, &placement, &size, stats, error)) return false;
+  // Which member holds each file, and where the members and blocks of each stream lie.
+  ArchiveLayout layout;
+  LayoutOptions layout_options;
+  layout_options.dedupe = options.dedupe;
+  layout_options.block_size = options.block_size;
+  if (!plan_archive(entries, layout_options, &layout, error)) return false;
+  count_entries(entries, layout, stats);
 
   ArchiveOutput out(sink, error);
   const uint8_t header[format::kHeaderSize] = {};  // written again at the end
   if (!out.put(header, sizeof header)) return false;
-  if (!write_members(entries, size, options, out, &placement, error)) return false;
+  std::vector<Placement> placement;
+  std::vector<uint32_t> stream_offsets;
+  if (!write_streams(entries, layout, options, out, &placement, &stream_offsets, error))
+    return false;
   if (out.written() > 0xFFFFFFFFull - (1u << 24)) {
     *error = "the archive would be 4 GiB or larger";
     return false;
   }
   const uint32_t directory_offset = static_cast<uint32_t>(out.written());
-  if (!write_directory(entries, placement, out)) return false;
+  if (!write_directory(entries, layout, placement, stream_offsets, out)) return false;
   if (out.written() > 0xFFFFFFFFull) {
     *error = "the archive would be 4 GiB or larger";
     return false;

@@ -39,6 +39,8 @@ struct PackOptions {
   uint32_t threads = 0;
   uint32_t block_size = 0;  // 0: the largest block
   bool call_transform = true;
+  // Files of identical contents stored once, every entry of them naming the one member.
+  bool dedupe = true;
   // Called with (bytes done, bytes in all) while the stream is compressed.
   std::function<void(uint64_t, uint64_t)> progress;
 };
@@ -48,6 +50,7 @@ struct PackStats {
   uint32_t folders = 0;
   uint64_t bytes_in = 0;
   uint64_t bytes_out = 0;
+  uint32_t shared = 0;  // files whose contents another file's member holds
 };
 
 // Where an archive goes: its bytes in order, then, once the directory is known, the

@@ -4,6 +4,8 @@ namespace builder {
 
 LevelParams level_params(int level) {
   switch (level) {
+    case 0:
+      return {0, 0, 0, false, 0, false, 0, true};
     case 1:
       return {4, 16, 0, false, 0};
     case 2:

@@ -14,8 +14,10 @@ struct LevelParams {
   bool tree = false;            // binary-tree match finder instead of hash chains
   uint32_t literal_repeat = 0;  // optimal parse: also a match, up to this many literals,
                                 // and a match at a remembered distance, as one step
+  bool store = false;           // every block stored (level 0)
 };
 
+// Level 0 stores every block; 1 to 9 compress.
 LevelParams level_params(int level);
 
 }  // namespace builder

@@ -24,6 +24,8 @@ void MatchFinder::reset(const uint8_t* data, uint32_t size) {
   data_ = data;
   size_ = size;
   inserted_ = 0;
+  skip_ = nullptr;
+  skip_next_ = 0;
   ring_bits_ = ring_bits_for(size);
   // Ring slots are written when their position is inserted, before anything reads them.
   if (chain_.size() < (1u << ring_bits_)) {
@@ -68,9 +70,21 @@ void MatchFinder::insert_short(uint32_t pos) {
   }
 }
 
+void MatchFinder::set_skip(const std::vector<SkipRange>* ranges) {
+  skip_ = ranges;
+  skip_next_ = 0;
+}
+
 void MatchFinder::insert_until(uint32_t end) {
   const uint32_t mask = (1u << ring_bits_) - 1;
   for (; inserted_ < end; ++inserted_) {
+    if (skip_ != nullptr) {
+      while (skip_next_ < skip_->size() && (*skip_)[skip_next_].end <= inserted_) ++skip_next_;
+      if (skip_next_ < skip_->size() && (*skip_)[skip_next_].begin <= inserted_) {
+        inserted_ = std::min(end, (*skip_)[skip_next_].end) - 1;
+        continue;
+      }
+    }
     const uint32_t pos = inserted_;
     insert_short(pos);
     if (pos + 4 > size_) continue;

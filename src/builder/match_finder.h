@@ -7,8 +7,11 @@
 // 3-byte and every 2-byte prefix is kept as well, for the short matches.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "builder/incompressible.h"
 
 namespace builder {
 
@@ -26,6 +29,10 @@ class MatchFinder {
 
   // Starts over on new data, keeping the allocations.
   void reset(const uint8_t* data, uint32_t size);
+
+  // Positions inside these ranges (sorted, apart) are never added: nothing is searched
+  // there and nothing found there. Until the next reset; the ranges must outlive it.
+  void set_skip(const std::vector<SkipRange>* ranges);
 
   // Adds every position below `end` not yet added.
   void insert_until(uint32_t end);
@@ -62,6 +69,8 @@ class MatchFinder {
   uint32_t nice_length_;
   bool tree_;
   uint32_t inserted_ = 0;
+  const std::vector<SkipRange>* skip_ = nullptr;
+  size_t skip_next_ = 0;  // the first range that does not end before inserted_
   std::vector<uint32_t> head_;
   std::vector<uint32_t> chain_;   // chains: the next older position; trees: smaller child
   std::vector<uint32_t> larger_;  // trees: the child whose bytes compare larger

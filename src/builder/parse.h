@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "builder/incompressible.h"
 #include "builder/levels.h"
 #include "builder/lz_token.h"
 #include "builder/match_finder.h"
@@ -20,6 +21,8 @@ struct BlockSpan {
   uint32_t end;      // one past its last byte
   uint32_t history;  // bytes before start that the decoder still holds for this block
   uint32_t tables;   // distance tables of the block (2 or 3)
+  // Stretches that get literals only, neither searched nor added to the match finder.
+  const std::vector<SkipRange>* skip = nullptr;
 };
 
 // Earliest position a match at pos may start from.

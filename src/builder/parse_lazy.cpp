@@ -33,9 +33,11 @@ Choice choose_match(const uint8_t* data, const BlockSpan& span, uint32_t pos,
 void parse_lazy(MatchFinder& finder, const uint8_t* data, const BlockSpan& span,
                 const LevelParams& params, std::vector<Token>& tokens, uint32_t* needed) {
   MatchCandidate longest;
+  SkipCursor skip(span.skip);
   auto candidates_at = [&](uint32_t pos) {
-    finder.insert_until(pos);
     Candidates c;
+    if (skip.inside(pos)) return c;
+    finder.insert_until(pos);
     const uint32_t lo = reach_start(span, pos);
     const uint32_t max_length = std::min<uint32_t>(span.end - pos, format::kMaxMatchLength);
     if (finder.find(pos, lo, max_length, &longest) >= 3) {

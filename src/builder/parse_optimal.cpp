@@ -170,10 +170,15 @@ void OptimalParser::collect_matches(const BlockSpan& span) {
   pair_distance_.assign(n, 0);
   skip_.assign(n, 0);
   std::vector<MatchCandidate> found;
+  SkipCursor incompressible(span.skip);
   for (uint32_t i = 0; i < n; ++i) {
     first_[i] = static_cast<uint32_t>(matches_.size());
     if (skip_[i]) continue;
     const uint32_t pos = span.start + i;
+    if (incompressible.inside(pos)) {
+      skip_[i] = 1;  // literals only
+      continue;
+    }
     finder_->insert_until(pos);
     const uint32_t lo = reach_start(span, pos);
     const uint32_t max_length = std::min<uint32_t>(span.end - pos, format::kMaxMatchLength);

@@ -9,6 +9,7 @@
 
 #include "builder/bit_writer.h"
 #include "builder/block_encoder.h"
+#include "builder/incompressible.h"
 #include "builder/levels.h"
 #include "builder/parse.h"
 #include "builder/parse_optimal.h"
@@ -99,21 +100,35 @@ struct BlockJob {
 class BlockCompressor {
  public:
   BlockCompressor(const LevelParams& params, uint32_t max_sets)
-      : params_(params),
-        max_sets_(max_sets),
-        finder_(nullptr, 0, params.depth, params.nice_length, params.tree) {
+      : params_(params), max_sets_(max_sets) {
+    if (params.store) return;  // no match finder, no parser
+    finder_ =
+        std::make_unique<MatchFinder>(nullptr, 0, params.depth, params.nice_length, params.tree);
     if (params.optimal) optimal_ = std::make_unique<OptimalParser>(params, max_sets);
   }
 
   void run(BlockJob& job) {
     const uint8_t* data = job.data.data();
-    const BlockSpan span{job.history, job.history + job.size, job.history, format::kDistanceTables};
-    finder_.reset(data, job.history + job.size);
+    const uint32_t end = job.history + job.size;
+    // Data that cannot compress is neither searched nor offered as a match, and a block
+    // of nothing else is stored at once.
+    if (!params_.store) skip_ = find_incompressible(data, job.history, end);
+    if (params_.store || covered(skip_, job.history, end)) {
+      job.chunk = stored_chunk(data + job.history, job.size, job.last);
+      job.stored = true;
+      job.needed = 0;
+      std::vector<uint8_t>().swap(job.data);
+      return;
+    }
+    BlockSpan span{job.history, end, job.history, format::kDistanceTables};
+    if (!skip_.empty()) span.skip = &skip_;
+    finder_->reset(data, end);
+    finder_->set_skip(span.skip);
     tokens_.clear();
     if (optimal_) {
-      optimal_->parse(finder_, data, span, tokens_, &job.needed);
+      optimal_->parse(*finder_, data, span, tokens_, &job.needed);
     } else {
-      parse_lazy(finder_, data, span, params_, tokens_, &job.needed);
+      parse_lazy(*finder_, data, span, params_, tokens_, &job.needed);
     }
     // The selector is set once the later blocks' reach is known.
     job.chunk =
@@ -131,9 +146,10 @@ class BlockCompressor {
  private:
   LevelParams params_;
   uint32_t max_sets_;
-  MatchFinder finder_;
+  std::unique_ptr<MatchFinder> finder_;
   std::unique_ptr<OptimalParser> optimal_;
   std::vector<Token> tokens_;
+  std::vector<SkipRange> skip_;
 };
 
 }  // namespace
@@ -298,11 +314,15 @@ StreamEncoder::StreamEncoder(uint32_t size, std::vector<uint32_t> starts,
   m.progress = std::move(progress);
   const uint32_t threads = std::max<uint32_t>(1, options.threads);
   // Enough blocks in hand for every thread, plus the blocks that one block's selector
-  // waits for.
-  uint32_t smallest = kMaxStreamBlock;
-  for (size_t b = 0; b + 1 < m.starts.size(); ++b)
-    smallest = std::min(smallest, m.block_end(b) - m.starts[b]);
-  m.limit = threads + format::kMaxWindow / std::max<uint32_t>(1, smallest) + 2;
+  // waits for: the most that begin within a window's reach after a block's start.
+  size_t within_window = 0;
+  for (size_t b = 0, e = 0; b < m.starts.size(); ++b) {
+    while (e < m.starts.size() &&
+           m.starts[e] < static_cast<uint64_t>(m.starts[b]) + format::kMaxWindow)
+      ++e;
+    within_window = std::max(within_window, e - b);
+  }
+  m.limit = threads + within_window + 1;
   if (threads == 1 || m.starts.size() < 2) {
     m.local = std::make_unique<BlockCompressor>(m.params, options.max_sets);
   } else {

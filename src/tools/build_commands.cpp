@@ -219,10 +219,12 @@ int parse_pack_options(const CommandDef& cmd, const CommandLine& line,
                        builder::PackOptions* options) {
   options->level = kDefaultLevel;
   if (const std::string* given = line.value("--level")) {
-    if (given->size() != 1 || (*given)[0] < '1' || (*given)[0] > '9')
-      return usage_error(cmd, "the level is a digit from 1 to 9");
+    if (given->size() != 1 || (*given)[0] < '0' || (*given)[0] > '9')
+      return usage_error(cmd, "the level is a digit from 0 to 9");
     options->level = (*given)[0] - '0';
   }
+  options->call_transform = options->level != 0;  // -0 stores the files as they are
+  options->dedupe = !line.has("--no-dedupe");
   options->threads = 0;  // 0: one per core
   if (const std::string* given = line.value("--threads")) {
     if (!parse_threads(*given, &options->threads)) {
@@ -290,6 +292,8 @@ void print_build_summary(const CommandLine& line, const builder::PackStats& stat
   std::string skipped;
   if (!report.skipped.empty()) skipped += ", " + std::to_string(report.skipped.size()) + " skipped";
   if (report.excluded != 0) skipped += ", " + std::to_string(report.excluded) + " excluded";
+  if (stats.shared != 0)
+    skipped += " (" + std::to_string(stats.shared) + " stored as another file's member)";
   print_result("%s: %s, %s%s, %s in, %s out (archive %llu), %s, %.2f s", output_name(line).c_str(),
                counted(stats.files, "file", "files").c_str(),
                counted(stats.folders, "folder", "folders").c_str(), skipped.c_str(),

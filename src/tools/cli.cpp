@@ -19,7 +19,7 @@ constexpr char kExitText[] =
     "Exit status: 0 success, 1 damage or failure, 2 usage error (the same for every command).";
 
 bool is_digit_option(const char* arg) {
-  return arg[0] == '-' && arg[1] >= '1' && arg[1] <= '9' && arg[2] == '\0';
+  return arg[0] == '-' && arg[1] >= '0' && arg[1] <= '9' && arg[2] == '\0';
 }
 
 // The option of a short letter ("-o"), or nullptr.
@@ -222,7 +222,7 @@ int parse_command_line(const CommandDef& cmd, int argc, char** argv, CommandLine
 std::string option_names(const OptionDef& option) {
   std::string names;
   if (option.short_name != nullptr) {
-    names = std::strcmp(option.short_name, "-#") == 0 ? "-1 .. -9" : option.short_name;
+    names = std::strcmp(option.short_name, "-#") == 0 ? "-0 .. -9" : option.short_name;
     names += ", ";
   }
   return names + option.long_name;

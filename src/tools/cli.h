@@ -12,7 +12,7 @@ inline constexpr int kExitUsage = 2;
 
 // One option of a command. Every option has a long name, by which the command asks for it.
 struct OptionDef {
-  const char* short_name;  // "-o", "-#" for the digits -1 .. -9, or nullptr
+  const char* short_name;  // "-o", "-#" for the digits -0 .. -9, or nullptr
   const char* long_name;   // "--output"
   const char* value_name;  // "OUT" when the option takes a value, else nullptr
   const char* help;

@@ -1,6 +1,7 @@
 // zpx list: the directory as a table or as JSON.
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -152,6 +153,20 @@ std::string crc_text(uint32_t crc) {
   return hex;
 }
 
+// For every entry, the first entry that names the same member (the same stream and
+// position): itself for a folder and for a file whose member no earlier entry names.
+std::vector<size_t> first_of_member(const std::vector<ListedEntry>& entries) {
+  std::map<std::pair<uint32_t, uint32_t>, size_t> first;
+  std::vector<size_t> out(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const EntryRecord& r = entries[i].record;
+    out[i] = i;
+    if (r.flags & format::kFlagFolder) continue;
+    out[i] = first.emplace(std::make_pair(r.stream_offset, r.stream_position), i).first->second;
+  }
+  return out;
+}
+
 // The stub as a JSON object, or null for a bare archive.
 std::string json_stub(const Source& source) {
   if (!source.installer) return "null";
@@ -173,6 +188,7 @@ std::string json_stub(const Source& source) {
 }
 
 void print_json(const Source& source, const std::vector<ListedEntry>& entries) {
+  const std::vector<size_t> first = first_of_member(entries);
   std::printf("{\"file\": %s, \"stub\": %s, \"entries\": [", json_string(source.path).c_str(),
               json_stub(source).c_str());
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -181,12 +197,13 @@ void print_json(const Source& source, const std::vector<ListedEntry>& entries) {
     std::printf(
         "%s\n  {\"name\": %s, \"kind\": \"%s\", \"size\": %u, \"modified\": %s, "
         "\"created\": %s, \"attributes\": %s, \"crc32\": %s, \"stream_offset\": %u, "
-        "\"stream_position\": %u}",
+        "\"stream_position\": %u, \"same_member_as\": %s}",
         i == 0 ? "" : ",", json_string(entries[i].utf8_name).c_str(), flags_text(r.flags),
         folder ? 0 : r.size, iso_time(r.write_date, r.write_time).c_str(),
         iso_time(r.creation_date, r.creation_time).c_str(), json_attributes(r.attributes).c_str(),
         folder ? "null" : ("\"" + crc_text(r.crc) + "\"").c_str(), r.stream_offset,
-        r.stream_position);
+        r.stream_position,
+        first[i] == i ? "null" : json_string(entries[first[i]].utf8_name).c_str());
   }
   std::printf("%s]}\n", entries.empty() ? "" : "\n");
 }
@@ -198,9 +215,11 @@ void print_table(const Source& source, const std::vector<ListedEntry>& entries) 
   }
   std::printf("%-4s  %-6s  %10s  %-19s  %-19s  %-8s  %s\n", "Attr", "Kind", "Size", "Modified",
               "Created", "CRC-32", "Name");
-  uint32_t files = 0, folders = 0;
+  uint32_t files = 0, folders = 0, shared = 0;
   uint64_t bytes = 0;
-  for (const ListedEntry& e : entries) {
+  const std::vector<size_t> first = first_of_member(entries);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const ListedEntry& e = entries[i];
     const EntryRecord& r = e.record;
     if (r.flags & format::kFlagFolder) {
       ++folders;
@@ -210,16 +229,23 @@ void print_table(const Source& source, const std::vector<ListedEntry>& entries) 
     } else {
       ++files;
       bytes += r.size;
-      std::printf("%-4s  %-6s  %10u  %-19s  %-19s  %08x  %s\n",
+      // -v: an entry whose contents an earlier entry's member holds says whose.
+      std::string same;
+      if (first[i] != i) {
+        ++shared;
+        if (verbosity == Verbosity::kVerbose) same = "  = " + shown(entries[first[i]].utf8_name);
+      }
+      std::printf("%-4s  %-6s  %10u  %-19s  %-19s  %08x  %s%s\n",
                   attribute_text(r.attributes).c_str(), flags_text(r.flags), r.size,
                   dos_time_text(r.write_date, r.write_time).c_str(),
                   dos_time_text(r.creation_date, r.creation_time).c_str(), r.crc,
-                  shown(e.utf8_name).c_str());
+                  shown(e.utf8_name).c_str(), same.c_str());
     }
   }
-  std::printf("%s, %s, %llu bytes\n", counted(files, "file", "files").c_str(),
-              counted(folders, "folder", "folders").c_str(),
-              static_cast<unsigned long long>(bytes));
+  std::printf(
+      "%s, %s, %llu bytes%s\n", counted(files, "file", "files").c_str(),
+      counted(folders, "folder", "folders").c_str(), static_cast<unsigned long long>(bytes),
+      shared ? (", " + std::to_string(shared) + " stored as another's member").c_str() : "");
 }
 
 }  // namespace

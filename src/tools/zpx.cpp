@@ -15,7 +15,8 @@ constexpr char kVersion[] = ZPX_VERSION;
 
 const std::vector<CommandDef> kCommands = {
     {"build",
-     "build [-f] [--stub STUB] [--codepage CP] [--exclude PATTERN]... [-1 .. -9] [-T N] -o OUT DIR",
+     "build [-f] [--stub STUB] [--codepage CP] [--exclude PATTERN]... [-0 .. -9] [-T N] "
+     "[--no-dedupe] -o OUT DIR",
      "Packs the tree under DIR into an archive, or with --stub into an installer.",
      "Symbolic links to files and folders are followed; a link to a folder already\n"
      "packed (a loop among them) is skipped with a warning, as are FIFOs, sockets,\n"
@@ -37,7 +38,9 @@ const std::vector<CommandDef> kCommands = {
      "in one folder that differ only in case.\n"
      "With SOURCE_DATE_EPOCH set in the environment (seconds since 1970), no stored time\n"
      "is later than it and times are stored as UTC whatever TZ says, so the same content\n"
-     "gives the same bytes; otherwise times are stored as this machine's local time.",
+     "gives the same bytes; otherwise times are stored as this machine's local time.\n"
+     "Files of identical contents are stored once (found by size, hash and a byte\n"
+     "comparison); every entry keeps its own name, times and attributes.",
      {
          {"-o", "--output", "OUT", "the archive or installer to write (- for standard output)"},
          {"-f", "--force", nullptr, "replace an existing OUT"},
@@ -47,7 +50,9 @@ const std::vector<CommandDef> kCommands = {
          {nullptr, "--exclude", "PATTERN", "leave out what matches (repeatable)"},
          {"-T", "--threads", "N",
           "compression threads, 1 to 64 (default one per core; the output is the same)"},
-         {"-#", "--level", "N", "compression level 1 (fast) to 9 (small), default 7"},
+         {"-#", "--level", "N", "level 0 (store) or 1 (fast) to 9 (small), default 7"},
+         {nullptr, "--no-dedupe", nullptr,
+          "store every file by itself, also files of identical contents"},
      },
      zpx_build},
     {"wrap",

@@ -28,6 +28,15 @@ inline builder::SourceEntry folder(const std::string& name) {
 }
 
 // The archive of `entries`; a failure to build fails the test and gives no bytes.
+inline std::vector<uint8_t> pack(std::vector<builder::SourceEntry> entries,
+                                 const builder::PackOptions& options) {
+  std::vector<uint8_t> bytes;
+  builder::PackStats stats;
+  std::string error;
+  EXPECT_TRUE(builder::build_archive(entries, options, &bytes, &stats, &error)) << error;
+  return bytes;
+}
+
 // threads 0: one per core.
 inline std::vector<uint8_t> pack(std::vector<builder::SourceEntry> entries, int level,
                                  uint32_t block_size = 0, uint32_t threads = 0) {
@@ -35,11 +44,7 @@ inline std::vector<uint8_t> pack(std::vector<builder::SourceEntry> entries, int 
   options.level = level;
   options.block_size = block_size;
   options.threads = threads;
-  std::vector<uint8_t> bytes;
-  builder::PackStats stats;
-  std::string error;
-  EXPECT_TRUE(builder::build_archive(entries, options, &bytes, &stats, &error)) << error;
-  return bytes;
+  return pack(std::move(entries), options);
 }
 
 }  // namespace testdata

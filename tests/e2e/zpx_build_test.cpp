@@ -1,6 +1,7 @@
 // zpx build and zpx wrap run as a user runs them: the installers they make install the
 // tree, at every kind of level; failures name the file and leave no output behind.
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,7 +57,7 @@ class ZpxBuildTest : public ::testing::Test {
 };
 
 TEST_F(ZpxBuildTest, InstallersFromBuildAndWrapInstallTheTree) {
-  for (const char* level : {"-1", "-6", "-9"}) {
+  for (const char* level : {"-0", "-1", "-6", "-9"}) {
     SCOPED_TRACE(level);
     const std::string archive = scratch_.path() + "/payload.zpx";
     // Each level replaces the files of the one before: -f.
@@ -79,6 +80,66 @@ TEST_F(ZpxBuildTest, InstallersFromBuildAndWrapInstallTheTree) {
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.out.find(kModified), std::string::npos) << run.out;
     expect_installed();
+  }
+}
+
+size_t count_of(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(ZpxBuildTest, IdenticalFilesAreStoredOnceAndEveryCopyArrives) {
+  // The program three times in three folders (once under another name), the readme
+  // again read-only and a day older, and a second empty file.
+  const std::string program = read_file(tree_ + "/Zarpex32.exe");
+  for (const char* name : {"bin/Zarpex32.exe", "tools/helper.exe"}) {
+    write_file(tree_ + "/" + name, program);
+    names_.push_back(name);
+  }
+  write_file(tree_ + "/docs/copy.txt", read_file(tree_ + "/docs/readme.txt"));
+  const struct timespec older[2] = {{1700000000, 0}, {1700000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (tree_ + "/docs/copy.txt").c_str(), older, 0), 0);
+  chmod((tree_ + "/docs/copy.txt").c_str(), 0444);
+  write_file(tree_ + "/docs/empty.txt", "");
+  names_.insert(names_.end(), {"docs/copy.txt", "docs/empty.txt"});
+
+  const std::string archive = scratch_.path() + "/shared.zpx";
+  const std::string separate = scratch_.path() + "/separate.zpx";
+  const RunResult built = run_zpx({"build", "-o", archive, tree_});
+  ASSERT_EQ(built.exit_code, 0) << built.err;
+  EXPECT_NE(built.out.find("8 files, 4 folders (4 stored as another file's member)"),
+            std::string::npos)
+      << built.out;
+  ASSERT_EQ(run_zpx({"build", "--no-dedupe", "-o", separate, tree_}).exit_code, 0);
+  // The copies lie within the window here: without sharing they cost little more.
+  EXPECT_LT(read_file(archive).size(), read_file(separate).size());
+
+  const RunResult tested = run_zpx({"test", "-v", archive});
+  EXPECT_EQ(tested.exit_code, 0) << tested.out << tested.err;
+  EXPECT_EQ(count_of(tested.out, "OK      "), 8u) << tested.out;
+  const RunResult listed = run_zpx({"list", "-v", archive});
+  EXPECT_NE(listed.out.find("tools\\helper.exe  = Zarpex32.exe"), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("docs\\readme.txt  = docs\\copy.txt"), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("4 stored as another's member"), std::string::npos) << listed.out;
+  const RunResult json = run_zpx({"list", "--json", archive});
+  EXPECT_EQ(count_of(json.out, "\"same_member_as\": \"Zarpex32.exe\""), 2u) << json.out;
+
+  const std::string out = scratch_.path() + "/out";
+  const RunResult extracted = run_zpx({"extract", "-q", archive, "-d", out});
+  ASSERT_EQ(extracted.exit_code, 0) << extracted.err;
+  const std::string setup = scratch_.path() + "/setup-shared";
+  ASSERT_EQ(run_zpx({"wrap", "--stub", setup_bin(), "-o", setup, archive}).exit_code, 0);
+  const RunResult run = run_setup(scratch_, setup, "folder C:\\Apps\\Demo\ninstall\n");
+  EXPECT_EQ(run.exit_code, 0) << run.out;
+  for (const std::string& where : {out, scratch_.drive_c("Apps/Demo")}) {
+    SCOPED_TRACE(where);
+    for (const std::string& name : names_)
+      EXPECT_TRUE(read_file(where + "/" + name) == read_file(tree_ + "/" + name)) << name;
+    EXPECT_EQ(mtime_of(where + "/docs/copy.txt"), 1700000000);
+    EXPECT_FALSE(owner_can_write(where + "/docs/copy.txt"));
+    EXPECT_NE(mtime_of(where + "/docs/readme.txt"), 1700000000);
+    EXPECT_TRUE(owner_can_write(where + "/docs/readme.txt"));
   }
 }
 

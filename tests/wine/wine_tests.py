@@ -677,6 +677,56 @@ def expect_only_box(ctx, name, text):
     expect(MAIN_TEMPLATE not in templates, "the main dialog opened")
 
 
+def test_identical_files_install(ctx):
+    """Files of identical contents stored once: a program in three folders (once under
+    another name), two empty files, a text again with other attributes and times. Every
+    copy arrives with its own time and attributes."""
+    program = open(ctx.helper("Zarpex32.exe"), "rb").read()
+    text = b"".join(b"Line %05d of the licence.\r\n" % i for i in range(2000))
+    files = {"bin/tool.exe": program, "lib/tool.exe": program, "tools/helper.exe": program,
+             "bin/licence.txt": text, "docs/LICENCE": text, "bin/empty.log": b"",
+             "docs/empty.log": b""}
+    older = PAYLOAD_TIME - 86400 * 30
+    times = {"docs/LICENCE": older}
+    attributes = {"docs/LICENCE": 1, "tools/helper.exe": 6}
+    folder = os.path.join(ctx.workdir, "identical-" + ctx.arch)
+    for name, data in files.items():
+        path = os.path.join(folder, *name.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as out:
+            out.write(data)
+        os.utime(path, (times.get(name, PAYLOAD_TIME),) * 2)
+    os.chmod(os.path.join(folder, "docs", "LICENCE"), 0o444)
+    os.setxattr(os.path.join(folder, "tools", "helper.exe"), "user.zarpex.attributes", b"6")
+    installer = ctx.build_installer(folder, "identical.exe")
+    listing = run([ctx.zpx, "list", "--json", ctx.wine.host_path(installer)]).stdout
+    expect(listing.count('"same_member_as": ') - listing.count('"same_member_as": null') == 4,
+           "entries sharing a member: " + listing)
+    target = "C:\\Identical\\Zarpex"
+    ctx.wine.forget_installation()
+    run_ = ctx.wine.start(installer, ctx.trace_file("identical"))
+    try:
+        dialog = run_.new_window()
+        run_.type(dialog, target)
+        run_.keys(dialog, "Return")
+        code, boxes, templates = run_.finish()
+    finally:
+        run_.abandon()
+    expect(code == 0, "exit code %d" % code)
+    expect(boxes == [], "message boxes shown: %r" % boxes)
+    windows_names = [target + "\\" + name.replace("/", "\\") for name in files]
+    info = ctx.wine.file_info(ctx.helper("file_info.exe"), windows_names)
+    for name, path in zip(files, windows_names):
+        with open(ctx.wine.host_path(path), "rb") as stored:
+            expect(stored.read() == files[name], "contents differ: " + name)
+        found = info.get(path)
+        expect(found is not None, "file_info cannot see " + path)
+        when = time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(times.get(name, PAYLOAD_TIME)))
+        expect(found[1] == when, "last-write time of %s is %s, not %s" % (name, found[1], when))
+        expect(found[0] & 7 == attributes.get(name, 0),
+               "attributes of %s are %#x" % (name, found[0]))
+
+
 # ---------------------------------------------------------------------------------------
 # A payload the size of a real product: the MinGW-w64 i686 runtime DLLs (stripped, as
 # shipped) in several copies under different names, a few thousand small files, and the
@@ -1297,6 +1347,7 @@ INSTALLER_TESTS = [
     test_large_payload_installs,
     test_cancel_while_extracting,
     test_empty_archive,
+    test_identical_files_install,
     test_non_ascii_names,
     test_browse_with_shell_browser,
     test_browse_with_file_dialog,
