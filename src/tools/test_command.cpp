@@ -182,8 +182,10 @@ int zpx_test(const CommandDef& cmd, const CommandLine& line) {
   StreamCheck streams;
   if (directory == kResultOk && counts.failures == 0) streams.check(entries);
   size_t structure_problems = 0;
-  // Both print what they found.
-  if (directory == kResultOk && !(structure.report() & streams.report())) {
+  // Both print what they found, so both run.
+  const bool structure_sound = directory == kResultOk && structure.report();
+  const bool streams_sound = directory == kResultOk && streams.report();
+  if (directory == kResultOk && !(structure_sound && streams_sound)) {
     // What the packer writes disagrees with the file: the directory may have been changed.
     structure_problems = structure.problems() + streams.problems();
     install_state.install_folder[0] = '\0';
