@@ -295,9 +295,11 @@ struct DecodeState {
   uint8_t dropped;
 };
 
-[[gnu::always_inline]] inline uint8_t decode_fast(DecodeState& s, const DecodeWork* work,
-                                                  const uint8_t* start, uint8_t* limit,
-                                                  const uint8_t* in_end) {
+[[gnu::always_inline, maybe_unused]] inline uint8_t decode_fast(DecodeState& s,
+                                                                const DecodeWork* work,
+                                                                const uint8_t* start,
+                                                                uint8_t* limit,
+                                                                const uint8_t* in_end) {
   BitReader& bits = s.bits;
   uint8_t* out = s.out;
   uint8_t* const out_stop = limit - kFastOutputRoom;
