@@ -12,6 +12,7 @@ Usage: wine_tests.py [--keep] [--only NAME]   (run from the source tree's root)
 import argparse
 import filecmp
 import glob
+import json
 import os
 import shutil
 import signal
@@ -757,20 +758,11 @@ def small_file(index):
     return b"".join(line % (index, k, (index * 2654435761 + k) & 0xFFFFFF) for k in range(count))
 
 
-def payload_order(folder):
-    """Relative names in the order the archive holds them: each folder's entries sorted by
-    name, a folder before its contents."""
-    order = []
-
-    def walk(path, prefix):
-        for name in sorted(os.listdir(path)):
-            relative = prefix + name
-            order.append(relative)
-            if os.path.isdir(os.path.join(path, name)):
-                walk(os.path.join(path, name), relative + "/")
-
-    walk(folder, "")
-    return order
+def archive_order(ctx, archive):
+    """Relative names in the order the archive's directory holds them, as the installer
+    extracts them (files of identical contents follow each other there)."""
+    listing = run([ctx.zpx, "list", "--json", archive]).stdout
+    return [entry["name"].replace("\\", "/") for entry in json.loads(listing)["entries"]]
 
 
 class LargePayload:
@@ -795,7 +787,7 @@ class LargePayload:
                 os.makedirs(os.path.dirname(path), exist_ok=True)
                 with open(path, "wb") as out:
                     out.write(data)
-        self.order = payload_order(self.folder)
+        self.order = archive_order(ctx, self.archive(ctx))
         self.size = sum(os.path.getsize(self.source(n)) for n in self.order
                         if os.path.isfile(self.source(n)))
         expect(self.size >= LARGE_MINIMUM, "the large payload has only %d bytes" % self.size)
@@ -886,7 +878,7 @@ def test_cancel_while_extracting(ctx):
     large = large_payload(ctx)
     folder = "C:\\Cancelled\\Zarpex"
     files = [name for name in large.order if os.path.isfile(large.source(name))]
-    trigger = files[3]  # the third runtime DLL of the first copy
+    trigger = files[3]  # early in the archive, well before its end
     ctx.wine.forget_installation()
     run_ = ctx.wine.start(large.installer(ctx), ctx.trace_file("cancel-extracting"))
     try:
