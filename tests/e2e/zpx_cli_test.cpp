@@ -526,9 +526,10 @@ TEST_F(ZpxCliTest, SummariesCountWhatHappened) {
   write_file(cut, read_file(archive_).substr(0, read_file(archive_).size() - 30));
   const RunResult truncated = run_zpx({"test", cut});
   EXPECT_EQ(truncated.exit_code, 1);
-  EXPECT_NE(truncated.err.find("archive truncated: 0 of 6 entries could be read"),
-            std::string::npos)
-      << truncated.err;
+  // How many entries lie wholly before the cut depends on how the directory compressed,
+  // which the files' times change: any count short of all is right, never all six.
+  const std::regex cut_short("archive truncated: ([0-5]) of 6 entries could be read");
+  EXPECT_TRUE(std::regex_search(truncated.err, cut_short)) << truncated.err;
   EXPECT_EQ(run_zpx({"list", cut}).exit_code, 1);
 
   // A file that cannot be created is named by its POSIX path, never its Windows form.
