@@ -23,7 +23,7 @@ LevelParams level_params(int level) {
     case 8:
       return {32, 258, 0, true, 3, true, 3};
     default:
-      return {64, 2048, 0, true, 3, true, 3};
+      return {64, 2048, 0, true, 3, true, 3, false, 4};
   }
 }
 

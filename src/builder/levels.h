@@ -15,6 +15,8 @@ struct LevelParams {
   uint32_t literal_repeat = 0;  // optimal parse: also a match, up to this many literals,
                                 // and a match at a remembered distance, as one step
   bool store = false;           // every block stored (level 0)
+  uint32_t arrivals = 1;        // optimal parse: cheapest ways kept per position, each
+                                // with its own remembered distances
 };
 
 // Level 0 stores every block; 1 to 9 compress.

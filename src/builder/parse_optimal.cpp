@@ -121,6 +121,188 @@ struct PathRelaxation {
   }
 };
 
+// Several ways of reaching each position are kept, the cheapest first, each with the
+// remembered distances it leaves: a way that costs a little more now may keep a distance
+// that a later match reuses cheaply. A step is a match (first_length, may be 0), then
+// `literals` literals, then a match at a remembered distance (second_length, may be 0);
+// a literal alone is a step of one literal.
+constexpr uint32_t kMaxWays = 4;
+
+// What the search needs of a way while positions before it are still expanded; kept for
+// the positions a step can reach ahead only.
+struct Way {
+  uint32_t cost;
+  uint32_t last, previous;  // remembered distances after the step
+};
+
+// How a way was reached, kept for every position until the path is read back.
+// `packed`: the first match's distance (21 bits), the literals (2), the way the step left
+// from (2) and where the second match's distance comes from (2).
+struct Trace {
+  uint32_t packed;
+  uint16_t first_length;
+  uint16_t second_length;
+};
+
+enum SecondDistance : uint32_t { kNoSecond = 0, kSameAsFirst = 1, kLast = 2, kPrevious = 3 };
+
+constexpr uint32_t kTraceDistanceBits = 21;
+static_assert(format::kMaxDistance < (1u << kTraceDistanceBits));
+
+// A way offered to a position: its Way and Trace together.
+struct Step {
+  Way way;
+  uint32_t first_distance;
+  uint32_t first_length;
+  uint32_t second_length;
+  uint32_t literals;
+  uint32_t from;
+  uint32_t second;  // SecondDistance
+
+  Trace trace() const {
+    return {first_distance | literals << kTraceDistanceBits | from << (kTraceDistanceBits + 2) |
+                second << (kTraceDistanceBits + 4),
+            static_cast<uint16_t>(first_length), static_cast<uint16_t>(second_length)};
+  }
+};
+
+uint32_t trace_distance(const Trace& t) {
+  return t.packed & ((1u << kTraceDistanceBits) - 1);
+}
+uint32_t trace_literals(const Trace& t) {
+  return (t.packed >> kTraceDistanceBits) & 3;
+}
+uint32_t trace_from(const Trace& t) {
+  return (t.packed >> (kTraceDistanceBits + 2)) & 3;
+}
+uint32_t trace_second(const Trace& t) {
+  return (t.packed >> (kTraceDistanceBits + 4)) & 3;
+}
+uint32_t step_size(const Trace& t) {
+  return t.first_length + trace_literals(t) + t.second_length;
+}
+
+// Positions ahead whose ways are kept: beyond the farthest step (two longest matches and
+// the literals between them).
+constexpr uint32_t kAheadBits = 17;
+static_assert((1u << kAheadBits) > 2 * format::kMaxMatchLength + kMaxWays);
+
+class ArrivalSearch {
+ public:
+  ArrivalSearch(std::vector<Way>& ahead, std::vector<Trace>& traces, uint32_t ways,
+                const BlockSpan& span, const uint8_t* data, const LevelParams& params)
+      : ahead_(ahead), traces_(traces), ways_(ways), span_(span), data_(data), params_(params) {}
+
+  Way* ways_at(uint32_t i) {
+    return &ahead_[static_cast<size_t>(i & ((1u << kAheadBits) - 1)) * ways_];
+  }
+
+  // Offers a way of reaching `target`: kept when it is among the `ways_` cheapest there and
+  // no cheaper way leaves the same remembered distances.
+  void offer(uint32_t target, const Step& step) {
+    Way* slots = ways_at(target);
+    const Way& a = step.way;
+    if (a.cost >= slots[ways_ - 1].cost) return;  // costlier than all of a full list
+    uint32_t j = 0;
+    for (; j < ways_ && slots[j].cost != kInfinity; ++j) {
+      if (slots[j].last == a.last && slots[j].previous == a.previous) {
+        if (a.cost >= slots[j].cost) return;
+        break;  // replaced below
+      }
+    }
+    if (j == ways_) j = ways_ - 1;
+    // Slot j is free or given up; the costlier ones before it move down by one.
+    Trace* traces = &traces_[static_cast<size_t>(target) * ways_];
+    uint32_t p = j;
+    while (p > 0 && slots[p - 1].cost > a.cost) {
+      slots[p] = slots[p - 1];
+      traces[p] = traces[p - 1];
+      --p;
+    }
+    slots[p] = a;
+    traces[p] = step.trace();
+  }
+
+  uint32_t distance_price(const SetPrices& prices, uint32_t table, uint32_t symbol) const {
+    return symbol < format::kDistanceSymbols[table]
+               ? prices.distance[table][symbol] + distance_symbol_extra_bits(symbol)
+               : kInfinity;
+  }
+
+  // Matches at `distance` of every length from from_length to to_length.
+  void lengths(const SetPrices& prices, uint32_t i, uint32_t k, const Way& from,
+               uint32_t from_length, uint32_t to_length, uint32_t distance) {
+    RepeatState r{from.last, from.previous};
+    const Token t = r.match(4, distance);
+    uint32_t by_table[format::kDistanceTables];
+    for (uint32_t table = 0; table < format::kDistanceTables; ++table)
+      by_table[table] = distance_price(prices, table, t.dist_symbol);
+    if (to_length >= params_.nice_length) from_length = to_length;
+    Step step{{0, r.last, r.previous}, distance, 0, 0, 0, k, kNoSecond};
+    for (uint32_t l = from_length; l <= to_length; ++l) {
+      const uint32_t price = by_table[format::distance_table_for(l, span_.tables)];
+      if (price == kInfinity) continue;
+      step.way.cost = from.cost + prices.match_price(l) + price;
+      step.first_length = l;
+      offer(i + l, step);
+    }
+  }
+
+  // A match (length 0: none), `literals` literals, then a match at a distance remembered
+  // after the first: the path through the literals alone may have lost that distance, so
+  // the steps are priced as one.
+  void match_literal_repeat(const SetPrices& prices, uint32_t i, uint32_t k, const Way& from,
+                            uint32_t length, uint32_t distance, uint32_t literals, bool previous) {
+    const uint32_t n = span_.end - span_.start;
+    const uint32_t after = i + length + literals;
+    if (after + 2 > n) return;
+    const uint32_t pos = span_.start + i;
+    const uint32_t pos2 = span_.start + after;
+    RepeatState r{from.last, from.previous};
+    Token first{};
+    if (length) first = r.match(length, distance);
+    const uint32_t second = previous ? kPrevious : length ? kSameAsFirst : kLast;
+    const uint32_t distance2 = previous ? r.previous : length ? distance : r.last;
+    if (distance2 == 0 || distance2 > pos2 || pos2 - distance2 < reach_start(span_, pos2)) return;
+    // Most tries end here: the second match needs two bytes.
+    if (data_[pos2] != data_[pos2 - distance2] || data_[pos2 + 1] != data_[pos2 + 1 - distance2])
+      return;
+    uint32_t cost = from.cost;
+    if (length) {
+      const uint32_t price1 = distance_price(
+          prices, format::distance_table_for(length, span_.tables), first.dist_symbol);
+      if (price1 == kInfinity) return;
+      cost += prices.match_price(length) + price1;
+    }
+    const uint32_t max2 = std::min<uint32_t>(n - after, format::kMaxMatchLength);
+    const uint32_t length2 = common_length(data_ + pos2, data_ + pos2 - distance2, max2);
+    const Token token2 = r.match(length2, distance2);
+    const uint32_t price2 = distance_price(
+        prices, format::distance_table_for(length2, span_.tables), token2.dist_symbol);
+    if (price2 == kInfinity) return;
+    cost += prices.match_price(length2) + price2;
+    for (uint32_t m = 0; m < literals; ++m) cost += prices.literal[data_[pos + length + m]];
+    offer(after + length2,
+          {{cost, r.last, r.previous}, distance, length, length2, literals, k, second});
+  }
+
+  void match_literal_repeats(const SetPrices& prices, uint32_t i, uint32_t k, const Way& from,
+                             uint32_t length, uint32_t distance) {
+    for (uint32_t literals = 1; literals <= params_.literal_repeat; ++literals) {
+      match_literal_repeat(prices, i, k, from, length, distance, literals, false);
+      match_literal_repeat(prices, i, k, from, length, distance, literals, true);
+    }
+  }
+
+ private:
+  std::vector<Way>& ahead_;
+  std::vector<Trace>& traces_;
+  uint32_t ways_;
+  const BlockSpan& span_;
+  const uint8_t* data_;
+  const LevelParams& params_;
+};
+
 // The tokens of the cheapest path, from the steps that reached its nodes. Returns how far
 // back before the block its matches reach.
 uint32_t replay_path(const uint8_t* data, const BlockSpan& span, const std::vector<Node>& nodes,
@@ -287,6 +469,96 @@ void OptimalParser::shortest_path(const BlockSpan& span, const std::vector<SetPr
   *needed = replay_path(data_, span, nodes, tokens);
 }
 
+void OptimalParser::shortest_path_arrivals(const BlockSpan& span,
+                                           const std::vector<SetPrices>& all_prices,
+                                           std::vector<Token>& tokens, uint32_t* needed) {
+  const uint32_t n = span.end - span.start;
+  const uint32_t ways = std::min(params_.arrivals, kMaxWays);
+  // Kept by each thread from block to block, as the nodes of the single-way search.
+  thread_local std::vector<Way> ahead;
+  thread_local std::vector<Trace> traces;
+  ahead.assign(static_cast<size_t>(ways) << kAheadBits, Way{kInfinity, 0, 0});
+  traces.resize(static_cast<size_t>(n + 1) * ways);
+  ArrivalSearch search(ahead, traces, ways, span, data_, params_);
+  search.ways_at(0)[0].cost = 0;
+  size_t set = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    while (set + 1 < all_prices.size() && i >= all_prices[set + 1].from) ++set;
+    const SetPrices& prices = all_prices[set];
+    const uint32_t pos = span.start + i;
+    const uint32_t max_length = std::min<uint32_t>(n - i, format::kMaxMatchLength);
+    const uint32_t lo = reach_start(span, pos);
+    Way* here = search.ways_at(i);
+    for (uint32_t k = 0; k < ways; ++k) {
+      const Way from = here[k];
+      if (from.cost == kInfinity) break;
+      search.offer(i + 1, {{from.cost + prices.literal[data_[pos]], from.last, from.previous},
+                           0,
+                           0,
+                           0,
+                           1,
+                           k,
+                           kNoSecond});
+      if (skip_[i] || max_length < 2) continue;
+      for (uint32_t rep : {from.last, from.previous}) {
+        if (rep == 0 || rep > pos || pos - rep < lo) continue;
+        const uint32_t length = common_length(data_ + pos, data_ + pos - rep, max_length);
+        if (length >= 2) {
+          search.lengths(prices, i, k, from, 2, length, rep);
+          search.match_literal_repeats(prices, i, k, from, length, rep);
+        }
+      }
+      for (uint32_t literals = 1; literals <= params_.literal_repeat; ++literals) {
+        search.match_literal_repeat(prices, i, k, from, 0, 0, literals, false);
+        search.match_literal_repeat(prices, i, k, from, 0, 0, literals, true);
+      }
+      if (pair_distance_[i] != 0) search.lengths(prices, i, k, from, 2, 2, pair_distance_[i]);
+      uint32_t previous_length = 2;
+      for (uint32_t c = first_[i]; c < first_[i + 1]; ++c) {
+        const MatchCandidate& m = matches_[c];
+        const uint32_t length = std::min(m.length, max_length);
+        if (length <= previous_length) continue;
+        search.lengths(prices, i, k, from, previous_length + 1, length, m.distance);
+        search.match_literal_repeats(prices, i, k, from, length, m.distance);
+        if (length >= params_.nice_length) break;
+        previous_length = length;
+      }
+    }
+    for (uint32_t k = 0; k < ways; ++k) here[k].cost = kInfinity;  // free for i + ahead
+  }
+  // Back from the end along the cheapest way, then forward to resolve the distance symbols.
+  std::vector<Trace> steps;
+  for (uint32_t i = n, k = 0; i > 0;) {
+    const Trace& t = traces[static_cast<size_t>(i) * ways + k];
+    steps.push_back(t);
+    i -= step_size(t);
+    k = trace_from(t);
+  }
+  RepeatState reps;
+  uint32_t farthest = 0;
+  uint32_t at = 0;
+  auto match = [&](uint32_t length, uint32_t distance) {
+    if (distance > at) farthest = std::max(farthest, distance - at);
+    tokens.push_back(reps.match(length, distance));
+    at += length;
+  };
+  for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
+    const uint32_t first_distance = trace_distance(*it);
+    if (it->first_length) match(it->first_length, first_distance);
+    // The second distance as the search saw it: after the first match, before the literals.
+    const uint32_t second = trace_second(*it);
+    const uint32_t distance2 = second == kSameAsFirst ? first_distance
+                               : second == kLast      ? reps.last
+                                                      : reps.previous;
+    for (uint32_t m = 0; m < trace_literals(*it); ++m) {
+      tokens.push_back({0, data_[span.start + at], 0});
+      ++at;
+    }
+    if (it->second_length) match(it->second_length, distance2);
+  }
+  *needed = farthest;
+}
+
 void OptimalParser::parse(MatchFinder& finder, const uint8_t* data, const BlockSpan& span,
                           std::vector<Token>& tokens, uint32_t* needed) {
   finder_ = &finder;
@@ -309,7 +581,11 @@ void OptimalParser::parse(MatchFinder& finder, const uint8_t* data, const BlockS
   prices_from(first_pass, span.tables, &prices);
   for (uint32_t pass = 0; pass < std::max<uint32_t>(1, params_.passes); ++pass) {
     tokens.clear();
-    shortest_path(span, prices, tokens, needed);
+    if (params_.arrivals > 1) {
+      shortest_path_arrivals(span, prices, tokens, needed);
+    } else {
+      shortest_path(span, prices, tokens, needed);
+    }
     if (pass + 1 < params_.passes) prices_from(tokens, span.tables, &prices);
   }
 }

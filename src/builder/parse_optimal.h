@@ -46,6 +46,9 @@ class OptimalParser {
                    std::vector<SetPrices>* prices) const;
   void shortest_path(const BlockSpan& span, const std::vector<SetPrices>& prices,
                      std::vector<Token>& tokens, uint32_t* needed);
+  // The same, keeping several ways of reaching each position (params.arrivals).
+  void shortest_path_arrivals(const BlockSpan& span, const std::vector<SetPrices>& prices,
+                              std::vector<Token>& tokens, uint32_t* needed);
 
   MatchFinder* finder_ = nullptr;
   const uint8_t* data_ = nullptr;

@@ -119,4 +119,65 @@ TEST(OptimalParser, MatchLiteralRepeatStepsSpellTheDataAndSaveBits) {
   }
 }
 
+// Several ways kept per position (level 9): the tokens still spell out the data, no match
+// reaches before the window, and where remembered distances pay (records with a changed
+// byte, code) the block gets smaller than with the single cheapest way.
+TEST(OptimalParser, SeveralWaysPerPositionSpellTheDataAndSaveBits) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> data;
+    uint32_t window;
+    bool saves;
+  };
+  auto records = [](uint32_t copies, uint32_t seed) {
+    const std::vector<uint8_t> record = testdata::random_bytes(80, seed);
+    const std::vector<uint8_t> noise = testdata::random_bytes(copies * 2, seed + 1);
+    std::vector<uint8_t> v;
+    for (uint32_t copy = 0; copy < copies; ++copy) {
+      std::vector<uint8_t> r = record;
+      r[(copy * 29) % 80] = noise[2 * copy];
+      r[(copy * 53 + 7) % 80] = noise[2 * copy + 1];
+      v.insert(v.end(), r.begin(), r.end());
+    }
+    return v;
+  };
+  std::vector<uint8_t> runs(70000, 'a');  // long matches: positions inside are not expanded
+  for (size_t i = 0; i < runs.size(); i += 9000) runs[i] = 'b';
+  const Case cases[] = {
+      {"records", records(1500, 11), 0, true},
+      {"records behind a window", records(1500, 12), 4000, true},
+      {"code", testdata::executable(120000, 13), 3000, true},
+      {"text", testdata::text(60000, 14), 0, false},
+      {"runs", runs, 100, false},
+      {"three bytes", {1, 2, 1}, 0, false},
+      {"one byte behind a window", {7, 7, 7, 7}, 3, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t>& data = c.data;
+    const uint32_t size = static_cast<uint32_t>(data.size());
+    const builder::BlockSpan span{c.window, size, c.window, format::kDistanceTables};
+    size_t bits[2] = {};
+    for (uint32_t ways : {1u, 4u}) {
+      builder::LevelParams params = builder::level_params(9);
+      params.arrivals = ways;
+      builder::MatchFinder finder(data.data(), size, params.depth, params.nice_length, params.tree);
+      builder::OptimalParser parser(params, format::kMaxTableSets);
+      std::vector<Token> tokens;
+      uint32_t needed = 0;
+      parser.parse(finder, data.data(), span, tokens, &needed);
+      const std::vector<uint8_t> window(data.begin(), data.begin() + c.window);
+      ASSERT_TRUE(replay(tokens, window) ==
+                  std::vector<uint8_t>(data.begin() + c.window, data.end()));
+      EXPECT_LE(needed, c.window);
+      builder::BitWriter out;
+      builder::encode_block(out, tokens, format::kDistanceTables, format::kMaxTableSets);
+      bits[ways > 1] = out.bit_count();
+    }
+    if (c.saves) {
+      EXPECT_LT(bits[1], bits[0]);
+    }
+  }
+}
+
 }  // namespace
