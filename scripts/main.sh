@@ -43,10 +43,10 @@ for line in open(sys.argv[1]):
 ' "$store"
 done
 echo "== the started program's marker"
-marker=$(find "$ZARPEX_ROOT/drive_c" -name zarpex-started.txt | head -n 1)
+marker=$(find "$ZARPEX_ROOT/drive_c" -name zarpex-started.txt -print -quit)
 for _ in $(seq 50); do
   [ -n "$marker" ] && [ -s "$marker" ] && break
   sleep 0.1
-  marker=$(find "$ZARPEX_ROOT/drive_c" -name zarpex-started.txt | head -n 1)
+  marker=$(find "$ZARPEX_ROOT/drive_c" -name zarpex-started.txt -print -quit)
 done
 if [ -n "$marker" ]; then cat "$marker"; else echo "(the program did not leave its marker)"; fi

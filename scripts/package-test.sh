@@ -31,7 +31,10 @@ if ! dpkg --root="$root" --force-depends --force-not-root --force-script-chrootl
 fi
 zpx="$root/usr/bin/zpx"
 "$zpx" --version
-MANWIDTH=80 man -l "$root/usr/share/man/man1/zpx.1.gz" | grep -q "SOURCE_DATE_EPOCH"
+# Whole outputs go to files first: a reader that stops early (grep -q, head) would end the
+# writer by SIGPIPE, which pipefail reports as a failure.
+MANWIDTH=80 man -l "$root/usr/share/man/man1/zpx.1.gz" >"$scratch/zpx.1.txt"
+grep -q "SOURCE_DATE_EPOCH" "$scratch/zpx.1.txt"
 
 payload="$scratch/payload"
 mkdir -p "$payload/docs"
@@ -40,7 +43,8 @@ printf 'Installed from the package\r\n' > "$payload/docs/Überblick – Café.tx
 export SOURCE_DATE_EPOCH=1700000000
 "$zpx" build -q --stub windows -o "$scratch/setup.exe" "$payload"
 "$zpx" test "$scratch/setup.exe"
-"$zpx" list "$scratch/setup.exe" | head -3
+"$zpx" list "$scratch/setup.exe" >"$scratch/listing"
+head -3 "$scratch/listing"
 build/host/zpx build -q --stub build/mingw-i686/zarpex-setup.exe -o "$scratch/setup-tree.exe" "$payload"
 cmp "$scratch/setup.exe" "$scratch/setup-tree.exe"
 "$zpx" build -q --stub posix -o "$scratch/setup" "$payload"

@@ -39,7 +39,7 @@ if ! dpkg -s wine32:i386 >/dev/null 2>&1 &&
   echo "wine32:i386 not installed: the tests under Wine cannot run the i686 stub on this machine" >&2
 elif ! dpkg -s wine32:i386 >/dev/null 2>&1; then
   added_architecture=0
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if ! dpkg --print-foreign-architectures | grep -x i386 >/dev/null; then
     dpkg --add-architecture i386
     added_architecture=1
   fi

@@ -409,6 +409,25 @@ def payload(ctx):
 INSTALL_FOLDER = "C:\\My Apps\\Zarpex"
 
 
+def install_typed(ctx, installer, trace, folder, answer=None, limit=RUN_LIMIT, env=None,
+                  args=()):
+    """Starts an installer, types the folder into its dialog (the proposed folder is
+    selected, so typing replaces it; None keeps it), presses Return, answers one message
+    box with the key `answer` when given, and returns (exit code, boxes, templates)."""
+    run_ = ctx.wine.start(installer, ctx.trace_file(trace), args=args, env=env)
+    try:
+        dialog = run_.new_window()
+        if folder is not None:
+            run_.type(dialog, folder)
+        run_.keys(dialog, "Return")
+        if answer is not None:
+            box = run_.new_window()
+            run_.keys(box, answer)
+        return run_.finish(limit)
+    finally:
+        run_.abandon()
+
+
 def test_fresh_install(ctx):
     """Type a folder, press Enter: files, registry, uninstall entry, started program. The
     folder holds a space: the program is started by its quoted path, so that a C:\\My.exe
@@ -417,14 +436,7 @@ def test_fresh_install(ctx):
     ctx.wine.forget_installation()
     decoy = ctx.wine.host_path("C:\\My.exe")
     shutil.copyfile(ctx.helper("Zarpex32.exe"), decoy)
-    run_ = ctx.wine.start(p.installer, ctx.trace_file("fresh"))
-    try:
-        dialog = run_.new_window()
-        run_.type(dialog, INSTALL_FOLDER)  # the proposed folder is selected: typing replaces it
-        run_.keys(dialog, "Return")
-        code, boxes, templates = run_.finish()
-    finally:
-        run_.abandon()
+    code, boxes, templates = install_typed(ctx, p.installer, "fresh", INSTALL_FOLDER)
     expect(code == 0, "exit code %d" % code)
     expect(boxes == [], "message boxes shown: %r" % boxes)
     expect(templates.count(MAIN_TEMPLATE) == 1, "main dialog templates: %r" % templates)
@@ -560,16 +572,7 @@ def test_file_that_cannot_be_created(ctx):
         ctx.wine.forget_installation()
         # A folder where readme.txt should go: the file cannot be created over it.
         os.makedirs(ctx.wine.host_path(folder + "\\readme.txt"))
-        run_ = ctx.wine.start(p.installer, ctx.trace_file("blocked"))
-        try:
-            dialog = run_.new_window()
-            run_.type(dialog, folder)
-            run_.keys(dialog, "Return")
-            box = run_.new_window()
-            run_.keys(box, answer)
-            code, boxes, templates = run_.finish()
-        finally:
-            run_.abandon()
+        code, boxes, templates = install_typed(ctx, p.installer, "blocked", folder, answer=answer)
         expect(code == 0, "%s: exit code %d" % (folder, code))
         expect(boxes == ["Cannot create %s\\readme.txt\nAccess denied" % folder],
                "%s: message boxes: %r" % (folder, boxes))
@@ -599,16 +602,8 @@ def test_planted_folder_link_is_refused(ctx):
     os.makedirs(outside, exist_ok=True)
     os.makedirs(ctx.wine.host_path(folder), exist_ok=True)
     os.symlink(outside, ctx.wine.host_path(folder + "\\docs"))
-    run_ = ctx.wine.start(p.installer, ctx.trace_file("planted-link"))
-    try:
-        dialog = run_.new_window()
-        run_.type(dialog, folder)
-        run_.keys(dialog, "Return")
-        box = run_.new_window()
-        run_.keys(box, "Return")
-        code, boxes, templates = run_.finish()
-    finally:
-        run_.abandon()
+    code, boxes, templates = install_typed(ctx, p.installer, "planted-link", folder,
+                                           answer="Return")
     expect(code == 0, "exit code %d" % code)
     expect(boxes == ["Cannot create folder %s\\docs\nAccess denied" % folder],
            "message boxes: %r" % boxes)
@@ -705,14 +700,7 @@ def test_identical_files_install(ctx):
            "entries sharing a member: " + listing)
     target = "C:\\Identical\\Zarpex"
     ctx.wine.forget_installation()
-    run_ = ctx.wine.start(installer, ctx.trace_file("identical"))
-    try:
-        dialog = run_.new_window()
-        run_.type(dialog, target)
-        run_.keys(dialog, "Return")
-        code, boxes, templates = run_.finish()
-    finally:
-        run_.abandon()
+    code, boxes, templates = install_typed(ctx, installer, "identical", target)
     expect(code == 0, "exit code %d" % code)
     expect(boxes == [], "message boxes shown: %r" % boxes)
     windows_names = [target + "\\" + name.replace("/", "\\") for name in files]
@@ -835,14 +823,7 @@ def test_large_payload_installs(ctx):
     large = large_payload(ctx)
     folder = "C:\\Large\\Zarpex"
     ctx.wine.forget_installation()
-    run_ = ctx.wine.start(large.installer(ctx), ctx.trace_file("large"))
-    try:
-        dialog = run_.new_window()
-        run_.type(dialog, folder)
-        run_.keys(dialog, "Return")
-        code, boxes, templates = run_.finish(limit=300)
-    finally:
-        run_.abandon()
+    code, boxes, templates = install_typed(ctx, large.installer(ctx), "large", folder, limit=300)
     expect(code == 0, "exit code %d" % code)
     expect(boxes == [], "message boxes shown: %r" % boxes)
     for name in large.order:
@@ -961,14 +942,7 @@ def test_signed_installer_installs(ctx):
     sign_installer(ctx, source, os.path.join(os.path.dirname(source), "signed.exe"))
     folder = "C:\\Signed\\Zarpex"
     ctx.wine.forget_installation()
-    run_ = ctx.wine.start("C:\\installers\\signed.exe", ctx.trace_file("signed"))
-    try:
-        dialog = run_.new_window()
-        run_.type(dialog, folder)
-        run_.keys(dialog, "Return")
-        code, boxes, templates = run_.finish()
-    finally:
-        run_.abandon()
+    code, boxes, templates = install_typed(ctx, "C:\\installers\\signed.exe", "signed", folder)
     expect(code == 0, "exit code %d" % code)
     expect(boxes == [], "message boxes shown: %r" % boxes)
     check_installed(ctx, folder, p.files)
@@ -1020,14 +994,8 @@ def test_non_ascii_names(ctx):
     installer = ctx.build_installer(folder, "names.exe")
     ctx.wine.forget_installation()
     # A Western system: ANSI code page 1252, file names on this side in UTF-8.
-    run_ = ctx.wine.start(installer, ctx.trace_file("names"), env={"LANG": "C.UTF-8", "LC_ALL": ""})
-    try:
-        dialog = run_.new_window()
-        run_.type(dialog, NAMES_FOLDER)
-        run_.keys(dialog, "Return")
-        code, boxes, _ = run_.finish()
-    finally:
-        run_.abandon()
+    code, boxes, _ = install_typed(ctx, installer, "names", NAMES_FOLDER,
+                                   env={"LANG": "C.UTF-8", "LC_ALL": ""})
     expect(code == 0, "exit code %d" % code)
     expect(boxes == [], "message boxes shown: %r" % boxes)
     docs = ctx.wine.host_path(NAMES_FOLDER + "\\docs")
@@ -1259,14 +1227,8 @@ def test_folder_argument_fills_the_dialog(ctx):
     p = payload(ctx)
     folder = "C:\\Given On\\The Line"
     ctx.wine.forget_installation()
-    run_ = ctx.wine.start(p.installer, ctx.trace_file("folder-argument"),
-                          args=["/D=C:\\Given", "On\\The", "Line"])
-    try:
-        dialog = run_.new_window()
-        run_.keys(dialog, "Return")
-        code, boxes, templates = run_.finish()
-    finally:
-        run_.abandon()
+    code, boxes, templates = install_typed(ctx, p.installer, "folder-argument", None,
+                                           args=["/D=C:\\Given", "On\\The", "Line"])
     expect(code == 0, "exit code %d" % code)
     expect(boxes == [], "message boxes shown: %r" % boxes)
     check_installed(ctx, folder, p.files)
