@@ -6,7 +6,8 @@ five copies and 3,000 small files, more than 30 MB) without the test program. Ou
 timed from the press of Install to the end of the process, at the packer's default level
 and at -9, each with every copy stored (--no-dedupe) and with identical files stored
 once; NSIS (makensis, SetCompressor /SOLID lzma) is run with /S and timed from its start to
-its end. Each figure is the best of three runs into an empty folder.
+its end. Each figure is the best of three runs into an empty folder; the runs go in rounds,
+every installer once a round, so that none pays for the writeback another left behind.
 
 Wine adds a fixed cost to every run: on Xvfb without a window manager it waits about 2 s
 for a closed dialog to be withdrawn, and starting a process costs a second. Each installer
@@ -110,13 +111,28 @@ def time_nsis(ctx, installer, folder):
     return elapsed
 
 
-def best(ctx, timer, installer, folder, expected, runs):
-    times = []
-    for _ in range(runs):
-        times.append(timer(ctx, installer, folder))
-        got = installed_bytes(ctx, folder)
-        wt.expect(got == expected, "%s installed %d bytes, not %d" % (installer, got, expected))
-    return min(times), times
+def timed_run(ctx, timer, installer, folder, expected):
+    elapsed = timer(ctx, installer, folder)
+    got = installed_bytes(ctx, folder)
+    wt.expect(got == expected, "%s installed %d bytes, not %d" % (installer, got, expected))
+    return elapsed
+
+
+def best_of_rounds(ctx, runs, entries):
+    """Times every entry (installer, folder, expected bytes, timer) once per round, rounds
+    in turn: a row timed only after another's runs would pay for the writeback of the
+    files they left, which made whichever row came second look slower. Returns each
+    entry's (best, all times)."""
+    times = [[] for _ in entries]
+    for round_ in range(runs):
+        # Every other round in reverse, so that no entry always follows the same one.
+        order = list(range(len(entries)))
+        if round_ % 2:
+            order.reverse()
+        for i in order:
+            installer, folder, expected, timer = entries[i]
+            times[i].append(timed_run(ctx, timer, installer, folder, expected))
+    return [(min(t), t) for t in times]
 
 
 def main():
@@ -166,13 +182,19 @@ def main():
         one_file = {time_ours: lambda: make_ours(ctx, one, "ours-one"),
                     time_nsis: lambda: make_nsis(ctx, one, "nsis-one")}
         rows = [(label, make(), timer) for label, make, timer in rows]
-        fixed = {}
+        timers = []
+        for _, _, timer in rows:
+            if timer not in timers:
+                timers.append(timer)
+        fixed_installers = [one_file[timer]() for timer in timers]
+        entries = ([(installer, "C:\\Bench\\One", 8, timer)
+                    for installer, timer in zip(fixed_installers, timers)] +
+                   [(installer, "C:\\Bench\\Zarpex", large.size, timer)
+                    for _, installer, timer in rows])
+        measured = best_of_rounds(ctx, args.runs, entries)
+        fixed = dict(zip(timers, measured[:len(timers)]))
         results = []
-        for label, installer, timer in rows:
-            if timer not in fixed:
-                fixed[timer] = best(ctx, timer, one_file[timer](), "C:\\Bench\\One", 8,
-                                    args.runs)
-            total = best(ctx, timer, installer, "C:\\Bench\\Zarpex", large.size, args.runs)
+        for (label, installer, timer), total in zip(rows, measured[len(timers):]):
             size = os.path.getsize(ctx.wine.host_path(installer))
             results.append((label, size, total, fixed[timer]))
             print("%s: %d bytes; best %.2f s (runs %s); one-file installer best %.2f s" %
