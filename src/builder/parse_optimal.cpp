@@ -24,6 +24,23 @@ struct Node {
   RepeatState reps;
 };
 
+// Price of a distance symbol and its extra bits in a table, or kInfinity where the table
+// cannot code it.
+uint32_t distance_price(const SetPrices& prices, uint32_t table, uint32_t symbol) {
+  return symbol < format::kDistanceSymbols[table]
+             ? prices.distance[table][symbol] + distance_symbol_extra_bits(symbol)
+             : kInfinity;
+}
+
+// The price of a match at `distance` in each distance table; `reps` becomes the remembered
+// distances the match leaves.
+void distance_prices_by_table(const SetPrices& prices, RepeatState& reps, uint32_t distance,
+                              uint32_t* by_table) {
+  const Token t = reps.match(4, distance);
+  for (uint32_t table = 0; table < format::kDistanceTables; ++table)
+    by_table[table] = distance_price(prices, table, t.dist_symbol);
+}
+
 uint32_t step_size(const Node& node) {
   if (node.length == 0) return 1;
   return node.second_length ? node.length + node.literals + node.second_length : node.length;
@@ -51,22 +68,12 @@ struct PathRelaxation {
     }
   }
 
-  // Price of a distance symbol and its extra bits in a table, or kInfinity where the
-  // table cannot code it.
-  uint32_t distance_price(uint32_t table, uint32_t symbol) const {
-    return symbol < format::kDistanceSymbols[table]
-               ? prices.distance[table][symbol] + distance_symbol_extra_bits(symbol)
-               : kInfinity;
-  }
-
   // Matches at `distance` of every length from from_length to to_length, each priced with
   // the distance table its length selects.
   void relax_lengths(uint32_t from_length, uint32_t to_length, uint32_t distance) {
     uint32_t by_table[format::kDistanceTables];
     RepeatState r = nodes[i].reps;
-    const Token t = r.match(4, distance);
-    for (uint32_t table = 0; table < format::kDistanceTables; ++table)
-      by_table[table] = distance_price(table, t.dist_symbol);
+    distance_prices_by_table(prices, r, distance, by_table);
     if (to_length >= params.nice_length) from_length = to_length;
     const uint32_t cost = nodes[i].cost;
     for (uint32_t l = from_length; l <= to_length; ++l) {
@@ -95,9 +102,9 @@ struct PathRelaxation {
     if (length2 < 2) return;
     const Token second = r.match(length2, distance2);
     const uint32_t price1 =
-        distance_price(format::distance_table_for(length, span.tables), first.dist_symbol);
-    const uint32_t price2 =
-        distance_price(format::distance_table_for(length2, span.tables), second.dist_symbol);
+        distance_price(prices, format::distance_table_for(length, span.tables), first.dist_symbol);
+    const uint32_t price2 = distance_price(prices, format::distance_table_for(length2, span.tables),
+                                           second.dist_symbol);
     if (price1 == kInfinity || price2 == kInfinity) return;
     uint32_t cost =
         node.cost + prices.match_price(length) + price1 + prices.match_price(length2) + price2;
@@ -223,20 +230,12 @@ class ArrivalSearch {
     traces[p] = step.trace();
   }
 
-  uint32_t distance_price(const SetPrices& prices, uint32_t table, uint32_t symbol) const {
-    return symbol < format::kDistanceSymbols[table]
-               ? prices.distance[table][symbol] + distance_symbol_extra_bits(symbol)
-               : kInfinity;
-  }
-
   // Matches at `distance` of every length from from_length to to_length.
   void lengths(const SetPrices& prices, uint32_t i, uint32_t k, const Way& from,
                uint32_t from_length, uint32_t to_length, uint32_t distance) {
     RepeatState r{from.last, from.previous};
-    const Token t = r.match(4, distance);
     uint32_t by_table[format::kDistanceTables];
-    for (uint32_t table = 0; table < format::kDistanceTables; ++table)
-      by_table[table] = distance_price(prices, table, t.dist_symbol);
+    distance_prices_by_table(prices, r, distance, by_table);
     if (to_length >= params_.nice_length) from_length = to_length;
     Step step{{0, r.last, r.previous}, distance, 0, 0, 0, k, kNoSecond};
     for (uint32_t l = from_length; l <= to_length; ++l) {
