@@ -44,6 +44,25 @@ std::vector<uint8_t> replay(const std::vector<Token>& tokens, const std::vector<
   return std::vector<uint8_t>(out.begin() + static_cast<long>(window.size()), out.end());
 }
 
+// Parses one block whose first `window` bytes are history into `tokens` and their size in
+// bits; expects no match to reach further back than the window. Returns whether the tokens
+// spell out the rest of the data.
+bool parse_block(const builder::LevelParams& params, const std::vector<uint8_t>& data,
+                 uint32_t window, std::vector<Token>* tokens, size_t* bits) {
+  const uint32_t size = static_cast<uint32_t>(data.size());
+  const builder::BlockSpan span{window, size, window, format::kDistanceTables};
+  builder::MatchFinder finder(data.data(), size, params.depth, params.nice_length, params.tree);
+  builder::OptimalParser parser(params, format::kMaxTableSets);
+  uint32_t needed = 0;
+  parser.parse(finder, data.data(), span, *tokens, &needed);
+  EXPECT_LE(needed, window);
+  builder::BitWriter out;
+  builder::encode_block(out, *tokens, format::kDistanceTables, format::kMaxTableSets);
+  *bits = out.bit_count();
+  const std::vector<uint8_t> history(data.begin(), data.begin() + window);
+  return replay(*tokens, history) == std::vector<uint8_t>(data.begin() + window, data.end());
+}
+
 TEST(OptimalParser, MatchLiteralRepeatStepsSpellTheDataAndSaveBits) {
   struct Case {
     const char* name;
@@ -78,8 +97,6 @@ TEST(OptimalParser, MatchLiteralRepeatStepsSpellTheDataAndSaveBits) {
       const std::vector<uint8_t> image = testdata::executable(150000, 6);
       data.insert(data.end(), image.begin(), image.end());
     }
-    const uint32_t size = static_cast<uint32_t>(data.size());
-    const builder::BlockSpan span{c.window, size, c.window, format::kDistanceTables};
     size_t bits[2] = {};
     size_t patterns[2] = {};
     size_t previous_patterns = 0;  // the second match at the distance before the first's
@@ -88,15 +105,8 @@ TEST(OptimalParser, MatchLiteralRepeatStepsSpellTheDataAndSaveBits) {
       builder::LevelParams params = builder::level_params(9);
       params.arrivals = 1;
       if (!with_step) params.literal_repeat = 0;
-      builder::MatchFinder finder(data.data(), size, params.depth, params.nice_length, params.tree);
-      builder::OptimalParser parser(params, format::kMaxTableSets);
       std::vector<Token> tokens;
-      uint32_t needed = 0;
-      parser.parse(finder, data.data(), span, tokens, &needed);
-      const std::vector<uint8_t> window(data.begin(), data.begin() + c.window);
-      ASSERT_TRUE(replay(tokens, window) ==
-                  std::vector<uint8_t>(data.begin() + c.window, data.end()));
-      EXPECT_LE(needed, c.window);
+      ASSERT_TRUE(parse_block(params, data, c.window, &tokens, &bits[with_step]));
       // A match, one to three literals, a match at a remembered distance.
       for (size_t k = 2; k < tokens.size(); ++k) {
         if (tokens[k - 1].length || !tokens[k].length) continue;
@@ -107,9 +117,6 @@ TEST(OptimalParser, MatchLiteralRepeatStepsSpellTheDataAndSaveBits) {
         if (with_step && tokens[k].dist_symbol == format::kDistanceRepeatPrevious)
           ++previous_patterns;
       }
-      builder::BitWriter out;
-      builder::encode_block(out, tokens, format::kDistanceTables, format::kMaxTableSets);
-      bits[with_step] = out.bit_count();
     }
     if (c.saves) {
       EXPECT_GT(patterns[1], patterns[0]);
@@ -156,25 +163,12 @@ TEST(OptimalParser, SeveralWaysPerPositionSpellTheDataAndSaveBits) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::vector<uint8_t>& data = c.data;
-    const uint32_t size = static_cast<uint32_t>(data.size());
-    const builder::BlockSpan span{c.window, size, c.window, format::kDistanceTables};
     size_t bits[2] = {};
     for (uint32_t ways : {1u, 4u}) {
       builder::LevelParams params = builder::level_params(9);
       params.arrivals = ways;
-      builder::MatchFinder finder(data.data(), size, params.depth, params.nice_length, params.tree);
-      builder::OptimalParser parser(params, format::kMaxTableSets);
       std::vector<Token> tokens;
-      uint32_t needed = 0;
-      parser.parse(finder, data.data(), span, tokens, &needed);
-      const std::vector<uint8_t> window(data.begin(), data.begin() + c.window);
-      ASSERT_TRUE(replay(tokens, window) ==
-                  std::vector<uint8_t>(data.begin() + c.window, data.end()));
-      EXPECT_LE(needed, c.window);
-      builder::BitWriter out;
-      builder::encode_block(out, tokens, format::kDistanceTables, format::kMaxTableSets);
-      bits[ways > 1] = out.bit_count();
+      ASSERT_TRUE(parse_block(params, c.data, c.window, &tokens, &bits[ways > 1]));
     }
     if (c.saves) {
       EXPECT_LT(bits[1], bits[0]);
